@@ -1,0 +1,387 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="es_ES">
+<context>
+    <name></name>
+    <message id="dropzone.drag_files">
+        <source>Drop a file here</source>
+        <translation>Suelta un archivo aquí</translation>
+    </message>
+    <message id="dropzone.or_browse">
+        <source>or click to choose one</source>
+        <translation>o haz clic para elegir uno</translation>
+    </message>
+    <message id="error.connection_failed">
+        <source>Could not connect to the server</source>
+        <translation>No se pudo conectar con el servidor</translation>
+    </message>
+    <message id="error.invalid_credentials">
+        <source>Incorrect user name or password</source>
+        <translation>Usuario o contraseña incorrectos</translation>
+    </message>
+    <message id="error.invalid_response">
+        <source>The server sent an invalid response</source>
+        <translation>El servidor envió una respuesta no válida</translation>
+    </message>
+    <message id="error.invalid_url">
+        <source>The server address is not valid</source>
+        <translation>La dirección del servidor no es válida</translation>
+    </message>
+    <message id="error.network_error">
+        <source>Network error: %1</source>
+        <translation>Error de red: %1</translation>
+    </message>
+    <message id="error.server_error">
+        <source>Server error (%1)</source>
+        <translation>Error del servidor (%1)</translation>
+    </message>
+    <message id="error.tenant_inactive">
+        <source>This account is inactive</source>
+        <translation>Esta cuenta está inactiva</translation>
+    </message>
+    <message id="error.token_invalid">
+        <source>The setup link is invalid or has expired</source>
+        <translation>El enlace de configuración no es válido o ha caducado</translation>
+    </message>
+    <message id="menu.clear">
+        <source>Clear</source>
+        <translation>Borrar</translation>
+    </message>
+    <message id="menu.error">
+        <source>Upload failed</source>
+        <translation>Error al subir</translation>
+    </message>
+    <message id="menu.quit">
+        <source>Quit Sendova</source>
+        <translation>Salir de Sendova</translation>
+    </message>
+    <message id="menu.recent">
+        <source>Recent uploads</source>
+        <translation>Subidas recientes</translation>
+    </message>
+    <message id="menu.report_error">
+        <source>Report problem</source>
+        <translation>Informar del problema</translation>
+    </message>
+    <message id="menu.try_again">
+        <source>Try again</source>
+        <translation>Reintentar</translation>
+    </message>
+    <message id="notification.duplicate.body">
+        <source>%1 was already uploaded. The link is ready.</source>
+        <translation>%1 ya estaba subido. El enlace está listo.</translation>
+    </message>
+    <message id="notification.duplicate.title">
+        <source>Already uploaded</source>
+        <translation>Ya subido</translation>
+    </message>
+    <message id="notification.error.body">
+        <source>%1 could not be uploaded: %2</source>
+        <translation>No se pudo subir %1: %2</translation>
+    </message>
+    <message id="notification.error.title">
+        <source>Upload failed</source>
+        <translation>Error al subir</translation>
+    </message>
+    <message id="notification.upload_complete.body">
+        <source>%1 was uploaded. The link is ready.</source>
+        <translation>%1 se ha subido. El enlace está listo.</translation>
+    </message>
+    <message id="notification.upload_complete.title">
+        <source>Upload complete</source>
+        <translation>Subida completada</translation>
+    </message>
+    <message id="result.button.copy">
+        <source>Copy</source>
+        <translation>Copiar</translation>
+    </message>
+    <message id="result.button.ok">
+        <source>Done</source>
+        <translation>Listo</translation>
+    </message>
+    <message id="result.button.open">
+        <source>Open</source>
+        <translation>Abrir</translation>
+    </message>
+    <message id="result.duplicate.title">
+        <source>Already uploaded</source>
+        <translation>Ya estaba subido</translation>
+    </message>
+    <message id="result.success.title">
+        <source>Upload complete</source>
+        <translation>Subida completada</translation>
+    </message>
+    <message id="result.url.copied">
+        <source>Link copied to the clipboard</source>
+        <translation>Enlace copiado al portapapeles</translation>
+    </message>
+    <message id="result.url.label">
+        <source>Public link</source>
+        <translation>Enlace público</translation>
+    </message>
+    <message id="settings.api_key.label">
+        <source>API key</source>
+        <translation>Clave de API</translation>
+    </message>
+    <message id="settings.button.cancel">
+        <source>Cancel</source>
+        <translation>Cancelar</translation>
+    </message>
+    <message id="settings.button.logout">
+        <source>Sign out and delete data</source>
+        <translation>Cerrar sesión y borrar datos</translation>
+    </message>
+    <message id="settings.button.save">
+        <source>Save</source>
+        <translation>Guardar</translation>
+    </message>
+    <message id="settings.button.test_connection">
+        <source>Test connection</source>
+        <translation>Probar conexión</translation>
+    </message>
+    <message id="settings.clipboard.toggle">
+        <source>Copy link to clipboard</source>
+        <translation>Copiar el enlace al portapapeles</translation>
+    </message>
+    <message id="settings.duplicates.toggle">
+        <source>Check for duplicates before uploading</source>
+        <translation>Buscar duplicados antes de subir</translation>
+    </message>
+    <message id="settings.language.label">
+        <source>Language</source>
+        <translation>Idioma</translation>
+    </message>
+    <message id="settings.notifications.toggle">
+        <source>Show notifications</source>
+        <translation>Mostrar notificaciones</translation>
+    </message>
+    <message id="settings.section.behavior">
+        <source>Behaviour</source>
+        <translation>Comportamiento</translation>
+    </message>
+    <message id="settings.section.connection">
+        <source>Connection</source>
+        <translation>Conexión</translation>
+    </message>
+    <message id="settings.section.danger">
+        <source>Danger zone</source>
+        <translation>Zona de peligro</translation>
+    </message>
+    <message id="settings.section.language">
+        <source>Language</source>
+        <translation>Idioma</translation>
+    </message>
+    <message id="settings.server.label">
+        <source>Server</source>
+        <translation>Servidor</translation>
+    </message>
+    <message id="settings.startup.toggle">
+        <source>Launch at login</source>
+        <translation>Abrir al iniciar sesión</translation>
+    </message>
+    <message id="settings.status.connected">
+        <source>Connected</source>
+        <translation>Conectado</translation>
+    </message>
+    <message id="settings.title">
+        <source>Settings</source>
+        <translation>Ajustes</translation>
+    </message>
+    <message id="setup.api_key.help">
+        <source>You can find your API key in your account settings on the server.</source>
+        <translation>Encontrarás tu clave de API en los ajustes de tu cuenta en el servidor.</translation>
+    </message>
+    <message id="setup.api_key.label">
+        <source>API key</source>
+        <translation>Clave de API</translation>
+    </message>
+    <message id="setup.api_key.placeholder">
+        <source>Paste your API key</source>
+        <translation>Pega tu clave de API</translation>
+    </message>
+    <message id="setup.button.cancel">
+        <source>Cancel</source>
+        <translation>Cancelar</translation>
+    </message>
+    <message id="setup.button.connect">
+        <source>Connect</source>
+        <translation>Conectar</translation>
+    </message>
+    <message id="setup.button.login">
+        <source>Sign in</source>
+        <translation>Iniciar sesión</translation>
+    </message>
+    <message id="setup.error.connection_failed">
+        <source>Could not connect. Check the server address and the API key.</source>
+        <translation>No se pudo conectar. Comprueba la dirección del servidor y la clave de API.</translation>
+    </message>
+    <message id="setup.mode.api_key">
+        <source>API key</source>
+        <translation>Clave de API</translation>
+    </message>
+    <message id="setup.mode.login">
+        <source>Sign in</source>
+        <translation>Iniciar sesión</translation>
+    </message>
+    <message id="setup.password.label">
+        <source>Password</source>
+        <translation>Contraseña</translation>
+    </message>
+    <message id="setup.password.placeholder">
+        <source>Your password</source>
+        <translation>Tu contraseña</translation>
+    </message>
+    <message id="setup.server.label">
+        <source>Server</source>
+        <translation>Servidor</translation>
+    </message>
+    <message id="setup.server.placeholder">
+        <source>https://files.example.com</source>
+        <translation>https://archivos.ejemplo.com</translation>
+    </message>
+    <message id="setup.username.label">
+        <source>User name</source>
+        <translation>Usuario</translation>
+    </message>
+    <message id="setup.username.placeholder">
+        <source>Your user name</source>
+        <translation>Tu nombre de usuario</translation>
+    </message>
+    <message id="setup.welcome.subtitle">
+        <source>Connect to your server to start sharing files.</source>
+        <translation>Conéctate a tu servidor para empezar a compartir archivos.</translation>
+    </message>
+    <message id="setup.welcome.title">
+        <source>Welcome to Sendova</source>
+        <translation>Te damos la bienvenida a Sendova</translation>
+    </message>
+    <message id="share.button.cancel">
+        <source>Cancel</source>
+        <translation>Cancelar</translation>
+    </message>
+    <message id="share.button.close">
+        <source>Close</source>
+        <translation>Cerrar</translation>
+    </message>
+    <message id="share.button.copy_url">
+        <source>Copy link</source>
+        <translation>Copiar enlace</translation>
+    </message>
+    <message id="share.error.cancelled_by_user">
+        <source>Cancelled by the user</source>
+        <translation>Cancelado por el usuario</translation>
+    </message>
+    <message id="share.error.could_not_get_file">
+        <source>Could not get the shared file</source>
+        <translation>No se pudo obtener el archivo compartido</translation>
+    </message>
+    <message id="share.error.no_files_found">
+        <source>No file was found to upload</source>
+        <translation>No se encontró ningún archivo para subir</translation>
+    </message>
+    <message id="share.error.no_files_received">
+        <source>No files were received</source>
+        <translation>No se recibió ningún archivo</translation>
+    </message>
+    <message id="share.error.title">
+        <source>Upload failed</source>
+        <translation>Error al subir</translation>
+    </message>
+    <message id="share.error.unsupported_file_type">
+        <source>This kind of item cannot be uploaded</source>
+        <translation>Este tipo de elemento no se puede subir</translation>
+    </message>
+    <message id="share.status.hashing">
+        <source>Preparing file…</source>
+        <translation>Preparando archivo…</translation>
+    </message>
+    <message id="share.status.loading">
+        <source>Loading file…</source>
+        <translation>Cargando archivo…</translation>
+    </message>
+    <message id="share.status.preparing">
+        <source>Preparing…</source>
+        <translation>Preparando…</translation>
+    </message>
+    <message id="share.status.uploaded">
+        <source>Uploaded</source>
+        <translation>Subido</translation>
+    </message>
+    <message id="share.status.uploading">
+        <source>Uploading…</source>
+        <translation>Subiendo…</translation>
+    </message>
+    <message id="share.url.copied">
+        <source>The link is on the clipboard</source>
+        <translation>El enlace está en el portapapeles</translation>
+    </message>
+    <message id="time.relative.day">
+        <source>%1 day ago</source>
+        <translation>hace %1 día</translation>
+    </message>
+    <message id="time.relative.days">
+        <source>%1 days ago</source>
+        <translation>hace %1 días</translation>
+    </message>
+    <message id="time.relative.hours">
+        <source>%1 hr ago</source>
+        <translation>hace %1 h</translation>
+    </message>
+    <message id="time.relative.minutes">
+        <source>%1 min ago</source>
+        <translation>hace %1 min</translation>
+    </message>
+    <message id="time.relative.now">
+        <source>just now</source>
+        <translation>ahora mismo</translation>
+    </message>
+    <message id="time.relative.seconds">
+        <source>%1 sec ago</source>
+        <translation>hace %1 s</translation>
+    </message>
+    <message id="time.relative.weeks">
+        <source>%1 wk ago</source>
+        <translation>hace %1 sem</translation>
+    </message>
+    <message id="upload.button.cancel">
+        <source>Cancel</source>
+        <translation>Cancelar</translation>
+    </message>
+    <message id="upload.status.checking">
+        <source>Checking for duplicates…</source>
+        <translation>Buscando duplicados…</translation>
+    </message>
+    <message id="upload.status.completed">
+        <source>Upload complete</source>
+        <translation>Subida completada</translation>
+    </message>
+    <message id="upload.status.error">
+        <source>Upload failed</source>
+        <translation>Error al subir</translation>
+    </message>
+    <message id="upload.status.hashing">
+        <source>Preparing file…</source>
+        <translation>Preparando archivo…</translation>
+    </message>
+    <message id="upload.status.ready">
+        <source>Ready</source>
+        <translation>Listo</translation>
+    </message>
+    <message id="upload.status.uploading">
+        <source>Uploading…</source>
+        <translation>Subiendo…</translation>
+    </message>
+    <message id="upload.time.hours">
+        <source>h left</source>
+        <translation>h restantes</translation>
+    </message>
+    <message id="upload.time.minutes">
+        <source>min left</source>
+        <translation>min restantes</translation>
+    </message>
+    <message id="upload.time.seconds">
+        <source>s left</source>
+        <translation>s restantes</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,387 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="pt_BR">
+<context>
+    <name></name>
+    <message id="dropzone.drag_files">
+        <source>Drop a file here</source>
+        <translation>Solte um arquivo aqui</translation>
+    </message>
+    <message id="dropzone.or_browse">
+        <source>or click to choose one</source>
+        <translation>ou clique para escolher um</translation>
+    </message>
+    <message id="error.connection_failed">
+        <source>Could not connect to the server</source>
+        <translation>Não foi possível conectar ao servidor</translation>
+    </message>
+    <message id="error.invalid_credentials">
+        <source>Incorrect user name or password</source>
+        <translation>Usuário ou senha incorretos</translation>
+    </message>
+    <message id="error.invalid_response">
+        <source>The server sent an invalid response</source>
+        <translation>O servidor enviou uma resposta inválida</translation>
+    </message>
+    <message id="error.invalid_url">
+        <source>The server address is not valid</source>
+        <translation>O endereço do servidor não é válido</translation>
+    </message>
+    <message id="error.network_error">
+        <source>Network error: %1</source>
+        <translation>Erro de rede: %1</translation>
+    </message>
+    <message id="error.server_error">
+        <source>Server error (%1)</source>
+        <translation>Erro do servidor (%1)</translation>
+    </message>
+    <message id="error.tenant_inactive">
+        <source>This account is inactive</source>
+        <translation>Esta conta está inativa</translation>
+    </message>
+    <message id="error.token_invalid">
+        <source>The setup link is invalid or has expired</source>
+        <translation>O link de configuração é inválido ou expirou</translation>
+    </message>
+    <message id="menu.clear">
+        <source>Clear</source>
+        <translation>Limpar</translation>
+    </message>
+    <message id="menu.error">
+        <source>Upload failed</source>
+        <translation>Falha no envio</translation>
+    </message>
+    <message id="menu.quit">
+        <source>Quit Sendova</source>
+        <translation>Sair do Sendova</translation>
+    </message>
+    <message id="menu.recent">
+        <source>Recent uploads</source>
+        <translation>Envios recentes</translation>
+    </message>
+    <message id="menu.report_error">
+        <source>Report problem</source>
+        <translation>Relatar problema</translation>
+    </message>
+    <message id="menu.try_again">
+        <source>Try again</source>
+        <translation>Tentar novamente</translation>
+    </message>
+    <message id="notification.duplicate.body">
+        <source>%1 was already uploaded. The link is ready.</source>
+        <translation>%1 já havia sido enviado. O link está pronto.</translation>
+    </message>
+    <message id="notification.duplicate.title">
+        <source>Already uploaded</source>
+        <translation>Já enviado</translation>
+    </message>
+    <message id="notification.error.body">
+        <source>%1 could not be uploaded: %2</source>
+        <translation>Não foi possível enviar %1: %2</translation>
+    </message>
+    <message id="notification.error.title">
+        <source>Upload failed</source>
+        <translation>Falha no envio</translation>
+    </message>
+    <message id="notification.upload_complete.body">
+        <source>%1 was uploaded. The link is ready.</source>
+        <translation>%1 foi enviado. O link está pronto.</translation>
+    </message>
+    <message id="notification.upload_complete.title">
+        <source>Upload complete</source>
+        <translation>Envio concluído</translation>
+    </message>
+    <message id="result.button.copy">
+        <source>Copy</source>
+        <translation>Copiar</translation>
+    </message>
+    <message id="result.button.ok">
+        <source>Done</source>
+        <translation>Concluído</translation>
+    </message>
+    <message id="result.button.open">
+        <source>Open</source>
+        <translation>Abrir</translation>
+    </message>
+    <message id="result.duplicate.title">
+        <source>Already uploaded</source>
+        <translation>Já estava enviado</translation>
+    </message>
+    <message id="result.success.title">
+        <source>Upload complete</source>
+        <translation>Envio concluído</translation>
+    </message>
+    <message id="result.url.copied">
+        <source>Link copied to the clipboard</source>
+        <translation>Link copiado para a área de transferência</translation>
+    </message>
+    <message id="result.url.label">
+        <source>Public link</source>
+        <translation>Link público</translation>
+    </message>
+    <message id="settings.api_key.label">
+        <source>API key</source>
+        <translation>Chave de API</translation>
+    </message>
+    <message id="settings.button.cancel">
+        <source>Cancel</source>
+        <translation>Cancelar</translation>
+    </message>
+    <message id="settings.button.logout">
+        <source>Sign out and delete data</source>
+        <translation>Sair e apagar dados</translation>
+    </message>
+    <message id="settings.button.save">
+        <source>Save</source>
+        <translation>Salvar</translation>
+    </message>
+    <message id="settings.button.test_connection">
+        <source>Test connection</source>
+        <translation>Testar conexão</translation>
+    </message>
+    <message id="settings.clipboard.toggle">
+        <source>Copy link to clipboard</source>
+        <translation>Copiar o link para a área de transferência</translation>
+    </message>
+    <message id="settings.duplicates.toggle">
+        <source>Check for duplicates before uploading</source>
+        <translation>Verificar duplicados antes de enviar</translation>
+    </message>
+    <message id="settings.language.label">
+        <source>Language</source>
+        <translation>Idioma</translation>
+    </message>
+    <message id="settings.notifications.toggle">
+        <source>Show notifications</source>
+        <translation>Mostrar notificações</translation>
+    </message>
+    <message id="settings.section.behavior">
+        <source>Behaviour</source>
+        <translation>Comportamento</translation>
+    </message>
+    <message id="settings.section.connection">
+        <source>Connection</source>
+        <translation>Conexão</translation>
+    </message>
+    <message id="settings.section.danger">
+        <source>Danger zone</source>
+        <translation>Zona de perigo</translation>
+    </message>
+    <message id="settings.section.language">
+        <source>Language</source>
+        <translation>Idioma</translation>
+    </message>
+    <message id="settings.server.label">
+        <source>Server</source>
+        <translation>Servidor</translation>
+    </message>
+    <message id="settings.startup.toggle">
+        <source>Launch at login</source>
+        <translation>Abrir ao iniciar a sessão</translation>
+    </message>
+    <message id="settings.status.connected">
+        <source>Connected</source>
+        <translation>Conectado</translation>
+    </message>
+    <message id="settings.title">
+        <source>Settings</source>
+        <translation>Configurações</translation>
+    </message>
+    <message id="setup.api_key.help">
+        <source>You can find your API key in your account settings on the server.</source>
+        <translation>Você encontra sua chave de API nas configurações da sua conta no servidor.</translation>
+    </message>
+    <message id="setup.api_key.label">
+        <source>API key</source>
+        <translation>Chave de API</translation>
+    </message>
+    <message id="setup.api_key.placeholder">
+        <source>Paste your API key</source>
+        <translation>Cole sua chave de API</translation>
+    </message>
+    <message id="setup.button.cancel">
+        <source>Cancel</source>
+        <translation>Cancelar</translation>
+    </message>
+    <message id="setup.button.connect">
+        <source>Connect</source>
+        <translation>Conectar</translation>
+    </message>
+    <message id="setup.button.login">
+        <source>Sign in</source>
+        <translation>Entrar</translation>
+    </message>
+    <message id="setup.error.connection_failed">
+        <source>Could not connect. Check the server address and the API key.</source>
+        <translation>Não foi possível conectar. Verifique o endereço do servidor e a chave de API.</translation>
+    </message>
+    <message id="setup.mode.api_key">
+        <source>API key</source>
+        <translation>Chave de API</translation>
+    </message>
+    <message id="setup.mode.login">
+        <source>Sign in</source>
+        <translation>Entrar</translation>
+    </message>
+    <message id="setup.password.label">
+        <source>Password</source>
+        <translation>Senha</translation>
+    </message>
+    <message id="setup.password.placeholder">
+        <source>Your password</source>
+        <translation>Sua senha</translation>
+    </message>
+    <message id="setup.server.label">
+        <source>Server</source>
+        <translation>Servidor</translation>
+    </message>
+    <message id="setup.server.placeholder">
+        <source>https://files.example.com</source>
+        <translation>https://arquivos.exemplo.com</translation>
+    </message>
+    <message id="setup.username.label">
+        <source>User name</source>
+        <translation>Usuário</translation>
+    </message>
+    <message id="setup.username.placeholder">
+        <source>Your user name</source>
+        <translation>Seu nome de usuário</translation>
+    </message>
+    <message id="setup.welcome.subtitle">
+        <source>Connect to your server to start sharing files.</source>
+        <translation>Conecte-se ao seu servidor para começar a compartilhar arquivos.</translation>
+    </message>
+    <message id="setup.welcome.title">
+        <source>Welcome to Sendova</source>
+        <translation>Boas-vindas ao Sendova</translation>
+    </message>
+    <message id="share.button.cancel">
+        <source>Cancel</source>
+        <translation>Cancelar</translation>
+    </message>
+    <message id="share.button.close">
+        <source>Close</source>
+        <translation>Fechar</translation>
+    </message>
+    <message id="share.button.copy_url">
+        <source>Copy link</source>
+        <translation>Copiar link</translation>
+    </message>
+    <message id="share.error.cancelled_by_user">
+        <source>Cancelled by the user</source>
+        <translation>Cancelado pelo usuário</translation>
+    </message>
+    <message id="share.error.could_not_get_file">
+        <source>Could not get the shared file</source>
+        <translation>Não foi possível obter o arquivo compartilhado</translation>
+    </message>
+    <message id="share.error.no_files_found">
+        <source>No file was found to upload</source>
+        <translation>Nenhum arquivo para enviar foi encontrado</translation>
+    </message>
+    <message id="share.error.no_files_received">
+        <source>No files were received</source>
+        <translation>Nenhum arquivo foi recebido</translation>
+    </message>
+    <message id="share.error.title">
+        <source>Upload failed</source>
+        <translation>Falha no envio</translation>
+    </message>
+    <message id="share.error.unsupported_file_type">
+        <source>This kind of item cannot be uploaded</source>
+        <translation>Este tipo de item não pode ser enviado</translation>
+    </message>
+    <message id="share.status.hashing">
+        <source>Preparing file…</source>
+        <translation>Preparando arquivo…</translation>
+    </message>
+    <message id="share.status.loading">
+        <source>Loading file…</source>
+        <translation>Carregando arquivo…</translation>
+    </message>
+    <message id="share.status.preparing">
+        <source>Preparing…</source>
+        <translation>Preparando…</translation>
+    </message>
+    <message id="share.status.uploaded">
+        <source>Uploaded</source>
+        <translation>Enviado</translation>
+    </message>
+    <message id="share.status.uploading">
+        <source>Uploading…</source>
+        <translation>Enviando…</translation>
+    </message>
+    <message id="share.url.copied">
+        <source>The link is on the clipboard</source>
+        <translation>O link está na área de transferência</translation>
+    </message>
+    <message id="time.relative.day">
+        <source>%1 day ago</source>
+        <translation>há %1 dia</translation>
+    </message>
+    <message id="time.relative.days">
+        <source>%1 days ago</source>
+        <translation>há %1 dias</translation>
+    </message>
+    <message id="time.relative.hours">
+        <source>%1 hr ago</source>
+        <translation>há %1 h</translation>
+    </message>
+    <message id="time.relative.minutes">
+        <source>%1 min ago</source>
+        <translation>há %1 min</translation>
+    </message>
+    <message id="time.relative.now">
+        <source>just now</source>
+        <translation>agora mesmo</translation>
+    </message>
+    <message id="time.relative.seconds">
+        <source>%1 sec ago</source>
+        <translation>há %1 s</translation>
+    </message>
+    <message id="time.relative.weeks">
+        <source>%1 wk ago</source>
+        <translation>há %1 sem</translation>
+    </message>
+    <message id="upload.button.cancel">
+        <source>Cancel</source>
+        <translation>Cancelar</translation>
+    </message>
+    <message id="upload.status.checking">
+        <source>Checking for duplicates…</source>
+        <translation>Verificando duplicados…</translation>
+    </message>
+    <message id="upload.status.completed">
+        <source>Upload complete</source>
+        <translation>Envio concluído</translation>
+    </message>
+    <message id="upload.status.error">
+        <source>Upload failed</source>
+        <translation>Falha no envio</translation>
+    </message>
+    <message id="upload.status.hashing">
+        <source>Preparing file…</source>
+        <translation>Preparando arquivo…</translation>
+    </message>
+    <message id="upload.status.ready">
+        <source>Ready</source>
+        <translation>Pronto</translation>
+    </message>
+    <message id="upload.status.uploading">
+        <source>Uploading…</source>
+        <translation>Enviando…</translation>
+    </message>
+    <message id="upload.time.hours">
+        <source>h left</source>
+        <translation>h restantes</translation>
+    </message>
+    <message id="upload.time.minutes">
+        <source>min left</source>
+        <translation>min restantes</translation>
+    </message>
+    <message id="upload.time.seconds">
+        <source>s left</source>
+        <translation>s restantes</translation>
+    </message>
+</context>
+</TS>
