@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <unistd.h>
@@ -141,6 +142,13 @@ private:
         const HttpBody *body = nullptr;
         qint64 offset = 0; // into the whole body
         qint64 lastReportedSent = 0;
+        // Inactivity is measured here rather than with libcurl's low-speed
+        // check, which averages over several seconds and so fires late.
+        std::chrono::steady_clock::duration inactivityLimit{};
+        std::chrono::steady_clock::time_point lastActivity;
+        curl_off_t lastDownloaded = 0;
+        curl_off_t lastUploaded = 0;
+        bool inactive = false;
         HttpReply reply;
         std::exception_ptr callbackError;
     };
@@ -154,7 +162,7 @@ private:
     static int seekBody(void *userData, curl_off_t offset, int origin);
     static size_t writeBody(char *data, size_t size, size_t count, void *userData);
     static size_t readHeader(char *data, size_t size, size_t count, void *userData);
-    static int progress(void *userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded);
+    static int progress(void *userData, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded);
 
     ProgressHandler m_progressHandler;
     CURLM *m_multi = nullptr;
@@ -242,11 +250,21 @@ size_t HttpSession::Worker::readHeader(char *data, size_t size, size_t count, vo
     return size * count;
 }
 
-int HttpSession::Worker::progress(void *userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded)
+int HttpSession::Worker::progress(void *userData, curl_off_t, curl_off_t downloaded, curl_off_t,
+                                  curl_off_t uploaded)
 {
     auto *transfer = static_cast<Transfer *>(userData);
     if (transfer->worker->isCancelled(transfer->serial))
         return 1;
+    const auto now = std::chrono::steady_clock::now();
+    if (downloaded != transfer->lastDownloaded || uploaded != transfer->lastUploaded) {
+        transfer->lastDownloaded = downloaded;
+        transfer->lastUploaded = uploaded;
+        transfer->lastActivity = now;
+    } else if (now - transfer->lastActivity >= transfer->inactivityLimit) {
+        transfer->inactive = true;
+        return 1;
+    }
     if (transfer->body && uploaded > transfer->lastReportedSent && transfer->worker->m_progressHandler) {
         transfer->lastReportedSent = uploaded;
         try {
@@ -272,8 +290,9 @@ CURLcode HttpSession::Worker::run(quint64 serial, bool &cancelled)
             cancelled = true;
             break;
         }
-        // cancel() wakes this wait, so an abort never waits for the timeout.
-        status = curl_multi_poll(m_multi, nullptr, 0, 1000, nullptr);
+        // cancel() wakes this wait, so an abort never waits for the timeout;
+        // the timeout bounds how late an inactive transfer is noticed.
+        status = curl_multi_poll(m_multi, nullptr, 0, 200, nullptr);
         if (status != CURLM_OK)
             break;
         if (isCancelled(serial)) {
@@ -338,6 +357,8 @@ Outcome HttpSession::Worker::perform(const HttpRequest &request, quint64 serial)
     transfer.worker = this;
     transfer.serial = serial;
     transfer.body = request.body ? &*request.body : nullptr;
+    transfer.inactivityLimit = request.inactivityTimeout;
+    transfer.lastActivity = std::chrono::steady_clock::now();
 
     char errorText[CURL_ERROR_SIZE] = {};
     const QByteArray url = request.url.toEncoded();
@@ -352,10 +373,8 @@ Outcome HttpSession::Worker::perform(const HttpRequest &request, quint64 serial)
     curl_easy_setopt(m_easy, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT, long(request.inactivityTimeout.count()));
-    curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_TIME, long(request.inactivityTimeout.count()));
-    curl_easy_setopt(m_easy, CURLOPT_TIMEOUT, long(request.transferLimit.count()));
+    curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS, long(request.inactivityTimeout.count()));
+    curl_easy_setopt(m_easy, CURLOPT_TIMEOUT_MS, long(request.transferLimit.count()));
     curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &Worker::writeBody);
     curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &Worker::readHeader);
@@ -397,6 +416,11 @@ Outcome HttpSession::Worker::perform(const HttpRequest &request, quint64 serial)
 
     if (transfer.callbackError) {
         outcome.error = transfer.callbackError;
+    } else if (transfer.inactive) {
+        outcome.error = std::make_exception_ptr(
+            TransportError(TransportError::Kind::timeout, CURLE_OPERATION_TIMEDOUT,
+                           QStringLiteral("Operation timed out: no data moved for %1 ms")
+                               .arg(request.inactivityTimeout.count())));
     } else if (cancelled || (result == CURLE_ABORTED_BY_CALLBACK && isCancelled(serial))) {
         outcome.error = std::make_exception_ptr(cancelledError());
     } else if (result != CURLE_OK) {

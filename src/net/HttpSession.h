@@ -50,9 +50,9 @@ struct HttpRequest
     std::optional<HttpBody> body;
     // Fails the request when no byte moves either way for this long,
     // connecting included.
-    std::chrono::seconds inactivityTimeout{60};
+    std::chrono::milliseconds inactivityTimeout{std::chrono::seconds(60)};
     // Upper bound for the whole exchange while data keeps flowing.
-    std::chrono::seconds transferLimit{3600};
+    std::chrono::milliseconds transferLimit{std::chrono::seconds(3600)};
 };
 
 struct HttpReply
