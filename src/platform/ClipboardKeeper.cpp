@@ -8,6 +8,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QMimeData>
 
 #include <cstdio>
 
@@ -69,8 +70,13 @@ int main(int argc, char **argv)
 
     QGuiApplication app(argc, argv);
     QClipboard *clipboard = QGuiApplication::clipboard();
-    clipboard->setText(QString::fromUtf8(text), QClipboard::Clipboard);
-    if (!clipboard->ownsClipboard())
+    auto *data = new QMimeData;
+    data->setText(QString::fromUtf8(text));
+    clipboard->setMimeData(data, QClipboard::Clipboard);
+    // ownsClipboard() reports what Qt asked for, not what the display
+    // granted; mimeData() asks the display who owns the clipboard and hands
+    // back our own object only when it is us.
+    if (clipboard->mimeData(QClipboard::Clipboard) != data)
         return 1;
 
     QObject::connect(clipboard, &QClipboard::changed, &app, [clipboard](QClipboard::Mode mode) {
