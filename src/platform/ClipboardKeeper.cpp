@@ -55,12 +55,17 @@ int main(int argc, char **argv)
     // preferred when present: compositors let an X11 client without a window
     // set the selection and bridge it to Wayland clients, while the Wayland
     // protocol ignores a selection offered without keyboard focus.
+    // An unreachable display must end in a plain failure, not in the abort
+    // (and the crash report) of a platform plugin that cannot start: the
+    // minimal platform catches that case and is refused below.
+    QByteArray platform;
     if (!qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
+        platform = "xcb";
     else if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "wayland");
+        platform = "wayland";
     else
         return 2;
+    qputenv("QT_QPA_PLATFORM", platform + ";minimal");
     // The keeper is no part of the desktop session: nothing to save or restore.
     qunsetenv("SESSION_MANAGER");
 
@@ -69,6 +74,8 @@ int main(int argc, char **argv)
         return 1;
 
     QGuiApplication app(argc, argv);
+    if (QGuiApplication::platformName() != QLatin1String(platform))
+        return 1;
     QClipboard *clipboard = QGuiApplication::clipboard();
     auto *data = new QMimeData;
     data->setText(QString::fromUtf8(text));

@@ -87,7 +87,8 @@ private Q_SLOTS:
     void keeperLeavesWhenTheClipboardIsTaken();
     void keeperHoldsNoneOfTheCopiersStreams();
     void runningProgramServesItsCopyWithoutAnyWindow();
-    void withoutADisplayNothingIsStarted();
+    void withoutADisplayNothingIsKept_data();
+    void withoutADisplayNothingIsKept();
 
 private:
     QList<qint64> m_keepers;
@@ -227,17 +228,33 @@ void ClipboardTest::runningProgramServesItsCopyWithoutAnyWindow()
     QVERIFY(!clipboardSeenByAnotherProgram().has_value());
 }
 
-void ClipboardTest::withoutADisplayNothingIsStarted()
+void ClipboardTest::withoutADisplayNothingIsKept_data()
 {
+    QTest::addColumn<QString>("display");
+    QTest::addColumn<QByteArray>("outcome");
+
+    QTest::newRow("no display at all") << QString() << QByteArray("no-display");
+    // The keeper cannot start there; the copier, on the offscreen platform,
+    // keeps the text for its own lifetime and says so.
+    QTest::newRow("display that does not answer")
+        << QStringLiteral(":9999") << QByteArray("kept-while-running");
+}
+
+void ClipboardTest::withoutADisplayNothingIsKept()
+{
+    QFETCH(QString, display);
+    QFETCH(QByteArray, outcome);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    if (!display.isEmpty())
+        environment.insert(QStringLiteral("DISPLAY"), display);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
 
     const WriterRun run = runWriter("persistent", "https://files.example/f/x", environment);
     QVERIFY(run.finished);
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.outcome, QByteArray("no-display"));
+    QCOMPARE(run.outcome, outcome);
     QCOMPARE(run.keeperPid, 0);
 }
 
