@@ -41,7 +41,7 @@ int main(int argc, char **argv)
     }
     const QString text = QString::fromUtf8(input.readAll());
 
-    const Clipboard::PersistentCopy copy = arguments.at(1) == QLatin1String("in-process")
+    const Clipboard::CopyResult copy = arguments.at(1) == QLatin1String("in-process")
                                                ? Clipboard::writeText(text)
                                                : Clipboard::copyPersistently(text);
     std::printf("%s %lld\n", outcomeName(copy.outcome), static_cast<long long>(copy.keeperPid));

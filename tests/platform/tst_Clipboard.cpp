@@ -183,7 +183,7 @@ void ClipboardTest::keeperLeavesWhenTheClipboardIsTaken()
     } else {
         // Served here, or by a keeper when the display turns down this
         // process's stale claim; either way the first keeper must go.
-        const Clipboard::PersistentCopy copy = Clipboard::writeText(QString::fromUtf8(newer));
+        const Clipboard::CopyResult copy = Clipboard::writeText(QString::fromUtf8(newer));
         QVERIFY(copy.outcome == Clipboard::Outcome::keptWhileRunning ||
                 copy.outcome == Clipboard::Outcome::keptAfterExit);
         if (copy.keeperPid)
