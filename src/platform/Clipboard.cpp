@@ -174,8 +174,14 @@ void Clipboard::clear()
         QGuiApplication::clipboard()->clear(QClipboard::Clipboard);
 }
 
-Clipboard::PersistentCopy Clipboard::writeText(const QString &text)
+Clipboard::CopyResult Clipboard::writeText(const QString &text)
 {
+    // A Wayland compositor takes a selection only from the client that has
+    // keyboard focus, which the tray program has not while its popover is
+    // hidden, and Qt cannot tell when it was ignored. The keeper reaches the
+    // clipboard through XWayland instead.
+    if (hasGuiApplication() && QGuiApplication::platformName() == QLatin1String("wayland"))
+        return copyPersistently(text);
     if (hasGuiApplication() && serveInProcess(text))
         return {Outcome::keptWhileRunning, 0};
     return copyThroughKeeper(text);
@@ -199,15 +205,15 @@ QString Clipboard::keeperProgram()
     return {};
 }
 
-Clipboard::PersistentCopy Clipboard::copyPersistently(const QString &text)
+Clipboard::CopyResult Clipboard::copyPersistently(const QString &text)
 {
-    const PersistentCopy copy = copyThroughKeeper(text);
+    const CopyResult copy = copyThroughKeeper(text);
     if (copy.outcome == Outcome::failed && hasGuiApplication() && serveInProcess(text))
         return {Outcome::keptWhileRunning, 0};
     return copy;
 }
 
-Clipboard::PersistentCopy Clipboard::copyThroughKeeper(const QString &text)
+Clipboard::CopyResult Clipboard::copyThroughKeeper(const QString &text)
 {
     if (!hasDisplay())
         return {Outcome::noDisplay, 0};

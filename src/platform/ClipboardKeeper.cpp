@@ -52,9 +52,9 @@ int main(int argc, char **argv)
 
     // The copier may run on the offscreen platform (a command-line client), so
     // the display is chosen from the session. Under Wayland, XWayland is
-    // preferred when present: compositors let an X11 client without a window
-    // set the selection and bridge it to Wayland clients, while the Wayland
-    // protocol ignores a selection offered without keyboard focus.
+    // preferred when present: the Wayland protocol ignores a selection offered
+    // without keyboard focus, while Mutter and current KWin pass an X11
+    // client's selection on to Wayland clients.
     // An unreachable display must end in a plain failure, not in the abort
     // (and the crash report) of a platform plugin that cannot start: the
     // minimal platform catches that case and is refused below.

@@ -75,9 +75,10 @@ QString DesktopNotifications::composeBody(const QString &heading, const QString 
             return text;
         return heading + QLatin1Char('\n') + text;
     }
-    // Servers that render body markup accept a small subset of HTML; only the
-    // three characters that could open a tag or an entity need escaping for a
-    // file name such as "a&b <1>.txt" to show literally.
+    // Servers that render body markup (GNOME Shell, Plasma) parse a small
+    // subset of HTML: a file name such as "a&b <1>.txt" shows literally only
+    // when escaped. The heading goes in bold on its own line, under the
+    // summary, much as a subtitle would.
     const QString escapedText = text.toHtmlEscaped();
     if (heading.isEmpty())
         return escapedText;

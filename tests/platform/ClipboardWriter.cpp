@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 
 #include <cstdio>
+#include <memory>
 
 using sendova::Clipboard;
 
@@ -32,18 +33,24 @@ const char *outcomeName(Clipboard::Outcome outcome)
 
 int main(int argc, char **argv)
 {
-    QGuiApplication app(argc, argv);
-    const QStringList arguments = QCoreApplication::arguments();
+    // "without-gui" copies as the command-line client does: with no
+    // QGuiApplication and so no display connection of its own.
+    const QByteArray mode = argc == 2 ? QByteArray(argv[1]) : QByteArray();
+    std::unique_ptr<QCoreApplication> app;
+    if (mode == "without-gui")
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        app = std::make_unique<QGuiApplication>(argc, argv);
+
     QFile input;
-    if (arguments.size() != 2 || !input.open(stdin, QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "usage: clipboard_writer persistent|in-process < text\n");
+    if (mode.isEmpty() || !input.open(stdin, QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "usage: clipboard_writer persistent|in-process|without-gui < text\n");
         return 2;
     }
     const QString text = QString::fromUtf8(input.readAll());
 
-    const Clipboard::PersistentCopy copy = arguments.at(1) == QLatin1String("in-process")
-                                               ? Clipboard::writeText(text)
-                                               : Clipboard::copyPersistently(text);
+    const Clipboard::CopyResult copy =
+        mode == "in-process" ? Clipboard::writeText(text) : Clipboard::copyPersistently(text);
     std::printf("%s %lld\n", outcomeName(copy.outcome), static_cast<long long>(copy.keeperPid));
     return 0;
 }

@@ -114,20 +114,26 @@ void ClipboardTest::cleanup()
 
 void ClipboardTest::copiedLinkOutlivesTheCopier_data()
 {
+    QTest::addColumn<QByteArray>("mode");
     QTest::addColumn<QByteArray>("text");
 
-    QTest::newRow("link") << QByteArray("https://files.example/f/Ab3xZ9");
-    QTest::newRow("non-ASCII") << QStringLiteral("https://例え.テスト/ファイル/ünïcödé?q=€").toUtf8();
-    QTest::newRow("markup, quotes and lines") << QByteArray("a&b <i>\"q\" 'x' $(rm) %1\nsecond line\n");
+    QTest::newRow("link") << QByteArray("persistent") << QByteArray("https://files.example/f/Ab3xZ9");
+    QTest::newRow("link, copier without GUI")
+        << QByteArray("without-gui") << QByteArray("https://files.example/f/Ab3xZ9");
+    QTest::newRow("non-ASCII") << QByteArray("persistent")
+                               << QStringLiteral("https://例え.テスト/ファイル/ünïcödé?q=€").toUtf8();
+    QTest::newRow("markup, quotes and lines")
+        << QByteArray("persistent") << QByteArray("a&b <i>\"q\" 'x' $(rm) %1\nsecond line\n");
     // More than a socket buffer holds, so the hand-over must stream.
-    QTest::newRow("300 KB") << QByteArray(300 * 1024, 'k');
+    QTest::newRow("300 KB") << QByteArray("without-gui") << QByteArray(300 * 1024, 'k');
 }
 
 void ClipboardTest::copiedLinkOutlivesTheCopier()
 {
+    QFETCH(QByteArray, mode);
     QFETCH(QByteArray, text);
 
-    const WriterRun run = runWriter("persistent", text);
+    const WriterRun run = runWriter(mode, text);
     QVERIFY(run.finished);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.outcome, QByteArray("kept-after-exit"));
@@ -183,7 +189,7 @@ void ClipboardTest::keeperLeavesWhenTheClipboardIsTaken()
     } else {
         // Served here, or by a keeper when the display turns down this
         // process's stale claim; either way the first keeper must go.
-        const Clipboard::PersistentCopy copy = Clipboard::writeText(QString::fromUtf8(newer));
+        const Clipboard::CopyResult copy = Clipboard::writeText(QString::fromUtf8(newer));
         QVERIFY(copy.outcome == Clipboard::Outcome::keptWhileRunning ||
                 copy.outcome == Clipboard::Outcome::keptAfterExit);
         if (copy.keeperPid)
