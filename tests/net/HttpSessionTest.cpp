@@ -80,6 +80,8 @@ private Q_SLOTS:
     void cancelStopsASlowTransfer();
     void cancelBeforeSendingFailsAtOnce();
     void stalledServerTimesOut();
+    void slowReplyAgainstTheInactivityLimit_data();
+    void slowReplyAgainstTheInactivityLimit();
     void refusedConnectionIsAConnectionFailure();
     void serverClosingMidBodyFails();
     void nonHttpAnswerIsReportedAsSuch();
@@ -312,6 +314,35 @@ void HttpSessionTest::stalledServerTimesOut()
     QVERIFY(failure);
     QCOMPARE(failure->kind(), TransportError::Kind::timeout);
     QVERIFY(!failure->description().isEmpty());
+}
+
+void HttpSessionTest::slowReplyAgainstTheInactivityLimit_data()
+{
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<int>("limitMs");
+    QTest::addColumn<bool>("timesOut");
+    // Waiting for the server's answer counts as inactivity too.
+    QTest::newRow("answer within the limit") << 300 << 3000 << false;
+    QTest::newRow("answer after the limit") << 4000 << 1000 << true;
+}
+
+void HttpSessionTest::slowReplyAgainstTheInactivityLimit()
+{
+    QFETCH(int, delayMs);
+    QFETCH(int, limitMs);
+    QFETCH(bool, timesOut);
+    LoopbackHttpServer server;
+    ScriptedReply reply = ScriptedReply::json(200, "{}");
+    reply.delay = std::chrono::milliseconds(delayMs);
+    server.enqueue(reply);
+    HttpSession session;
+    HttpRequest request;
+    request.url = urlOf(server, "/slow");
+    request.inactivityTimeout = std::chrono::milliseconds(limitMs);
+    const std::optional<TransportError> failure = transportFailure(session, request);
+    QCOMPARE(failure.has_value(), timesOut);
+    if (failure)
+        QCOMPARE(failure->kind(), TransportError::Kind::timeout);
 }
 
 void HttpSessionTest::refusedConnectionIsAConnectionFailure()

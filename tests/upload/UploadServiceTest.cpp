@@ -147,6 +147,8 @@ void UploadServiceTest::multipartBodyOnTheWire_data()
         << QStringLiteral("a\";x=\".txt") << QByteArray("q") << QByteArray("a%22;x=%22.txt");
     QTest::newRow("line breaks cannot add a header")
         << QStringLiteral("a\r\nX-Evil: 1.txt") << QByteArray("r") << QByteArray("a%0D%0AX-Evil: 1.txt");
+    QTest::newRow("characters special in URLs")
+        << QStringLiteral("100% #1?.txt") << QByteArray("u") << QByteArray("100% #1?.txt");
     QTest::newRow("body looks like framing")
         << QStringLiteral("f.txt") << QByteArray("\r\n--x--\r\n") << QByteArray("f.txt");
 }
