@@ -9,11 +9,6 @@
 
 #include <QCoroTask>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <mutex>
 
@@ -47,20 +42,6 @@ std::optional<TransportError> transportFailure(HttpSession &session, HttpRequest
         return error;
     }
     return std::nullopt;
-}
-
-// A port on which nothing listens: bound once, then released.
-quint16 unusedPort()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(s, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(s);
-    return ntohs(address.sin_port);
 }
 
 } // namespace
@@ -349,7 +330,7 @@ void HttpSessionTest::refusedConnectionIsAConnectionFailure()
 {
     HttpSession session;
     HttpRequest request;
-    request.url = QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(unusedPort()));
+    request.url = QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(LoopbackHttpServer::unusedPort()));
     const std::optional<TransportError> failure = transportFailure(session, request);
     QVERIFY(failure);
     QCOMPARE(failure->kind(), TransportError::Kind::connection);
