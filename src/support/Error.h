@@ -13,7 +13,8 @@ namespace sendova {
 class Error : public std::exception
 {
 public:
-    explicit Error(QString technical) : m_technical(std::move(technical)), m_what(m_technical.toStdString()) {}
+    explicit Error(QString technical) : m_technical(std::move(technical)), m_what(m_technical.toStdString())
+    {}
 
     virtual QString description() const { return m_technical; }
     QString technicalText() const { return m_technical; }

@@ -13,10 +13,10 @@ std::shared_ptr<const QTranslator> emptyTable()
     return std::make_shared<const QTranslator>();
 }
 
-// The desktop's preferred language among those we ship, English otherwise.
-QString preferredCode()
+// The first preferred language that we ship, English otherwise.
+QString preferredCode(const QStringList &preferredLanguages)
 {
-    for (const QString &name : QLocale::system().uiLanguages()) {
+    for (const QString &name : preferredLanguages) {
         const QString code = name.section(QLatin1Char('-'), 0, 0).section(QLatin1Char('_'), 0, 0).toLower();
         if (languageFromCode(code))
             return code;
@@ -30,14 +30,22 @@ LocalizationService &LocalizationService::shared()
 {
     // Leaked on purpose: worker threads may still look texts up while static
     // destructors run at exit.
-    static LocalizationService *instance = new LocalizationService(QStringLiteral(":/i18n"));
+    static LocalizationService *instance = [] {
+        auto *service = new LocalizationService(QStringLiteral(":/i18n"), QLocale::system().uiLanguages());
+        // The first lookup may come from a worker thread; the language is
+        // still changed, and announced, on the main thread.
+        if (QCoreApplication *app = QCoreApplication::instance())
+            service->moveToThread(app->thread());
+        return service;
+    }();
     return *instance;
 }
 
-LocalizationService::LocalizationService(QString tableDirectory, QObject *parent)
+LocalizationService::LocalizationService(QString tableDirectory, QStringList preferredLanguages,
+                                         QObject *parent)
     : QObject(parent), m_tableDirectory(std::move(tableDirectory))
 {
-    m_defaultTable = loadTable(preferredCode());
+    m_defaultTable = loadTable(preferredCode(preferredLanguages));
     if (!m_defaultTable)
         m_defaultTable = emptyTable();
     m_table = m_defaultTable;
@@ -46,7 +54,8 @@ LocalizationService::LocalizationService(QString tableDirectory, QObject *parent
 std::shared_ptr<const QTranslator> LocalizationService::loadTable(const QString &code) const
 {
     auto table = std::make_shared<QTranslator>();
-    const QString path = QDir(m_tableDirectory).filePath(QLatin1String("sendova_") + code + QLatin1String(".qm"));
+    const QString path =
+        QDir(m_tableDirectory).filePath(QLatin1String("sendova_") + code + QLatin1String(".qm"));
     if (!table->load(path))
         return nullptr;
     return table;

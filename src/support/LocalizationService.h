@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTranslator>
 
 #include <memory>
@@ -22,8 +23,11 @@ public:
     static LocalizationService &shared();
 
     // tableDirectory holds sendova_<code>.qm files; the process-wide instance
-    // reads the tables compiled into the program.
-    explicit LocalizationService(QString tableDirectory, QObject *parent = nullptr);
+    // reads the tables compiled into the program. preferredLanguages is the
+    // desktop's order of preference ("es-ES", "pt", …): the first one we ship
+    // gives the table used until a language is chosen.
+    explicit LocalizationService(QString tableDirectory, QStringList preferredLanguages,
+                                 QObject *parent = nullptr);
 
     Language currentLanguage() const;
     void setLanguage(Language language);

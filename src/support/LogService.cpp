@@ -17,8 +17,8 @@ QString LogService::formatLine(const QDateTime &time, const QString &level, cons
 {
     const QString stamp = time.toUTC().toString(Qt::ISODate);
     const QString paddedLevel = level.toUpper().leftJustified(7, QLatin1Char(' '), true);
-    return QLatin1Char('[') + stamp + QLatin1String("] ") + paddedLevel + QLatin1String(" [") + category
-           + QLatin1String("] ") + message;
+    return QLatin1Char('[') + stamp + QLatin1String("] ") + paddedLevel + QLatin1String(" [") + category +
+           QLatin1String("] ") + message;
 }
 
 void LogService::log(const QString &level, const QString &category, const QString &message)

@@ -11,8 +11,7 @@ namespace sendova {
 DecodingError::DecodingError(QString memberPath, QString reason)
     : Error(memberPath.isEmpty() ? reason : memberPath + QLatin1String(": ") + reason),
       m_memberPath(std::move(memberPath)), m_reason(std::move(reason))
-{
-}
+{}
 
 namespace reply {
 
@@ -25,8 +24,8 @@ QString typeName(const Json &value)
 
 [[noreturn]] void wrongType(const Json &value, const QString &path, const char *expected)
 {
-    throw DecodingError(path, QLatin1String("expected ") + QLatin1String(expected) + QLatin1String(", found ")
-                                  + typeName(value));
+    throw DecodingError(path, QLatin1String("expected ") + QLatin1String(expected) +
+                                  QLatin1String(", found ") + typeName(value));
 }
 
 // The member, or nullptr when it is missing or null.
@@ -103,8 +102,8 @@ qint64 requiredInt64(const Json &object, const char *name, const QString &path)
     if (value.is_number_float()) {
         // 12.0 and 1e3 are integers written another way; 12.5 is not.
         const double number = value.get<double>();
-        if (std::isfinite(number) && std::trunc(number) == number && number >= -9.2233720368547758e18
-            && number < 9.2233720368547758e18)
+        if (std::isfinite(number) && std::trunc(number) == number && number >= -9.2233720368547758e18 &&
+            number < 9.2233720368547758e18)
             return static_cast<qint64>(number);
         throw DecodingError(where, QStringLiteral("expected an integer, found a number with a fraction"));
     }
@@ -146,8 +145,8 @@ std::optional<QDateTime> parseForm(const QString &text, bool withFraction)
 {
     static const QRegularExpression withFractionPattern(QStringLiteral(
         R"(^([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})\.([0-9]{1,9})(Z|[+-][0-9]{2}:[0-9]{2})\z)"));
-    static const QRegularExpression plainPattern(
-        QStringLiteral(R"(^([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})()(Z|[+-][0-9]{2}:[0-9]{2})\z)"));
+    static const QRegularExpression plainPattern(QStringLiteral(
+        R"(^([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})()(Z|[+-][0-9]{2}:[0-9]{2})\z)"));
     const QRegularExpressionMatch match = (withFraction ? withFractionPattern : plainPattern).match(text);
     if (!match.hasMatch())
         return std::nullopt;

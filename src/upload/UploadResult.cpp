@@ -27,7 +27,8 @@ UploadResult UploadResult::decode(const QByteArray &body)
 
     if (const Json *error = optionalObject(root, "Error", QString())) {
         const QString path = QStringLiteral("Error");
-        result.error = UploadError{requiredString(*error, "Code", path), requiredString(*error, "Message", path)};
+        result.error =
+            UploadError{requiredString(*error, "Code", path), requiredString(*error, "Message", path)};
     }
     return result;
 }

@@ -1,0 +1,152 @@
+#include "support/LogService.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimeZone>
+
+#include <thread>
+#include <vector>
+
+using namespace sendova;
+
+class LogServiceTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void lineLayout_data()
+    {
+        QTest::addColumn<QString>("level");
+        QTest::addColumn<QString>("category");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("expected");
+
+        const QString stamp = QStringLiteral("[2026-12-05T16:25:11Z] ");
+        QTest::newRow("debug pads to seven") << u"DEBUG"_qs << u"Hash"_qs << u"Calculating SHA-256..."_qs
+                                             << stamp + u"DEBUG   [Hash] Calculating SHA-256..."_qs;
+        QTest::newRow("lower case is raised")
+            << u"info"_qs << u"HTTP"_qs << u"Response: 200"_qs << stamp + u"INFO    [HTTP] Response: 200"_qs;
+        QTest::newRow("error") << u"ERROR"_qs << u"JSON"_qs << u"x"_qs << stamp + u"ERROR   [JSON] x"_qs;
+        QTest::newRow("exactly seven")
+            << u"WARNING"_qs << u"Upload"_qs << u"m"_qs << stamp + u"WARNING [Upload] m"_qs;
+        QTest::newRow("longer is cut")
+            << u"CRITICALITY"_qs << u"Upload"_qs << u"m"_qs << stamp + u"CRITICA [Upload] m"_qs;
+        QTest::newRow("empty category") << u"INFO"_qs << QString() << u"m"_qs << stamp + u"INFO    [] m"_qs;
+        QTest::newRow("message kept whole") << u"INFO"_qs << u"HTTP"_qs << u"Body: a\nb\r\n%1"_qs
+                                            << stamp + u"INFO    [HTTP] Body: a\nb\r\n%1"_qs;
+    }
+
+    void lineLayout()
+    {
+        QFETCH(QString, level);
+        QFETCH(QString, category);
+        QFETCH(QString, message);
+        QFETCH(QString, expected);
+        // A local time with milliseconds must still come out as whole UTC seconds.
+        const QDateTime time = QDateTime(QDate(2026, 12, 5), QTime(17, 25, 11, 789), QTimeZone(3600));
+        QCOMPARE(LogService::formatLine(time, level, category, message), expected);
+    }
+
+    void logStampsTheCurrentUtcTime()
+    {
+        LogService log;
+        const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-1);
+        log.log(u"info"_qs, u"Hash"_qs, u"m"_qs);
+        const QString line = log.logText();
+        static const QRegularExpression layout(
+            u"^\\[(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ)\\] INFO    \\[Hash\\] m$"_qs);
+        const auto match = layout.match(line);
+        QVERIFY2(match.hasMatch(), qPrintable(line));
+        const QDateTime stamp = QDateTime::fromString(match.captured(1), Qt::ISODate);
+        QVERIFY(stamp >= before.addMSecs(-before.time().msec()));
+        QVERIFY(stamp <= QDateTime::currentDateTimeUtc());
+    }
+
+    void emptyLogAndClear()
+    {
+        LogService log;
+        QCOMPARE(log.logText(), QString());
+        log.log(u"INFO"_qs, u"A"_qs, u"one"_qs);
+        log.log(u"INFO"_qs, u"A"_qs, u"two\nlines"_qs);
+        QCOMPARE(log.logText().count(QLatin1Char('\n')), 2);
+        QVERIFY(!log.logText().endsWith(QLatin1Char('\n')));
+        log.clear();
+        QCOMPARE(log.logText(), QString());
+        log.log(u"INFO"_qs, u"A"_qs, u"after"_qs);
+        QVERIFY(log.logText().endsWith(u"[A] after"_qs));
+        QVERIFY(!log.logText().contains(QLatin1Char('\n')));
+    }
+
+    void capKeepsTheNewest500()
+    {
+        LogService log;
+        for (int i = 1; i <= 500; ++i)
+            log.log(u"INFO"_qs, u"N"_qs, QString::number(i));
+        QStringList lines = log.logText().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 500);
+        QVERIFY(lines.first().endsWith(u"] 1"_qs));
+
+        log.log(u"INFO"_qs, u"N"_qs, u"501"_qs);
+        lines = log.logText().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 500);
+        QVERIFY(lines.first().endsWith(u"] 2"_qs));
+        QVERIFY(lines.last().endsWith(u"] 501"_qs));
+    }
+
+    // Writers on several threads: nothing lost below the cap, no line torn,
+    // each writer's lines in its own order; above the cap exactly 500 whole
+    // lines remain.
+    void concurrentWriters_data()
+    {
+        QTest::addColumn<int>("threads");
+        QTest::addColumn<int>("perThread");
+        QTest::newRow("below the cap") << 4 << 120;
+        QTest::newRow("far above the cap") << 6 << 2000;
+    }
+
+    void concurrentWriters()
+    {
+        QFETCH(int, threads);
+        QFETCH(int, perThread);
+        LogService log;
+        const QString payload(200, QLatin1Char('x'));
+        std::vector<std::thread> writers;
+        for (int t = 0; t < threads; ++t) {
+            writers.emplace_back([&log, t, perThread, &payload] {
+                for (int i = 0; i < perThread; ++i)
+                    log.log(u"debug"_qs, u"T"_qs + QString::number(t),
+                            QString::number(i) + u" "_qs + payload);
+            });
+        }
+        // A reader on this thread meanwhile must only ever see whole lines.
+        for (int i = 0; i < 50; ++i) {
+            const QStringList seen = log.logText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            QVERIFY(seen.size() <= LogService::maxEntries);
+            for (const QString &line : seen)
+                QVERIFY(line.endsWith(payload));
+        }
+        for (auto &writer : writers)
+            writer.join();
+
+        const QStringList lines = log.logText().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), std::min(threads * perThread, LogService::maxEntries));
+        static const QRegularExpression layout(u"^\\[[^\\]]+Z\\] DEBUG   \\[T(\\d+)\\] (\\d+) x{200}$"_qs);
+        QList<int> lastSeen(threads, -1);
+        for (const QString &line : lines) {
+            const auto match = layout.match(line);
+            QVERIFY2(match.hasMatch(), qPrintable(line.left(80)));
+            const int thread = match.captured(1).toInt();
+            const int index = match.captured(2).toInt();
+            QVERIFY(index > lastSeen[thread]);
+            lastSeen[thread] = index;
+        }
+        if (threads * perThread <= LogService::maxEntries) {
+            for (int t = 0; t < threads; ++t)
+                QCOMPARE(lastSeen[t], perThread - 1);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(LogServiceTest)
+#include "LogServiceTest.moc"
