@@ -173,14 +173,19 @@ void SendovaServer::run()
         std::lock_guard lock(m_stopMutex);
         m_stopping = false;
     }
-    std::thread purger([this] { purgeLoop(); });
+    std::thread purger;
+    if (m_options.purgeInterval.count() > 0) {
+        purger = std::thread([this] { purgeLoop(); });
+    }
     m_http->listen_after_bind();
     {
         std::lock_guard lock(m_stopMutex);
         m_stopping = true;
     }
     m_stopCondition.notify_all();
-    purger.join();
+    if (purger.joinable()) {
+        purger.join();
+    }
 }
 
 void SendovaServer::start()

@@ -33,6 +33,7 @@ struct ServerOptions
     std::uint64_t maxUploadSize = std::uint64_t(2) << 30;
     std::string tenantName = "Sendova";
     std::optional<std::chrono::seconds> linkLifetime = std::chrono::hours(24 * 7);
+    // Zero leaves expired links to explicit ContentStore::purgeExpired calls.
     std::chrono::seconds purgeInterval{60};
     int passwordIterations = DefaultPasswordIterations;
     bool logRequests = true;

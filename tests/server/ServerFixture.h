@@ -79,6 +79,8 @@ public:
         options.passwordIterations = TestIterations;
         options.logRequests = false;
         options.linkLifetime = linkLifetime;
+        // Tests sweep when they mean to, so that no sweep races their clock.
+        options.purgeInterval = std::chrono::seconds(0);
         m_server = std::make_unique<SendovaServer>(options, m_clock.clock());
         if (m_server->bind("127.0.0.1", 0) <= 0) {
             qFatal("cannot bind a loopback port");
