@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <iostream>
 #include <set>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -229,6 +230,13 @@ void SendovaServer::purgeLoop()
 void SendovaServer::setUpRoutes()
 {
     auto &http = *m_http;
+    // httplib's default also sets SO_REUSEPORT, with which a second server
+    // binds the same port without an error and the kernel splits the
+    // clients between the two.
+    http.set_socket_options([](int socket) {
+        int yes = 1;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     http.set_default_headers({{"X-Content-Type-Options", "nosniff"}});
 
     // Every route that takes a body reads it itself, within its own limit.
