@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <iostream>
 #include <set>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
@@ -132,6 +133,16 @@ SendovaServer::SendovaServer(ServerOptions options, Clock clock)
     while (!m_options.publicUrl.empty() && m_options.publicUrl.back() == '/') {
         m_options.publicUrl.pop_back();
     }
+    // A second server on the same folder would take the first one's
+    // half-received uploads for crash leftovers and delete them.
+    const auto lockFile = m_folder->root() / "serve.lock";
+    m_lockFd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_lockFd < 0 || ::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
+        if (m_lockFd >= 0) {
+            ::close(m_lockFd);
+        }
+        throw StorageError("another sendova-server is already serving " + m_folder->root().string());
+    }
     m_content->removeLeftovers();
     setUpRoutes();
 }
@@ -139,6 +150,7 @@ SendovaServer::SendovaServer(ServerOptions options, Clock clock)
 SendovaServer::~SendovaServer()
 {
     stop();
+    ::close(m_lockFd);
 }
 
 std::string SendovaServer::listenUrl() const

@@ -83,6 +83,7 @@ private:
     ServerOptions m_options;
     Clock m_clock;
     std::unique_ptr<DataFolder> m_folder;
+    int m_lockFd = -1;
     std::unique_ptr<AccountStore> m_accounts;
     std::unique_ptr<ContentStore> m_content;
     std::unique_ptr<httplib::Server> m_http;

@@ -58,6 +58,7 @@ private Q_SLOTS:
     void serveAnswersAndStopsCleanly_data();
     void serveAnswersAndStopsCleanly();
     void portInUseFails();
+    void secondServerOnSameDataIsRefused();
 
 private:
     QTemporaryDir m_home;
@@ -245,6 +246,17 @@ void TestServerCli::portInUseFails()
                              m_home.path());
     QCOMPARE(outcome.exitCode, 1);
     QVERIFY(outcome.err.contains("cannot listen"));
+}
+
+void TestServerCli::secondServerOnSameDataIsRefused()
+{
+    RunningServer occupant;
+    const auto outcome =
+        run(QStringList{QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                        QStringLiteral("--data"), QString::fromStdString(occupant.dataDir().string())},
+            m_home.path());
+    QCOMPARE(outcome.exitCode, 1);
+    QVERIFY2(outcome.err.contains("already serving"), outcome.err.constData());
 }
 
 QTEST_GUILESS_MAIN(TestServerCli)
