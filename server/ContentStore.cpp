@@ -13,6 +13,7 @@ namespace sendova::server {
 namespace {
 
 constexpr std::size_t ShortCodeLength = 10;
+constexpr std::size_t WriteBufferSize = 1024 * 1024;
 
 StoredLink readLink(const SqliteStatement &stmt)
 {
@@ -44,8 +45,23 @@ PendingUpload::~PendingUpload()
 bool PendingUpload::write(const char *data, std::size_t size)
 {
     m_sha.update(data, size);
-    while (size > 0) {
-        const auto written = ::write(m_fd, data, size);
+    m_size += size;
+    if (m_buffer.capacity() < WriteBufferSize) {
+        m_buffer.reserve(WriteBufferSize);
+    }
+    if (m_buffer.size() + size > WriteBufferSize && !flush()) {
+        return false;
+    }
+    m_buffer.append(data, size);
+    return m_buffer.size() < WriteBufferSize || flush();
+}
+
+bool PendingUpload::flush()
+{
+    const char *data = m_buffer.data();
+    std::size_t left = m_buffer.size();
+    while (left > 0) {
+        const auto written = ::write(m_fd, data, left);
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
@@ -53,9 +69,9 @@ bool PendingUpload::write(const char *data, std::size_t size)
             return false;
         }
         data += written;
-        size -= static_cast<std::size_t>(written);
-        m_size += static_cast<std::uint64_t>(written);
+        left -= static_cast<std::size_t>(written);
     }
+    m_buffer.clear();
     return true;
 }
 
@@ -123,7 +139,7 @@ StoreResult ContentStore::store(PendingUpload &upload, std::int64_t userId, cons
     bool movedIn = false;
     // A known blob whose file has gone missing is healed with these bytes.
     if (!blobKnown || !std::filesystem::exists(target, error)) {
-        if (::fsync(upload.m_fd) != 0) {
+        if (!upload.flush() || ::fsync(upload.m_fd) != 0) {
             throw StorageError("cannot flush the received file to disk");
         }
         std::filesystem::create_directories(target.parent_path(), error);

@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace sendova::server {
 
@@ -43,6 +44,8 @@ public:
 
     // False when the disk refuses the bytes.
     bool write(const char *data, std::size_t size);
+    // Writes out what write() has buffered; false when the disk refuses it.
+    bool flush();
     std::uint64_t size() const { return m_size; }
     // The digest of everything written; call once, after the last write.
     const std::string &finish();
@@ -53,6 +56,9 @@ private:
     std::filesystem::path m_path;
     int m_fd;
     std::uint64_t m_size = 0;
+    // httplib hands the body over in 4 KiB pieces; collecting them saves a
+    // system call per piece.
+    std::string m_buffer;
     Sha256 m_sha;
     std::string m_hash;
     bool m_kept = false;
