@@ -47,6 +47,8 @@ class TestServerBadInput : public QObject
 private Q_SLOTS:
     void refusedClearlyAndLeavesNothing_data();
     void refusedClearlyAndLeavesNothing();
+    void chunkedBodyOverLimitIsRefused_data();
+    void chunkedBodyOverLimitIsRefused();
 };
 
 void TestServerBadInput::refusedClearlyAndLeavesNothing_data()
@@ -195,6 +197,46 @@ void TestServerBadInput::refusedClearlyAndLeavesNothing()
     const auto status200 = server.client().Get("/api/status", httplib::Headers{{"X-API-Key", server.apiKey}});
     QVERIFY(status200);
     QCOMPARE(status200->status, 200);
+}
+
+void TestServerBadInput::chunkedBodyOverLimitIsRefused_data()
+{
+    QTest::addColumn<int>("fileSize");
+    QTest::addColumn<int>("status");
+    QTest::newRow("at the limit") << int(Limit) << 200;
+    QTest::newRow("one byte over") << int(Limit) + 1 << 413;
+    QTest::newRow("twice the limit") << int(2 * Limit) << 413;
+}
+
+// Without a Content-Length nothing can be refused up front: the limit has
+// to hold while the body streams in.
+void TestServerBadInput::chunkedBodyOverLimitIsRefused()
+{
+    QFETCH(int, fileSize);
+    QFETCH(int, status);
+    ServerOptions options;
+    options.maxUploadSize = Limit;
+    RunningServer server(options);
+    const auto body =
+        std::make_shared<std::string>(form(part("file", "chunked.bin", std::string(fileSize, 'c'))));
+    auto client = server.client();
+    const auto reply = client.Post(
+        "/api/upload", httplib::Headers{{"X-API-Key", server.apiKey}},
+        [body](std::size_t offset, httplib::DataSink &sink) {
+            if (offset < body->size()) {
+                sink.write(body->data() + offset, std::min<std::size_t>(4000, body->size() - offset));
+            } else {
+                sink.done();
+            }
+            return true;
+        },
+        FormType);
+    QVERIFY2(reply, httplib::to_string(reply.error()).c_str());
+    QCOMPARE(reply->status, status);
+    QCOMPARE(server.storedFiles().size(), std::size_t(status == 200 ? 1 : 0));
+    if (status != 200) {
+        QCOMPARE(errorCode(Json::parse(reply->body)), std::string("FILE_TOO_LARGE"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestServerBadInput)
