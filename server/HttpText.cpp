@@ -236,13 +236,13 @@ ByteRange parseRange(std::string_view header, std::uint64_t size)
     if (header.substr(0, Unit.size()) != Unit) {
         return {};
     }
-    const auto spec = trim(header.substr(Unit.size()));
-    const auto dash = spec.find('-');
-    if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos) {
+    const auto rangeText = trim(header.substr(Unit.size()));
+    const auto dash = rangeText.find('-');
+    if (dash == std::string_view::npos || rangeText.find(',') != std::string_view::npos) {
         return {};
     }
-    const auto firstText = trim(spec.substr(0, dash));
-    const auto lastText = trim(spec.substr(dash + 1));
+    const auto firstText = trim(rangeText.substr(0, dash));
+    const auto lastText = trim(rangeText.substr(dash + 1));
     ByteRange range;
     range.kind = ByteRange::Kind::Partial;
     if (firstText.empty()) {
