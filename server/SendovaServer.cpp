@@ -203,6 +203,9 @@ void SendovaServer::run()
 
 void SendovaServer::start()
 {
+    if (m_port < 0) {
+        throw std::logic_error("start() needs a successful bind() first");
+    }
     m_runThread = std::thread([this] { run(); });
     // stop() is a no-op until the accept loop runs, so it must be running
     // before anyone can ask for a stop.
