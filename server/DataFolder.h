@@ -1,0 +1,39 @@
+#pragma once
+
+#include "Sqlite.h"
+
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace sendova::server {
+
+// The server's whole state: one SQLite database and the content-addressed
+// blobs next to it. Opening it creates what is missing.
+class DataFolder
+{
+public:
+    explicit DataFolder(std::filesystem::path root);
+
+    const std::filesystem::path &root() const { return m_root; }
+    std::filesystem::path blobsDir() const { return m_root / "blobs"; }
+    std::filesystem::path tmpDir() const { return m_root / "tmp"; }
+    std::filesystem::path databaseFile() const { return m_root / "sendova-server.db"; }
+
+    // Every use of the connection happens under this lock.
+    std::mutex &mutex() { return m_mutex; }
+    SqliteDatabase &db() { return m_db; }
+
+    std::optional<std::string> setting(const std::string &key);
+    void setSetting(const std::string &key, const std::string &value);
+
+private:
+    static std::filesystem::path prepare(const std::filesystem::path &root);
+
+    std::filesystem::path m_root;
+    std::mutex m_mutex;
+    SqliteDatabase m_db;
+};
+
+} // namespace sendova::server

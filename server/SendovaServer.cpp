@@ -1,0 +1,731 @@
+#include "SendovaServer.h"
+
+#include "HttpText.h"
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <fcntl.h>
+#include <iostream>
+#include <set>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace sendova::server {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Room for the multipart framing around the file: boundaries, part headers
+// and a long file name fit many times over.
+constexpr std::uint64_t MultipartSlack = 64 * 1024;
+constexpr std::size_t MaxJsonBody = 64 * 1024;
+// A refused request whose body is at most this long is read to its end, so
+// that the connection stays usable; longer bodies are left unread.
+constexpr std::uint64_t MaxDrainedBody = 1024 * 1024;
+constexpr std::size_t MaxMachineName = 255;
+
+void sendJson(httplib::Response &res, int status, const Json &body)
+{
+    res.status = status;
+    res.set_content(body.dump(), "application/json");
+}
+
+Json refusalBody(const std::string &code, const std::string &message, bool pascal, bool lower)
+{
+    Json body = Json::object();
+    if (pascal) {
+        body["Success"] = false;
+        body["Error"] = {{"Code", code}, {"Message", message}};
+    }
+    if (lower) {
+        body["success"] = false;
+        body["error"] = {{"code", code}, {"message", message}};
+    }
+    return body;
+}
+
+std::optional<std::uint64_t> declaredLength(const httplib::Request &req)
+{
+    if (!req.has_header("Content-Length")) {
+        return std::nullopt;
+    }
+    return req.get_header_value<std::uint64_t>("Content-Length");
+}
+
+void drainSmallBody(const httplib::Request &req, const httplib::ContentReader &reader)
+{
+    const auto length = declaredLength(req);
+    if (!length || *length > MaxDrainedBody) {
+        return;
+    }
+    if (req.is_multipart_form_data()) {
+        reader([](const httplib::MultipartFormData &) { return true; },
+               [](const char *, std::size_t) { return true; });
+    } else {
+        reader([](const char *, std::size_t) { return true; });
+    }
+}
+
+// Clients escape '"' in the multipart file name as %22, as browsers do; the
+// name is shown and served again, so the quote is given back.
+std::string decodeQuotes(std::string name)
+{
+    for (auto at = name.find("%22"); at != std::string::npos; at = name.find("%22", at + 1)) {
+        name.replace(at, 3, "\"");
+    }
+    return name;
+}
+
+std::string cleanMachineName(const std::string &raw)
+{
+    return cleanText(raw, MaxMachineName);
+}
+
+std::string bodyOf(const httplib::ContentReader &reader, bool *tooLarge, bool *ok)
+{
+    std::string body;
+    *tooLarge = false;
+    *ok = reader([&](const char *data, std::size_t size) {
+        if (body.size() + size > MaxJsonBody) {
+            *tooLarge = true;
+            return false;
+        }
+        body.append(data, size);
+        return true;
+    });
+    return body;
+}
+
+struct FileHandle
+{
+    explicit FileHandle(int fd) : fd(fd) {}
+    ~FileHandle()
+    {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    FileHandle(const FileHandle &) = delete;
+    FileHandle &operator=(const FileHandle &) = delete;
+    int fd;
+};
+
+std::string hostForUrl(const std::string &host)
+{
+    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+} // namespace
+
+SendovaServer::SendovaServer(ServerOptions options, Clock clock)
+    : m_options(std::move(options)), m_clock(std::move(clock)),
+      m_folder(std::make_unique<DataFolder>(m_options.dataDir)),
+      m_accounts(std::make_unique<AccountStore>(*m_folder, m_clock, m_options.passwordIterations)),
+      m_content(std::make_unique<ContentStore>(*m_folder, m_clock, m_options.linkLifetime)),
+      m_http(std::make_unique<httplib::Server>())
+{
+    while (!m_options.publicUrl.empty() && m_options.publicUrl.back() == '/') {
+        m_options.publicUrl.pop_back();
+    }
+    // A second server on the same folder would take the first one's
+    // half-received uploads for crash leftovers and delete them.
+    const auto lockFile = m_folder->root() / "serve.lock";
+    m_lockFd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_lockFd < 0 || ::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
+        if (m_lockFd >= 0) {
+            ::close(m_lockFd);
+        }
+        throw StorageError("another sendova-server is already serving " + m_folder->root().string());
+    }
+    m_content->removeLeftovers();
+    setUpRoutes();
+}
+
+SendovaServer::~SendovaServer()
+{
+    stop();
+    ::close(m_lockFd);
+}
+
+std::string SendovaServer::listenUrl() const
+{
+    return "http://" + hostForUrl(m_host) + ":" + std::to_string(m_port);
+}
+
+int SendovaServer::bind(const std::string &host, int port)
+{
+    if (port == 0) {
+        m_port = m_http->bind_to_any_port(host);
+    } else {
+        m_port = m_http->bind_to_port(host, port) ? port : -1;
+    }
+    if (m_port < 0) {
+        return -1;
+    }
+    m_host = host;
+    m_publicUrl = m_options.publicUrl.empty() ? listenUrl() : m_options.publicUrl;
+    // The administration commands build setup links against the address
+    // clients last reached the server at.
+    m_folder->setSetting("public_url", m_publicUrl);
+    m_folder->setSetting("tenant_name", m_options.tenantName);
+    return m_port;
+}
+
+void SendovaServer::run()
+{
+    // A client that hangs up in the middle of a download must not take the
+    // server down: httplib writes to its sockets without MSG_NOSIGNAL.
+    std::signal(SIGPIPE, SIG_IGN);
+    {
+        std::lock_guard lock(m_stopMutex);
+        m_stopping = false;
+    }
+    std::thread purger;
+    if (m_options.purgeInterval.count() > 0) {
+        purger = std::thread([this] { purgeLoop(); });
+    }
+    m_http->listen_after_bind();
+    {
+        std::lock_guard lock(m_stopMutex);
+        m_stopping = true;
+    }
+    m_stopCondition.notify_all();
+    if (purger.joinable()) {
+        purger.join();
+    }
+}
+
+void SendovaServer::start()
+{
+    if (m_port < 0) {
+        throw std::logic_error("start() needs a successful bind() first");
+    }
+    m_runThread = std::thread([this] { run(); });
+    // stop() is a no-op until the accept loop runs, so it must be running
+    // before anyone can ask for a stop.
+    while (!m_http->is_running()) {
+        std::this_thread::yield();
+    }
+}
+
+void SendovaServer::stop()
+{
+    m_http->stop();
+    {
+        std::lock_guard lock(m_stopMutex);
+        m_stopping = true;
+    }
+    m_stopCondition.notify_all();
+    if (m_runThread.joinable()) {
+        m_runThread.join();
+    }
+}
+
+void SendovaServer::purgeLoop()
+{
+    std::unique_lock lock(m_stopMutex);
+    while (!m_stopping) {
+        lock.unlock();
+        try {
+            m_content->purgeExpired();
+        } catch (const std::exception &error) {
+            std::cerr << "sendova-server: expiry sweep failed: " << error.what() << std::endl;
+        }
+        lock.lock();
+        m_stopCondition.wait_for(lock, m_options.purgeInterval, [this] { return m_stopping; });
+    }
+}
+
+void SendovaServer::setUpRoutes()
+{
+    auto &http = *m_http;
+    // httplib's default also sets SO_REUSEPORT, with which a second server
+    // binds the same port without an error and the kernel splits the
+    // clients between the two.
+    http.set_socket_options([](int socket) {
+        int yes = 1;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    http.set_default_headers({{"X-Content-Type-Options", "nosniff"}});
+
+    // Every route that takes a body reads it itself, within its own limit.
+    // Anything else with a body would be buffered whole by httplib, so it is
+    // turned away before routing.
+    http.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
+        static const std::set<std::string> PostPaths = {"/api/upload", "/api/auth/login",
+                                                        "/api/exchange-setup-token"};
+        if (req.method == "GET" || req.method == "HEAD") {
+            return httplib::Server::HandlerResponse::Unhandled;
+        }
+        if (req.method == "POST" && PostPaths.contains(req.path)) {
+            return httplib::Server::HandlerResponse::Unhandled;
+        }
+        const bool known = PostPaths.contains(req.path) || req.path == "/api/status" ||
+                           req.path.starts_with("/api/check/") || req.path.starts_with("/f/");
+        const int status = known ? 405 : 404;
+        sendJson(res, status,
+                 refusalBody(known ? "METHOD_NOT_ALLOWED" : "NOT_FOUND",
+                             known ? "This method is not allowed here" : "Not found", true, true));
+        return httplib::Server::HandlerResponse::Handled;
+    });
+
+    http.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request &req,
+                                                                   httplib::Response &res) {
+        if (!res.body.empty() || res.status == 416) {
+            return httplib::Server::HandlerResponse::Unhandled;
+        }
+        if (req.path.starts_with("/api/")) {
+            const bool notFound = res.status == 404;
+            sendJson(res, res.status,
+                     refusalBody(notFound ? "NOT_FOUND" : "BAD_REQUEST",
+                                 notFound ? "Not found" : "The request could not be handled", true, true));
+        } else {
+            res.set_content(res.status == 404 ? "Not found\n" : "Bad request\n", "text/plain; charset=utf-8");
+        }
+        return httplib::Server::HandlerResponse::Handled;
+    }));
+
+    http.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr ep) {
+        try {
+            std::rethrow_exception(ep);
+        } catch (const std::exception &error) {
+            std::cerr << "sendova-server: request failed: " << error.what() << std::endl;
+        } catch (...) {
+            std::cerr << "sendova-server: request failed" << std::endl;
+        }
+        sendJson(res, 500,
+                 refusalBody("SERVER_ERROR", "The server could not complete the request", true, true));
+    });
+
+    if (m_options.logRequests) {
+        // The path only: no query strings, headers or bodies, which may carry secrets.
+        http.set_logger([](const httplib::Request &req, const httplib::Response &res) {
+            std::cerr << formatTimestamp(std::chrono::system_clock::now()) << ' ' << req.remote_addr << ' '
+                      << req.method << ' ' << req.path << ' ' << res.status << std::endl;
+        });
+    }
+
+    http.Post("/api/upload",
+              [this](const httplib::Request &req, httplib::Response &res,
+                     const httplib::ContentReader &reader) { handleUpload(req, res, reader); });
+    http.Post("/api/auth/login",
+              [this](const httplib::Request &req, httplib::Response &res,
+                     const httplib::ContentReader &reader) { handleLogin(req, res, reader); });
+    http.Post("/api/exchange-setup-token",
+              [this](const httplib::Request &req, httplib::Response &res,
+                     const httplib::ContentReader &reader) { handleExchange(req, res, reader); });
+    http.Get("/api/status",
+             [this](const httplib::Request &req, httplib::Response &res) { handleStatus(req, res); });
+    http.Get(R"(/api/check/(.*))",
+             [this](const httplib::Request &req, httplib::Response &res) { handleCheck(req, res); });
+    http.Get(R"(/f/([A-Za-z0-9]{1,64}))",
+             [this](const httplib::Request &req, httplib::Response &res) { handleLink(req, res); });
+    http.Get("/", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content("Sendova server\n", "text/plain; charset=utf-8");
+    });
+}
+
+std::optional<User> SendovaServer::authenticate(const httplib::Request &req, httplib::Response &res,
+                                                Style style)
+{
+    const bool pascal = style != Style::Lower;
+    const bool lower = style != Style::Pascal;
+    const std::string key = req.get_header_value("X-API-Key");
+    if (key.empty()) {
+        sendJson(res, 401, refusalBody("MISSING_API_KEY", "The X-API-Key header is missing", pascal, lower));
+        return std::nullopt;
+    }
+    const auto result = m_accounts->checkApiKey(key);
+    switch (result.status) {
+    case AuthStatus::Ok:
+        return result.user;
+    case AuthStatus::Inactive:
+        sendJson(res, 401, refusalBody("TENANT_INACTIVE", "This account is inactive", pascal, lower));
+        return std::nullopt;
+    case AuthStatus::Invalid:
+        break;
+    }
+    sendJson(res, 401, refusalBody("INVALID_API_KEY", "The API key is not valid", pascal, lower));
+    return std::nullopt;
+}
+
+void SendovaServer::handleUpload(const httplib::Request &req, httplib::Response &res,
+                                 const httplib::ContentReader &reader)
+{
+    const auto refuse = [&](int status, const std::string &code, const std::string &message) {
+        sendJson(res, status, refusalBody(code, message, true, false));
+    };
+    const auto user = authenticate(req, res, Style::Pascal);
+    if (!user) {
+        drainSmallBody(req, reader);
+        return;
+    }
+    std::optional<std::string> expectedHash;
+    if (req.has_header("X-File-Hash")) {
+        expectedHash = parsePrefixedHash(req.get_header_value("X-File-Hash"));
+        if (!expectedHash) {
+            refuse(400, "INVALID_HASH", "X-File-Hash must be sha256: followed by 64 hexadecimal digits");
+            drainSmallBody(req, reader);
+            return;
+        }
+    }
+    if (!req.is_multipart_form_data()) {
+        refuse(400, "INVALID_MULTIPART",
+               "The body must be a multipart/form-data form with a part named file");
+        drainSmallBody(req, reader);
+        return;
+    }
+    const auto limit = m_options.maxUploadSize;
+    const std::string tooLargeMessage =
+        "The file is larger than the limit of " + std::to_string(limit) + " bytes";
+    if (const auto length = declaredLength(req); length && *length > limit + MultipartSlack) {
+        refuse(413, "FILE_TOO_LARGE", tooLargeMessage);
+        return;
+    }
+
+    std::unique_ptr<PendingUpload> pending;
+    try {
+        pending = m_content->beginUpload();
+    } catch (const StorageError &error) {
+        std::cerr << "sendova-server: " << error.what() << std::endl;
+        refuse(500, "STORAGE_ERROR", "The server cannot store files at the moment");
+        drainSmallBody(req, reader);
+        return;
+    }
+
+    enum class Part { None, File, Other };
+    Part current = Part::None;
+    bool sawFile = false;
+    bool secondFile = false;
+    bool tooLarge = false;
+    bool writeFailed = false;
+    std::string rawName;
+    std::uint64_t discarded = 0;
+    const bool complete = reader(
+        [&](const httplib::MultipartFormData &part) {
+            if (part.name != "file") {
+                current = Part::Other;
+                return true;
+            }
+            if (sawFile) {
+                secondFile = true;
+                return false;
+            }
+            sawFile = true;
+            rawName = part.filename;
+            current = Part::File;
+            return true;
+        },
+        [&](const char *data, std::size_t size) {
+            if (current == Part::File && !tooLarge) {
+                if (pending->size() + size <= limit) {
+                    if (!pending->write(data, size)) {
+                        writeFailed = true;
+                        return false;
+                    }
+                    return true;
+                }
+                tooLarge = true;
+            }
+            // Other fields, and the rest of a file over the limit, are read
+            // and dropped, within bounds, so that the refusal arrives on a
+            // connection that is still in step.
+            discarded += size;
+            return discarded <= MultipartSlack;
+        });
+
+    if (tooLarge) {
+        refuse(413, "FILE_TOO_LARGE", tooLargeMessage);
+        return;
+    }
+    if (writeFailed) {
+        refuse(500, "STORAGE_ERROR", "The server could not write the file");
+        return;
+    }
+    if (secondFile) {
+        refuse(400, "MULTIPLE_FILES", "Send one part named file per request");
+        return;
+    }
+    if (!complete) {
+        if (discarded > MultipartSlack) {
+            refuse(413, "REQUEST_TOO_LARGE", "The form carries too much besides the file");
+        } else {
+            refuse(400, "INVALID_MULTIPART", "The body is not a complete multipart/form-data form");
+        }
+        return;
+    }
+    if (!sawFile) {
+        refuse(400, "MISSING_FILE", "The form has no part named file");
+        return;
+    }
+    const std::string &hash = pending->finish();
+    if (expectedHash && *expectedHash != hash) {
+        refuse(400, "HASH_MISMATCH", "The received content does not match X-File-Hash");
+        return;
+    }
+
+    StoreResult stored;
+    try {
+        stored = m_content->store(*pending, user->id, sanitizeFileName(decodeQuotes(rawName)),
+                                  cleanMachineName(req.get_header_value("X-Source-Machine")));
+    } catch (const StorageError &error) {
+        std::cerr << "sendova-server: " << error.what() << std::endl;
+        refuse(500, "STORAGE_ERROR", "The server could not store the file");
+        return;
+    }
+    const auto &link = stored.link;
+    Json data = Json::object();
+    data["Url"] = m_publicUrl + "/f/" + link.shortCode;
+    data["ShortCode"] = link.shortCode;
+    data["FileName"] = link.fileName;
+    data["FileSize"] = link.fileSize;
+    if (link.expiresAt) {
+        data["ExpiresAt"] = formatTimestamp(*link.expiresAt);
+    }
+    data["IsDuplicate"] = stored.isDuplicate;
+    data["Message"] = stored.isDuplicate ? "This file was already uploaded; its existing link is returned"
+                                         : "File uploaded";
+    sendJson(res, 200, Json{{"Success", true}, {"Data", data}});
+}
+
+void SendovaServer::handleCheck(const httplib::Request &req, httplib::Response &res)
+{
+    // The tray program asks with "sha256:<hex>" and reads PascalCase members;
+    // the share program asks with the bare hex and reads lower-case ones.
+    const std::string asked = req.matches[1];
+    std::optional<std::string> hash = parsePrefixedHash(asked);
+    Style style = Style::Pascal;
+    if (!hash) {
+        hash = parseBareHash(asked);
+        style = Style::Lower;
+    }
+    if (!hash) {
+        style = Style::Both;
+    }
+    const auto user = authenticate(req, res, style);
+    if (!user) {
+        return;
+    }
+    if (!hash) {
+        sendJson(
+            res, 400,
+            refusalBody("INVALID_HASH", "Ask for sha256: followed by 64 hexadecimal digits", true, true));
+        return;
+    }
+    const auto link = m_content->findUserLink(user->id, *hash);
+    const bool pascal = style == Style::Pascal;
+    Json data = Json::object();
+    data[pascal ? "Exists" : "exists"] = link.has_value();
+    if (link) {
+        data[pascal ? "Url" : "url"] = m_publicUrl + "/f/" + link->shortCode;
+        if (link->expiresAt) {
+            data[pascal ? "ExpiresAt" : "expiresAt"] = formatTimestamp(*link->expiresAt);
+        }
+    }
+    sendJson(res, 200,
+             pascal ? Json{{"Success", true}, {"Data", data}} : Json{{"success", true}, {"data", data}});
+}
+
+void SendovaServer::handleLogin(const httplib::Request &req, httplib::Response &res,
+                                const httplib::ContentReader &reader)
+{
+    const auto refuse = [&](int status, const std::string &code, const std::string &message) {
+        sendJson(res, status, refusalBody(code, message, false, true));
+    };
+    if (req.is_multipart_form_data()) {
+        refuse(400, "INVALID_REQUEST", "Send the credentials as a JSON object");
+        drainSmallBody(req, reader);
+        return;
+    }
+    bool tooLarge = false;
+    bool ok = false;
+    const std::string body = bodyOf(reader, &tooLarge, &ok);
+    if (tooLarge) {
+        refuse(413, "REQUEST_TOO_LARGE", "The request body is too large");
+        return;
+    }
+    const Json request = Json::parse(body, nullptr, false);
+    if (!ok || !request.is_object() || !request.contains("userName") || !request["userName"].is_string() ||
+        !request.contains("password") || !request["password"].is_string()) {
+        refuse(400, "INVALID_REQUEST", "Send a JSON object with userName and password");
+        return;
+    }
+    const auto result = m_accounts->checkPassword(request["userName"].get<std::string>(),
+                                                  request["password"].get<std::string>());
+    if (result.status == AuthStatus::Invalid) {
+        refuse(401, "INVALID_CREDENTIALS", "Invalid user name or password");
+        return;
+    }
+    if (result.status == AuthStatus::Inactive) {
+        refuse(401, "TENANT_INACTIVE", "This account is inactive");
+        return;
+    }
+    // Only hashes of keys are kept, so an existing key cannot be handed out
+    // again: every login issues a new one, whatever reuseExisting says.
+    const std::string key = m_accounts->issueApiKey(result.user->id, "login");
+    sendJson(res, 200,
+             Json{{"success", true},
+                  {"data",
+                   {{"serverUrl", m_publicUrl},
+                    {"apiKey", key},
+                    {"tenantName", m_options.tenantName},
+                    {"userName", result.user->name}}}});
+}
+
+void SendovaServer::handleExchange(const httplib::Request &req, httplib::Response &res,
+                                   const httplib::ContentReader &reader)
+{
+    const auto refuse = [&](int status, const std::string &code, const std::string &message) {
+        sendJson(res, status, refusalBody(code, message, false, true));
+    };
+    if (req.is_multipart_form_data()) {
+        refuse(400, "INVALID_REQUEST", "Send the token as a JSON object");
+        drainSmallBody(req, reader);
+        return;
+    }
+    bool tooLarge = false;
+    bool ok = false;
+    const std::string body = bodyOf(reader, &tooLarge, &ok);
+    if (tooLarge) {
+        refuse(413, "REQUEST_TOO_LARGE", "The request body is too large");
+        return;
+    }
+    const Json request = Json::parse(body, nullptr, false);
+    if (!ok || !request.is_object() || !request.contains("token") || !request["token"].is_string() ||
+        (request.contains("machineName") && !request["machineName"].is_string())) {
+        refuse(400, "INVALID_REQUEST", "Send a JSON object with token and machineName");
+        return;
+    }
+    const std::string machine = request.contains("machineName")
+                                    ? cleanMachineName(request["machineName"].get<std::string>())
+                                    : std::string();
+    const auto result = m_accounts->exchangeSetupToken(request["token"].get<std::string>(), machine);
+    switch (result.status) {
+    case TokenStatus::Ok:
+        sendJson(res, 200,
+                 Json{{"success", true},
+                      {"apiKey", result.apiKey},
+                      {"serverUrl", m_publicUrl},
+                      {"tenantName", m_options.tenantName},
+                      {"userName", result.user->name}});
+        return;
+    case TokenStatus::Expired:
+        refuse(401, "TOKEN_EXPIRED", "This setup link has expired; ask for a new one");
+        return;
+    case TokenStatus::AlreadyUsed:
+        refuse(401, "TOKEN_ALREADY_USED", "This setup link has already been used; ask for a new one");
+        return;
+    case TokenStatus::Inactive:
+        refuse(401, "TENANT_INACTIVE", "This account is inactive");
+        return;
+    case TokenStatus::Unknown:
+        break;
+    }
+    refuse(401, "INVALID_TOKEN", "This setup link is not valid");
+}
+
+void SendovaServer::handleStatus(const httplib::Request &req, httplib::Response &res)
+{
+    const auto user = authenticate(req, res, Style::Lower);
+    if (!user) {
+        return;
+    }
+    sendJson(res, 200,
+             Json{{"success", true},
+                  {"data",
+                   {{"userName", user->name},
+                    {"tenantName", m_options.tenantName},
+                    {"serverUrl", m_publicUrl},
+                    {"version", SENDOVA_VERSION},
+                    {"maxUploadSize", m_options.maxUploadSize}}}});
+}
+
+void SendovaServer::handleLink(const httplib::Request &req, httplib::Response &res)
+{
+    // httplib 0.11 cuts ranges itself and does not check them against the
+    // length: a range past the end makes it ask the content provider for
+    // bytes that do not exist. Ranges are therefore handled here only.
+    const std::string rangeHeader = req.get_header_value("Range");
+    const_cast<httplib::Request &>(req).ranges.clear();
+
+    const auto notFound = [&] {
+        res.status = 404;
+        res.set_content("This link does not exist or has expired.\n", "text/plain; charset=utf-8");
+    };
+    const auto link = m_content->findLink(req.matches[1]);
+    if (!link) {
+        notFound();
+        return;
+    }
+    const int fd = ::open(m_content->blobPath(link->hash).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        std::cerr << "sendova-server: the content of link " << link->shortCode << " is missing" << std::endl;
+        notFound();
+        return;
+    }
+    auto file = std::make_shared<FileHandle>(fd);
+    struct stat info
+    {
+    };
+    if (::fstat(fd, &info) != 0 || static_cast<std::int64_t>(info.st_size) != link->fileSize) {
+        std::cerr << "sendova-server: the content of link " << link->shortCode << " has the wrong size"
+                  << std::endl;
+        sendJson(res, 500, refusalBody("STORAGE_ERROR", "The stored file is damaged", true, true));
+        return;
+    }
+    const auto size = static_cast<std::uint64_t>(link->fileSize);
+    const std::string etag = "\"" + link->hash + "\"";
+    const std::string type = contentTypeForName(link->fileName);
+
+    res.set_header("Content-Disposition", contentDisposition(link->fileName));
+    res.set_header("Accept-Ranges", "bytes");
+    res.set_header("ETag", etag);
+    res.set_header("Content-Security-Policy", "sandbox; default-src 'none'");
+    if (link->expiresAt) {
+        res.set_header("X-Expires-At", formatTimestamp(*link->expiresAt));
+    }
+
+    ByteRange range;
+    const std::string ifRange = req.get_header_value("If-Range");
+    if (!rangeHeader.empty() && (ifRange.empty() || ifRange == etag)) {
+        range = parseRange(rangeHeader, size);
+    }
+    if (range.kind == ByteRange::Kind::Unsatisfiable) {
+        res.status = 416;
+        res.set_header("Content-Range", "bytes */" + std::to_string(size));
+        return;
+    }
+    std::uint64_t first = 0;
+    std::uint64_t length = size;
+    res.status = 200;
+    if (range.kind == ByteRange::Kind::Partial) {
+        first = range.first;
+        length = range.last - range.first + 1;
+        res.status = 206;
+        res.set_header("Content-Range", "bytes " + std::to_string(range.first) + "-" +
+                                            std::to_string(range.last) + "/" + std::to_string(size));
+    }
+    if (length == 0) {
+        res.set_content(std::string(), type);
+        return;
+    }
+    res.set_content_provider(static_cast<std::size_t>(length), type,
+                             [file, first](std::size_t offset, std::size_t want, httplib::DataSink &sink) {
+                                 char buffer[64 * 1024];
+                                 const auto chunk = std::min(want, sizeof buffer);
+                                 const auto got =
+                                     ::pread(file->fd, buffer, chunk, static_cast<off_t>(first + offset));
+                                 if (got <= 0) {
+                                     return false;
+                                 }
+                                 return sink.write(buffer, static_cast<std::size_t>(got));
+                             });
+}
+
+} // namespace sendova::server

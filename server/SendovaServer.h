@@ -1,0 +1,100 @@
+#pragma once
+
+#include "AccountStore.h"
+#include "Clock.h"
+#include "ContentStore.h"
+#include "DataFolder.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+class ContentReader;
+} // namespace httplib
+
+namespace sendova::server {
+
+struct ServerOptions
+{
+    std::filesystem::path dataDir;
+    // Base of every link and of the "serverUrl" handed to clients; derived
+    // from the listen address when empty.
+    std::string publicUrl;
+    std::uint64_t maxUploadSize = std::uint64_t(2) << 30;
+    std::string tenantName = "Sendova";
+    std::optional<std::chrono::seconds> linkLifetime = std::chrono::hours(24 * 7);
+    // Zero leaves expired links to explicit ContentStore::purgeExpired calls.
+    std::chrono::seconds purgeInterval{60};
+    int passwordIterations = DefaultPasswordIterations;
+    bool logRequests = true;
+};
+
+class SendovaServer
+{
+public:
+    explicit SendovaServer(ServerOptions options, Clock clock = systemClock());
+    ~SendovaServer();
+    SendovaServer(const SendovaServer &) = delete;
+    SendovaServer &operator=(const SendovaServer &) = delete;
+
+    // Binds and listens; port 0 picks a free one. Returns the port.
+    int bind(const std::string &host, int port);
+    // Serves until stop(); the expiry sweep runs alongside.
+    void run();
+    // run() on a thread of its own, for callers that drive the server in-process.
+    void start();
+    void stop();
+
+    const std::string &publicUrl() const { return m_publicUrl; }
+    int port() const { return m_port; }
+    std::string listenUrl() const;
+
+    DataFolder &folder() { return *m_folder; }
+    AccountStore &accounts() { return *m_accounts; }
+    ContentStore &content() { return *m_content; }
+
+private:
+    enum class Style { Pascal, Lower, Both };
+
+    void setUpRoutes();
+    void handleUpload(const httplib::Request &req, httplib::Response &res,
+                      const httplib::ContentReader &reader);
+    void handleCheck(const httplib::Request &req, httplib::Response &res);
+    void handleLogin(const httplib::Request &req, httplib::Response &res,
+                     const httplib::ContentReader &reader);
+    void handleExchange(const httplib::Request &req, httplib::Response &res,
+                        const httplib::ContentReader &reader);
+    void handleStatus(const httplib::Request &req, httplib::Response &res);
+    void handleLink(const httplib::Request &req, httplib::Response &res);
+
+    std::optional<User> authenticate(const httplib::Request &req, httplib::Response &res, Style style);
+    void purgeLoop();
+
+    ServerOptions m_options;
+    Clock m_clock;
+    std::unique_ptr<DataFolder> m_folder;
+    int m_lockFd = -1;
+    std::unique_ptr<AccountStore> m_accounts;
+    std::unique_ptr<ContentStore> m_content;
+    std::unique_ptr<httplib::Server> m_http;
+    std::string m_host;
+    int m_port = -1;
+    std::string m_publicUrl;
+
+    std::thread m_runThread;
+    std::mutex m_stopMutex;
+    std::condition_variable m_stopCondition;
+    bool m_stopping = false;
+};
+
+} // namespace sendova::server
