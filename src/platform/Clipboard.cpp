@@ -1,0 +1,200 @@
+#include "platform/Clipboard.h"
+
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+
+#include <cerrno>
+#include <csignal>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace sendova {
+
+namespace {
+
+constexpr const char *keeperName = "sendova-clipboard-keeper";
+// Generous: the keeper must start Qt and reach the display server first.
+constexpr int keeperHandshakeMs = 10000;
+
+bool hasDisplay()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    ~FileDescriptor() { reset(); }
+
+    int get() const { return m_fd; }
+    void reset()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd;
+};
+
+bool sendAll(int fd, const QByteArray &data)
+{
+    qsizetype sent = 0;
+    while (sent < data.size()) {
+        // MSG_NOSIGNAL: a keeper that died early must not take us down with SIGPIPE.
+        const ssize_t n = ::send(fd, data.constData() + sent, size_t(data.size() - sent), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        sent += n;
+    }
+    return true;
+}
+
+// Reads the keeper's one-line answer, "ready <pid>".
+qint64 readHandshake(int fd)
+{
+    QByteArray line;
+    while (!line.contains('\n')) {
+        pollfd waitFor{fd, POLLIN, 0};
+        const int ready = ::poll(&waitFor, 1, keeperHandshakeMs);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return 0;
+        char buffer[64];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return 0;
+        line.append(buffer, n);
+        if (line.size() > 256)
+            return 0;
+    }
+    line.truncate(line.indexOf('\n'));
+    if (!line.startsWith("ready "))
+        return 0;
+    bool ok = false;
+    const qint64 pid = line.mid(6).toLongLong(&ok);
+    return ok && pid > 0 ? pid : 0;
+}
+
+// Starts the keeper detached from us: in a session of its own (a Ctrl-C in the
+// terminal that ran us does not reach it) and as a grandchild (it is never our
+// zombie). Its standard input and output are a socket to us and its standard
+// error is /dev/null, so it holds none of our descriptors: a shell reading our
+// output through a pipe sees the end of it when we exit.
+qint64 startKeeper(const QString &program, const QByteArray &text)
+{
+    int sockets[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0)
+        return 0;
+    FileDescriptor ours(sockets[0]);
+    FileDescriptor theirs(sockets[1]);
+    FileDescriptor devNull(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    if (devNull.get() < 0)
+        return 0;
+
+    // Everything the child needs is prepared before fork: after it, only
+    // async-signal-safe calls are allowed, since other threads of ours may
+    // hold locks.
+    const QByteArray path = QFile::encodeName(program);
+    char *const argv[] = {const_cast<char *>(path.constData()), nullptr};
+    sigset_t noSignals;
+    sigemptyset(&noSignals);
+
+    const pid_t child = ::fork();
+    if (child < 0)
+        return 0;
+    if (child == 0) {
+        ::setsid();
+        const pid_t keeper = ::fork();
+        if (keeper != 0)
+            ::_exit(keeper < 0 ? 1 : 0);
+        ::sigprocmask(SIG_SETMASK, &noSignals, nullptr);
+        if (::dup2(theirs.get(), STDIN_FILENO) < 0 || ::dup2(theirs.get(), STDOUT_FILENO) < 0 ||
+            ::dup2(devNull.get(), STDERR_FILENO) < 0 || ::chdir("/") != 0)
+            ::_exit(127);
+        ::execv(path.constData(), argv);
+        ::_exit(127);
+    }
+
+    theirs.reset();
+    devNull.reset();
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return 0;
+
+    // A keeper that stops reading must not block us for ever.
+    timeval sendTimeout{keeperHandshakeMs / 1000, 0};
+    ::setsockopt(ours.get(), SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
+    if (!sendAll(ours.get(), text) || ::shutdown(ours.get(), SHUT_WR) != 0)
+        return 0;
+    return readHandshake(ours.get());
+}
+
+} // namespace
+
+void Clipboard::clear()
+{
+    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        QGuiApplication::clipboard()->clear(QClipboard::Clipboard);
+}
+
+void Clipboard::writeText(const QString &text)
+{
+    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+}
+
+QString Clipboard::keeperProgram()
+{
+    QStringList candidates;
+    if (QCoreApplication::instance())
+        candidates << QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(keeperName);
+    else
+        candidates << QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath() + QLatin1Char('/') +
+                          QLatin1String(keeperName);
+    candidates << QStringLiteral(SENDOVA_CLIPBOARD_KEEPER_INSTALLED)
+               << QStringLiteral(SENDOVA_CLIPBOARD_KEEPER_BUILT);
+    for (const QString &candidate : std::as_const(candidates)) {
+        const QFileInfo info(candidate);
+        if (info.isFile() && info.isExecutable())
+            return info.absoluteFilePath();
+    }
+    return {};
+}
+
+Clipboard::PersistentCopy Clipboard::copyPersistently(const QString &text)
+{
+    if (!hasDisplay())
+        return {Outcome::noDisplay, 0};
+
+    const QString program = keeperProgram();
+    if (!program.isEmpty()) {
+        if (const qint64 pid = startKeeper(program, text.toUtf8()))
+            return {Outcome::keptAfterExit, pid};
+    }
+    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        writeText(text);
+        return {Outcome::keptWhileRunning, 0};
+    }
+    return {Outcome::failed, 0};
+}
+
+} // namespace sendova

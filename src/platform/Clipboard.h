@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+
+namespace sendova {
+
+// The general clipboard, plain text only.
+//
+// On X11 and Wayland the clipboard holds no data of its own: the program that
+// copied answers every paste, so its exit empties the clipboard unless a
+// clipboard manager took a copy. The tray program lives on and can serve the
+// text itself; the command-line client and the share program exit right after
+// copying, so they hand the text to a small keeper process of ours that
+// serves it until another program takes the clipboard.
+class Clipboard
+{
+public:
+    enum class Outcome {
+        // A detached keeper serves the text; it survives this process.
+        keptAfterExit,
+        // This process serves the text: it is lost when the process exits
+        // (unless a clipboard manager saves it).
+        keptWhileRunning,
+        // No display to copy to (no X11 or Wayland session).
+        noDisplay,
+        failed,
+    };
+
+    struct PersistentCopy
+    {
+        Outcome outcome = Outcome::failed;
+        // The keeper's process id when outcome is keptAfterExit.
+        qint64 keeperPid = 0;
+    };
+
+    // Both need a QGuiApplication; without one they do nothing.
+    static void clear();
+    // Replaces the clipboard's content with text, served by this process.
+    static void writeText(const QString &text);
+
+    // Replaces the clipboard's content with text so that it stays after this
+    // process exits. Works without a QGuiApplication; with one, falls back to
+    // writeText when no keeper can be started. Blocks until the keeper owns
+    // the clipboard (normally a few tens of milliseconds).
+    static PersistentCopy copyPersistently(const QString &text);
+
+    // Where the keeper program is looked for, in order: next to the running
+    // program, the installed location, the build tree.
+    static QString keeperProgram();
+};
+
+} // namespace sendova
