@@ -1,0 +1,180 @@
+#include "config/ConfigService.h"
+
+#include "config/KeychainService.h"
+#include "upload/ReplyDecoder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <optional>
+
+namespace sendova {
+
+FileWriteError::FileWriteError(QString path, QString reason)
+    : Error(path + QLatin1String(": ") + reason), m_path(std::move(path)), m_reason(std::move(reason))
+{}
+
+QString FileWriteError::description() const
+{
+    return QLatin1String("Could not write ") + m_path + QLatin1String(": ") + m_reason;
+}
+
+ConfigSaveError::ConfigSaveError(const Error &cause)
+    : Error(QLatin1String("saving configuration: ") + cause.technicalText()),
+      m_causeDescription(cause.description())
+{}
+
+QString ConfigSaveError::description() const
+{
+    return QLatin1String("Error saving configuration: ") + m_causeDescription;
+}
+
+namespace {
+
+constexpr QFile::Permissions ownerOnlyFolder = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+constexpr QFile::Permissions ownerOnlyFile = QFile::ReadOwner | QFile::WriteOwner;
+
+std::optional<QByteArray> readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return bytes;
+}
+
+} // namespace
+
+ConfigService &ConfigService::shared()
+{
+    static ConfigService *const instance = [] {
+        const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        if (base.isEmpty())
+            qFatal("No data folder for the user: neither XDG_DATA_HOME nor HOME is usable");
+        return new ConfigService(base + QLatin1String("/Sendova"));
+    }();
+    return *instance;
+}
+
+ConfigService::ConfigService(const QString &folder, Clock clock)
+    : m_folder(QDir::cleanPath(folder)), m_configURL(m_folder + QLatin1String("/config.json")),
+      m_recentsURL(m_folder + QLatin1String("/recents.json")),
+      m_clock(clock ? std::move(clock) : Clock(&QDateTime::currentDateTimeUtc))
+{
+    const QFileInfo info(m_folder);
+    QDir().mkpath(info.absolutePath());
+    // Created private rather than tightened afterwards, so there is no moment
+    // in which others could look in; an existing folder is tightened too.
+    QDir(info.absolutePath()).mkdir(info.fileName(), ownerOnlyFolder);
+    QFile::setPermissions(m_folder, ownerOnlyFolder);
+}
+
+void ConfigService::writeFile(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    // Unbuffered, so a write cut short shows in write()'s count: through the
+    // buffer, Qt 6.4 reports a partial write as success and commit() would
+    // put a truncated file in place of the good one.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        throw FileWriteError(path, file.errorString());
+    // Before the first byte, so the data is never readable by others.
+    if (!file.setPermissions(ownerOnlyFile)) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        throw FileWriteError(path, reason);
+    }
+    if (file.write(bytes) != bytes.size()) {
+        const QString reason = file.error() != QFileDevice::NoError
+                                   ? file.errorString()
+                                   : QStringLiteral("the file was cut short");
+        file.cancelWriting();
+        throw FileWriteError(path, reason);
+    }
+    if (!file.commit())
+        throw FileWriteError(path, file.errorString());
+}
+
+AppConfig ConfigService::loadConfig() const
+{
+    const std::optional<QByteArray> bytes = readFile(m_configURL);
+    if (!bytes)
+        return AppConfig::defaults();
+    AppConfig config;
+    try {
+        config = AppConfig::decode(*bytes);
+    } catch (const DecodingError &) {
+        return AppConfig::defaults();
+    }
+    if (std::optional<QString> key = KeychainService::shared().loadAPIKey())
+        config.apiKey = std::move(*key);
+    return config;
+}
+
+void ConfigService::saveConfig(const AppConfig &config) const
+{
+    try {
+        if (!config.apiKey.isEmpty())
+            KeychainService::shared().saveAPIKey(config.apiKey);
+        AppConfig stored = config;
+        stored.apiKey.clear();
+        writeFile(m_configURL, stored.encode());
+    } catch (const Error &error) {
+        throw ConfigSaveError(error);
+    }
+}
+
+void ConfigService::deleteAllData() const
+{
+    QFile::remove(m_configURL);
+    KeychainService::shared().deleteAPIKey();
+    QFile::remove(m_recentsURL);
+}
+
+QList<RecentUpload> ConfigService::unexpired(QList<RecentUpload> entries) const
+{
+    entries.removeIf([this](const RecentUpload &entry) { return entry.expiresAt < m_clock(); });
+    return entries;
+}
+
+QList<RecentUpload> ConfigService::loadRecentUploads() const
+{
+    const std::optional<QByteArray> bytes = readFile(m_recentsURL);
+    if (!bytes)
+        return {};
+    try {
+        return unexpired(RecentUpload::decodeList(*bytes));
+    } catch (const DecodingError &) {
+        return {};
+    }
+}
+
+void ConfigService::addRecentUpload(const RecentUpload &entry) const
+{
+    // A date the file cannot hold would make the whole list unreadable on the
+    // next load and so lose every other entry; such an entry is not added.
+    for (const QDateTime &time : {entry.uploadedAt, entry.expiresAt}) {
+        if (!time.isValid() || !RecentUpload::parseDate(RecentUpload::formatDate(time)))
+            return;
+    }
+    QList<RecentUpload> entries = loadRecentUploads();
+    entries.prepend(entry);
+    if (entries.size() > maxRecentUploads)
+        entries.resize(maxRecentUploads);
+    try {
+        writeFile(m_recentsURL, RecentUpload::encodeList(entries));
+    } catch (const FileWriteError &) {
+        // The list is a convenience; a failed write leaves the previous file.
+    }
+}
+
+void ConfigService::clearRecentUploads() const
+{
+    QFile::remove(m_recentsURL);
+}
+
+} // namespace sendova

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "config/AppConfig.h"
+#include "config/RecentUpload.h"
+#include "support/Error.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+namespace sendova {
+
+// A settings or recents file could not be written. The text names the file
+// and the system's reason; it is not translated, like the system's reason.
+class FileWriteError : public Error
+{
+public:
+    FileWriteError(QString path, QString reason);
+
+    QString path() const { return m_path; }
+    QString reason() const { return m_reason; }
+    QString description() const override;
+
+private:
+    QString m_path;
+    QString m_reason;
+};
+
+// saveConfig failed; description() is the whole message the view model
+// shows: "Error saving configuration: " and what went wrong.
+class ConfigSaveError : public Error
+{
+public:
+    explicit ConfigSaveError(const Error &cause);
+
+    QString causeDescription() const { return m_causeDescription; }
+    QString description() const override;
+
+private:
+    QString m_causeDescription;
+};
+
+// config.json and recents.json in the program's data folder, and the key in
+// the keychain. Every file is replaced atomically and readable only by the
+// user, so the share program never reads half a file and a crash during a
+// save keeps the previous settings.
+class ConfigService
+{
+public:
+    static constexpr int maxRecentUploads = 10;
+    using Clock = std::function<QDateTime()>;
+
+    // In the user's data folder ($XDG_DATA_HOME/Sendova).
+    static ConfigService &shared();
+
+    // Creates folder (private to the user) if it is missing; failures show up
+    // later as write failures. clock decides which recents have expired.
+    explicit ConfigService(const QString &folder, Clock clock = {});
+
+    QString folder() const { return m_folder; }
+    QString configURL() const { return m_configURL; }
+    QString recentsURL() const { return m_recentsURL; }
+
+    // Never fails: anything wrong with the file gives the defaults, and the
+    // keychain is asked only for a file that was read and understood.
+    AppConfig loadConfig() const;
+    // Key to the keychain (when there is one), then the file with an empty
+    // key. Stops at the first failure. Throws ConfigSaveError.
+    void saveConfig(const AppConfig &config) const;
+    // Back to the never-saved state; every failure is ignored.
+    void deleteAllData() const;
+
+    // Newest first, expired entries left out; empty when the file is missing
+    // or holds anything unexpected.
+    QList<RecentUpload> loadRecentUploads() const;
+    // Prepends entry, drops expired ones, keeps the newest ten. Failures are
+    // ignored.
+    void addRecentUpload(const RecentUpload &entry) const;
+    void clearRecentUploads() const;
+
+private:
+    // Throws FileWriteError.
+    static void writeFile(const QString &path, const QByteArray &bytes);
+    QList<RecentUpload> unexpired(QList<RecentUpload> entries) const;
+
+    QString m_folder;
+    QString m_configURL;
+    QString m_recentsURL;
+    Clock m_clock;
+};
+
+} // namespace sendova
