@@ -427,7 +427,12 @@ Outcome HttpSession::Worker::perform(const HttpRequest &request, quint64 serial)
         const QString description =
             errorText[0] ? QString::fromUtf8(errorText) : QString::fromUtf8(curl_easy_strerror(result));
         TransportError::Kind kind = kindOf(result);
-        if (kind == TransportError::Kind::cancelled)
+        const QString scheme = request.url.scheme().toLower();
+        // An unsupported protocol is the peer's answer only when the URL
+        // itself was HTTP; otherwise the URL named another protocol.
+        const bool requestedHttp = scheme == QLatin1String("http") || scheme == QLatin1String("https");
+        if (kind == TransportError::Kind::cancelled ||
+            (result == CURLE_UNSUPPORTED_PROTOCOL && !requestedHttp))
             kind = TransportError::Kind::other;
         outcome.error = std::make_exception_ptr(TransportError(kind, int(result), description));
     } else {

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <QThreadPool>
+#include <QUrl>
+
+#include <QCoroTask>
+
+#include <functional>
+
+namespace sendova {
+
+// SHA-256 of local files, one at a time on a thread of its own.
+class HashService
+{
+public:
+    // Called on the hashing thread after each 1 MiB chunk with bytes read so
+    // far divided by the size the file had when it was opened (0.0 when that
+    // size reads 0). Must be cheap and hand off to other threads itself.
+    using ProgressHandler = std::function<void(double fraction)>;
+
+    static constexpr qint64 chunkSize = 1024 * 1024;
+
+    static HashService &shared();
+
+    HashService(const HashService &) = delete;
+    HashService &operator=(const HashService &) = delete;
+
+    // "sha256:" followed by 64 lower-case hexadecimal digits. Throws
+    // FileError when the file cannot be opened, examined, read or closed;
+    // also rethrows whatever the progress handler throws. Requests made while
+    // one runs wait their turn.
+    QCoro::Task<QString> hashFile(QUrl fileUrl, ProgressHandler progress = {});
+
+private:
+    HashService();
+
+    QThreadPool m_pool;
+};
+
+} // namespace sendova

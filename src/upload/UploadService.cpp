@@ -1,0 +1,204 @@
+#include "upload/UploadService.h"
+
+#include "net/FileError.h"
+#include "platform/MachineName.h"
+#include "support/LogService.h"
+#include "upload/ReplyDecoder.h"
+#include "upload/UploadError.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+#include <QUuid>
+
+namespace sendova {
+
+namespace {
+
+void log(const char *level, const char *category, const QString &message)
+{
+    LogService::shared().log(QString::fromLatin1(level), QString::fromLatin1(category), message);
+}
+
+// Only an absolute http(s) URL with a host can be requested; anything else
+// is reported as an unusable server address before any work is done.
+std::optional<QUrl> parseRequestUrl(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return std::nullopt;
+    return url;
+}
+
+QString bodyText(const QByteArray &body)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(body);
+    if (decoder.hasError())
+        return QStringLiteral("<non-utf8>");
+    return text;
+}
+
+// Status, body and decoding, the same for both requests.
+template<typename Record>
+Record handleReply(const HttpReply &reply)
+{
+    const QString text = bodyText(reply.body);
+    log("INFO", "HTTP", QStringLiteral("Response: %1").arg(reply.status));
+    log("DEBUG", "HTTP", QStringLiteral("Body: ") + text);
+    if (reply.status >= 400) {
+        log("ERROR", "HTTP", QStringLiteral("Server error %1: ").arg(reply.status) + text);
+        throw UploadError::serverError(reply.status);
+    }
+    try {
+        return Record::decode(reply.body);
+    } catch (const DecodingError &error) {
+        log("ERROR", "JSON", QStringLiteral("Decode error: ") + error.description());
+        log("ERROR", "JSON", QStringLiteral("Raw response: ") + text);
+        throw;
+    }
+}
+
+// The session's failure for an answer that is not HTTP becomes the client's
+// own invalidResponse; every other transport failure passes unchanged.
+QCoro::Task<HttpReply> sendExpectingHttp(HttpSession &session, HttpRequest request)
+{
+    try {
+        HttpReply reply = co_await session.send(std::move(request));
+        if (reply.status < 100)
+            throw TransportError(TransportError::Kind::notHttp, 0, QStringLiteral("No HTTP status line"));
+        co_return reply;
+    } catch (const TransportError &error) {
+        if (error.kind() != TransportError::Kind::notHttp)
+            throw;
+    }
+    log("ERROR", "HTTP", QStringLiteral("Invalid response (not HTTPURLResponse)"));
+    throw UploadError::invalidResponse();
+}
+
+} // namespace
+
+void UploadSessionDelegate::didSendBodyData(qint64, qint64 totalBytesSent, qint64 totalBytesExpected) const
+{
+    if (progressHandler && *progressHandler)
+        (*progressHandler)(totalBytesSent, totalBytesExpected);
+}
+
+UploadService::UploadService(ProgressHandler progressHandler, Limits limits)
+    : m_progressHandler(std::move(progressHandler)), m_limits(limits)
+{
+    auto delegate = std::make_shared<UploadSessionDelegate>();
+    // Only the worker thread calls this, one notice at a time, so the
+    // previous total needs no lock.
+    m_session =
+        std::make_unique<HttpSession>([delegate, previous = qint64(0)](qint64 sent, qint64 expected) mutable {
+            delegate->didSendBodyData(sent - previous, sent, expected);
+            previous = sent;
+        });
+    delegate->progressHandler = m_progressHandler;
+}
+
+QByteArray UploadService::dispositionFileName(const QString &fileName)
+{
+    QByteArray escaped;
+    for (const char c : fileName.toUtf8()) {
+        switch (c) {
+        case '"':
+            escaped += "%22";
+            break;
+        case '\r':
+            escaped += "%0D";
+            break;
+        case '\n':
+            escaped += "%0A";
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+QCoro::Task<UploadResult> UploadService::upload(QUrl fileUrl, QString serverUrl, QString apiKey,
+                                                std::optional<QString> fileHash)
+{
+    const QString urlText = serverUrl + QStringLiteral("/api/upload");
+    const std::optional<QUrl> url = parseRequestUrl(urlText);
+    if (!url)
+        throw UploadError::invalidURL();
+
+    const QString boundary = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    HttpRequest request;
+    request.method = "POST";
+    request.url = *url;
+    request.inactivityTimeout = m_limits.requestTimeout;
+    request.transferLimit = m_limits.transferLimit;
+    request.headers.append({"X-API-Key", apiKey.toUtf8()});
+    if (fileHash)
+        request.headers.append({"X-File-Hash", fileHash->toUtf8()});
+    request.headers.append({"X-Source-Machine", machineName().toUtf8()});
+    request.headers.append({"Content-Type", "multipart/form-data; boundary=" + boundary.toUtf8()});
+
+    // The file is opened, not read: its bytes are streamed into the body as
+    // the transfer asks for them. Opening it here still makes an unreadable
+    // file fail before anything is sent.
+    const QString path = fileUrl.toLocalFile();
+    auto file = std::make_shared<QFile>(path);
+    if (path.isEmpty() || !file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw FileError(path.isEmpty() ? fileUrl.toString() : path, file->errorString());
+    const QFileInfo info(path);
+    if (info.isDir())
+        throw FileError(path, QStringLiteral("Is a directory"));
+
+    HttpBody body;
+    body.head =
+        "--" + boundary.toUtf8() + "\r\n" + "Content-Disposition: form-data; name=\"file\"; filename=\"" +
+        dispositionFileName(info.fileName()) + "\"\r\n" + "Content-Type: application/octet-stream\r\n\r\n";
+    if (info.isFile()) {
+        body.file = file;
+        body.fileLength = file->size();
+    } else {
+        // A pipe or device has no size to announce; such a source is read
+        // whole, as before streaming existed.
+        const QByteArray contents = file->readAll();
+        if (file->error() != QFileDevice::NoError)
+            throw FileError(path, file->errorString());
+        body.head += contents;
+    }
+    body.tail = "\r\n--" + boundary.toUtf8() + "--\r\n";
+    request.body = std::move(body);
+
+    log("INFO", "HTTP", QStringLiteral("POST ") + urlText);
+    const HttpReply reply = co_await sendExpectingHttp(*m_session, std::move(request));
+    // The service may already be gone here: nothing of it is used below.
+    co_return handleReply<UploadResult>(reply);
+}
+
+QCoro::Task<CheckResult> UploadService::checkDuplicate(QString serverUrl, QString apiKey, QString fileHash)
+{
+    log("DEBUG", "API",
+        QStringLiteral("Checking duplicate for hash prefix: ") + fileHash.left(20) + QStringLiteral("..."));
+    const QString urlText = serverUrl + QStringLiteral("/api/check/") + fileHash;
+    const std::optional<QUrl> url = parseRequestUrl(urlText);
+    if (!url)
+        throw UploadError::invalidURL();
+    log("INFO", "HTTP", QStringLiteral("GET ") + urlText);
+
+    HttpRequest request;
+    request.method = "GET";
+    request.url = *url;
+    request.inactivityTimeout = m_limits.requestTimeout;
+    request.transferLimit = m_limits.transferLimit;
+    request.headers.append({"X-API-Key", apiKey.toUtf8()});
+    const HttpReply reply = co_await sendExpectingHttp(*m_session, std::move(request));
+    co_return handleReply<CheckResult>(reply);
+}
+
+void UploadService::cancel()
+{
+    m_session->cancel();
+}
+
+} // namespace sendova
