@@ -1,5 +1,7 @@
 #pragma once
 
+#include "share/ShareViewModel.h"
+
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -14,7 +16,6 @@
 namespace sendova {
 
 class ShareView;
-class ShareViewModel;
 
 // One thing offered on the command line: the argument and the kind of
 // content it offers. Each argument is one item with one attachment.

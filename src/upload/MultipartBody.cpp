@@ -1,0 +1,50 @@
+#include "upload/MultipartBody.h"
+
+#include "net/FileError.h"
+#include "upload/UploadService.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QUuid>
+
+namespace sendova::MultipartBody {
+
+QString newBoundary()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+HttpBody forFile(const QUrl &fileUrl, const QString &boundary)
+{
+    // The file is opened, not read: its bytes are streamed into the body as
+    // the transfer asks for them. Opening it here still makes an unreadable
+    // file fail before anything is sent.
+    const QString path = fileUrl.toLocalFile();
+    auto file = std::make_shared<QFile>(path);
+    if (path.isEmpty() || !file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw FileError(path.isEmpty() ? fileUrl.toString() : path, file->errorString());
+    const QFileInfo info(path);
+    if (info.isDir())
+        throw FileError(path, QStringLiteral("Is a directory"));
+
+    HttpBody body;
+    body.head = "--" + boundary.toUtf8() + "\r\n" +
+                "Content-Disposition: form-data; name=\"file\"; filename=\"" +
+                UploadService::dispositionFileName(info.fileName()) + "\"\r\n" +
+                "Content-Type: application/octet-stream\r\n\r\n";
+    if (info.isFile()) {
+        body.file = file;
+        body.fileLength = file->size();
+    } else {
+        // A pipe or device has no size to announce; such a source is read
+        // whole.
+        const QByteArray contents = file->readAll();
+        if (file->error() != QFileDevice::NoError)
+            throw FileError(path, file->errorString());
+        body.head += contents;
+    }
+    body.tail = "\r\n--" + boundary.toUtf8() + "--\r\n";
+    return body;
+}
+
+} // namespace sendova::MultipartBody
