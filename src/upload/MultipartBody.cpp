@@ -32,12 +32,14 @@ HttpBody forFile(const QUrl &fileUrl, const QString &boundary)
                 "Content-Disposition: form-data; name=\"file\"; filename=\"" +
                 UploadService::dispositionFileName(info.fileName()) + "\"\r\n" +
                 "Content-Type: application/octet-stream\r\n\r\n";
-    if (info.isFile()) {
+    // A regular file announces its size; one that reads 0 may still have
+    // content (the files of /proc and /sys), and a pipe or device has no size
+    // at all. Those are read whole here, so the body carries what the hash
+    // was computed over.
+    if (info.isFile() && file->size() > 0) {
         body.file = file;
         body.fileLength = file->size();
     } else {
-        // A pipe or device has no size to announce; such a source is read
-        // whole.
         const QByteArray contents = file->readAll();
         if (file->error() != QFileDevice::NoError)
             throw FileError(path, file->errorString());
