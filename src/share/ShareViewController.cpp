@@ -7,6 +7,7 @@
 #include "support/LocalizationService.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -111,6 +112,25 @@ void ShareViewController::viewDidLoad()
     const AppConfig config = ConfigService::shared().loadConfig();
     LocalizationService::shared().setLanguage(
         languageFromCode(config.languageCode).value_or(Language::english));
+}
+
+int ShareViewController::exec(FILE *errorStream)
+{
+    const QMetaObject::Connection completed =
+        connect(this, &ShareViewController::requestCompleted, this, [] { QCoreApplication::exit(0); });
+    const QMetaObject::Connection cancelled = connect(
+        this, &ShareViewController::requestCancelled, this, [errorStream](const ShareCancellation &error) {
+            std::fprintf(errorStream, "%s\n", error.text().toLocal8Bit().constData());
+            std::fflush(errorStream);
+            QCoreApplication::exit(1);
+        });
+    loadView();
+    viewDidLoad();
+    m_view->show();
+    const int status = QCoreApplication::exec();
+    disconnect(completed);
+    disconnect(cancelled);
+    return status;
 }
 
 void ShareViewController::processInputItems()

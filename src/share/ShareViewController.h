@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <cstdio>
 #include <memory>
 #include <optional>
 
@@ -74,6 +75,11 @@ public:
     // The steps the program runs at start, in this order.
     void loadView();
     void viewDidLoad();
+
+    // The whole run: loads the view, applies the language, shows the window
+    // and returns the exit status once the request has ended (0 completed,
+    // 1 cancelled, after writing the cancellation to errorStream).
+    int exec(FILE *errorStream = stderr);
 
     void processInputItems();
     // Both end the request once; later calls do nothing.

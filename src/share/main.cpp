@@ -3,7 +3,6 @@
 // is cancelled (Cancel, Close after a failure, closing the window, or a
 // terminating signal), with the reason on standard error.
 
-#include "share/ShareView.h"
 #include "share/ShareViewController.h"
 
 #include <QApplication>
@@ -59,21 +58,8 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("sendova-share"));
-    qRegisterMetaType<sendova::ShareCancellation>();
 
     sendova::ShareViewController controller(app.arguments().mid(1));
-    QObject::connect(&controller, &sendova::ShareViewController::requestCompleted, &app,
-                     [] { QCoreApplication::exit(0); });
-    QObject::connect(&controller, &sendova::ShareViewController::requestCancelled, &app,
-                     [](const sendova::ShareCancellation &error) {
-                         std::fprintf(stderr, "%s\n", error.text().toLocal8Bit().constData());
-                         std::fflush(stderr);
-                         QCoreApplication::exit(1);
-                     });
-
-    controller.loadView();
-    controller.viewDidLoad();
     cancelOnTerminatingSignals(controller);
-    controller.view()->show();
-    return app.exec();
+    return controller.exec();
 }
