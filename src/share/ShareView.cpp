@@ -347,11 +347,15 @@ QWidget *ShareView::buildErrorPage()
     return page;
 }
 
-void ShareView::render()
+void ShareView::renderProductIcon()
 {
     m_productIcon->setPixmap(shareicons::paperPlane(fontFor(font(), TextStyle::title2).pointSize() + 4,
                                                     palette().color(QPalette::Highlight),
                                                     devicePixelRatioF()));
+}
+
+void ShareView::render()
+{
     m_productName->setText(localizedText("Sendova"));
     if (!m_model)
         return;
@@ -440,8 +444,10 @@ void ShareView::keyPressEvent(QKeyEvent *event)
 
 void ShareView::changeEvent(QEvent *event)
 {
-    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange)
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange) {
+        renderProductIcon();
         render();
+    }
     QWidget::changeEvent(event);
 }
 

@@ -37,6 +37,7 @@ protected:
 
 private:
     void render();
+    void renderProductIcon();
     void endButtonClicked();
     QWidget *buildSpinnerPage(QLabel **status);
     QWidget *buildHashingPage();

@@ -92,7 +92,8 @@ ShareCancellation ShareViewController::cancellationError()
 void ShareViewController::loadView()
 {
     m_view = std::make_unique<ShareView>(m_viewModel);
-    m_view->setGeometry(0, 0, ShareView::panelWidth, ShareView::panelHeight);
+    // The window manager places the window; only its size is ours.
+    m_view->resize(ShareView::panelWidth, ShareView::panelHeight);
     m_view->installEventFilter(this);
 
     const QPointer<ShareViewController> self(this);
