@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTextLayout>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -127,6 +128,91 @@ ElidedLabel *makeElidedLabel(QWidget *parent, TextStyle style)
     return label;
 }
 
+// A message centred on as many lines as it needs, as long as the panel has
+// room for them: a message longer than that (a server may say anything) ends
+// with an ellipsis on the last line that fits, and the whole of it stays in
+// the tooltip. Long words and paths break anywhere rather than widen the
+// panel.
+class WrappedMessage : public QLabel
+{
+public:
+    explicit WrappedMessage(QWidget *parent) : QLabel(parent)
+    {
+        QSizePolicy policy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
+    }
+
+    void setMessage(const QString &text)
+    {
+        m_message = text;
+        setToolTip(text);
+        updateGeometry();
+        update();
+    }
+    QString message() const { return m_message; }
+    // Whether the last render had to leave part of the message out.
+    bool isCut() const { return m_cut; }
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override
+    {
+        QTextLayout layout(m_message, font());
+        layout.setTextOption(textOption());
+        layout.beginLayout();
+        qreal height = 0;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            height += line.height();
+        }
+        layout.endLayout();
+        return int(std::ceil(height));
+    }
+    QSize sizeHint() const override { return {0, heightForWidth(width() > 0 ? width() : 288)}; }
+    QSize minimumSizeHint() const override { return {0, fontMetrics().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::WindowText));
+        QTextLayout layout(m_message, font());
+        layout.setTextOption(textOption());
+        layout.beginLayout();
+        const qreal lineHeight = fontMetrics().height();
+        qreal y = 0;
+        m_cut = false;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width());
+            const bool more = line.textStart() + line.textLength() < m_message.size();
+            if (more && y + line.height() + lineHeight > height()) {
+                // The last line that fits takes the rest, cut short.
+                const QString rest = m_message.mid(line.textStart()).simplified();
+                const QString shown = fontMetrics().elidedText(rest, Qt::ElideRight, width());
+                painter.drawText(QRectF(0, y, width(), line.height()), Qt::AlignHCenter | Qt::AlignTop,
+                                 shown);
+                m_cut = true;
+                break;
+            }
+            line.setPosition(QPointF(0, y));
+            line.draw(&painter, QPointF(0, 0));
+            y += line.height();
+        }
+        layout.endLayout();
+    }
+
+private:
+    static QTextOption textOption()
+    {
+        QTextOption option(Qt::AlignHCenter);
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        return option;
+    }
+
+    QString m_message;
+    bool m_cut = false;
+};
+
 // A small turning arc: the indeterminate activity mark of the first steps.
 class BusySpinner : public QWidget
 {
@@ -230,6 +316,7 @@ ShareView::ShareView(ShareViewModel *model, QWidget *parent) : QWidget(parent), 
         connect(m_model, &ShareViewModel::changed, this, &ShareView::render);
     connect(&LocalizationService::shared(), &LocalizationService::currentLanguageChanged, this,
             &ShareView::render);
+    renderProductIcon();
     render();
 }
 
@@ -336,10 +423,12 @@ QWidget *ShareView::buildErrorPage()
     texts->setSpacing(2);
     m_errorTitle = makeLabel(page, TextStyle::headline, false);
     m_errorTitle->setAlignment(Qt::AlignHCenter);
-    m_errorMessage = makeLabel(page, TextStyle::caption, true);
-    m_errorMessage->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    m_errorMessage->setWordWrap(true);
-    m_errorMessage->setTextFormat(Qt::PlainText);
+    auto *message = new WrappedMessage(page);
+    message->setFont(fontFor(message->font(), TextStyle::caption));
+    QPalette palette = message->palette();
+    palette.setColor(QPalette::WindowText, secondaryColor(palette));
+    message->setPalette(palette);
+    m_errorMessage = message;
     texts->addWidget(m_errorTitle);
     texts->addWidget(m_errorMessage);
     layout->addLayout(texts);
@@ -402,7 +491,7 @@ void ShareView::render()
         break;
     case Kind::error:
         m_errorTitle->setText(localizedText("share.error.title"));
-        m_errorMessage->setText(state.text());
+        static_cast<WrappedMessage *>(m_errorMessage)->setMessage(state.text());
         m_content->setCurrentWidget(m_errorPage);
         break;
     }

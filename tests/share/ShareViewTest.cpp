@@ -74,6 +74,11 @@ private Q_SLOTS:
         QCOMPARE(view.size(), QSize(320, 200));
         QCOMPARE(view.minimumSize(), QSize(320, 200));
         QCOMPARE(view.maximumSize(), QSize(320, 200));
+        // The header: the product's mark and name, whatever the state.
+        const QList<QLabel *> header = view.findChildren<QLabel *>(Qt::FindDirectChildrenOnly);
+        QCOMPARE(header.size(), 2);
+        QVERIFY(!header[0]->pixmap().isNull());
+        QCOMPARE(header[1]->text(), QStringLiteral("Sendova"));
     }
 
     void contentAndButtonPerState_data()
@@ -232,28 +237,38 @@ private Q_SLOTS:
     {
         QTest::addColumn<ShareState>("state");
         QTest::addColumn<QString>("fileName");
+        QTest::addColumn<bool>("messageCut");
+
         const QString longName =
             QStringLiteral("Quarterly report for the board meeting, final version (3) - reviewed.pdf");
-        QTest::newRow("idle") << ShareState::idle() << QString();
-        QTest::newRow("loading") << ShareState::loading() << QStringLiteral("report.pdf");
-        QTest::newRow("hashing") << ShareState::hashing() << longName;
-        QTest::newRow("uploading") << ShareState::uploading() << longName;
+        QTest::newRow("idle") << ShareState::idle() << QString() << false;
+        QTest::newRow("loading") << ShareState::loading() << QStringLiteral("report.pdf") << false;
+        QTest::newRow("hashing") << ShareState::hashing() << longName << false;
+        QTest::newRow("uploading") << ShareState::uploading() << longName << false;
         QTest::newRow("success") << ShareState::success(QStringLiteral("https://files.example/abc"))
-                                 << longName;
-        QTest::newRow("error") << ShareState::error(QStringLiteral("Sendova no está configurado. Abre la app "
-                                                                   "principal primero."))
-                               << QStringLiteral("report.pdf");
+                                 << longName << false;
+        QTest::newRow("error") << ShareState::error(QStringLiteral(
+                                      "Sendova no está configurado. Abre la app principal primero."))
+                               << QStringLiteral("report.pdf") << false;
         QTest::newRow("long error")
             << ShareState::error(QStringLiteral(
-                   "Failed to connect to files.example.com port 443 after 2 ms: Couldn't connect to "
-                   "server"))
-            << QStringLiteral("report.pdf");
+                   "Failed to connect to files.example.com port 443 after 2 ms: Couldn't connect to server"))
+            << QStringLiteral("report.pdf") << false;
+        QTest::newRow("unbreakable error")
+            << ShareState::error(
+                   QStringLiteral("/home/someone/Documents/Projects/2026/Quarterly-reports/final/"
+                                  "board-meeting-quarterly-report-final-version.pdf: No such file"))
+            << QStringLiteral("report.pdf") << false;
+        QTest::newRow("error longer than the panel")
+            << ShareState::error(QStringLiteral("The server said: ").repeated(30))
+            << QStringLiteral("report.pdf") << true;
     }
 
     void everyStateFits()
     {
         QFETCH(ShareState, state);
         QFETCH(QString, fileName);
+        QFETCH(bool, messageCut);
 
         ShareViewModel model;
         if (!fileName.isEmpty())
@@ -275,13 +290,19 @@ private Q_SLOTS:
             const QRect area(widget->mapTo(&view, QPoint(0, 0)), widget->size());
             QVERIFY2(panel.contains(area), qPrintable(QString::fromLatin1(widget->metaObject()->className()) +
                                                       QStringLiteral(" at ") + QString::number(area.y())));
-            if (auto *label = qobject_cast<QLabel *>(widget)) {
-                const int needed =
-                    label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
-                QVERIFY2(label->height() >= needed, qPrintable(label->text()));
-                if (!label->wordWrap() && !label->text().isEmpty())
-                    QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
-            }
+            auto *label = qobject_cast<QLabel *>(widget);
+            if (!label)
+                continue;
+            const bool isMessage =
+                state.kind() == ShareState::Kind::error && label->toolTip() == state.text();
+            const int needed = label->hasHeightForWidth() ? label->heightForWidth(label->width())
+                                                          : label->sizeHint().height();
+            if (isMessage && messageCut)
+                QVERIFY2(label->height() < needed, "the whole message fits after all");
+            else
+                QVERIFY2(label->height() >= needed, qPrintable(label->text() + label->toolTip()));
+            if (!label->hasHeightForWidth() && !label->text().isEmpty())
+                QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
         }
 
         const QString folder = qEnvironmentVariable("SENDOVA_SHARE_PNG_DIR");
