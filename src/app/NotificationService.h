@@ -17,6 +17,12 @@ namespace sendova {
 // server's refusal shows only as a "Notification error: " line on standard
 // output. A click on an upload-complete or duplicate notification opens its
 // link.
+//
+// Desktop notifications have a summary and a body but no subtitle: the title
+// ("Sendova", "Sendova - Error") is the summary, and the localized subtitle
+// heads the body on a line of its own, above the localized message. GNOME and
+// Plasma show the application name "Sendova" and its icon (from the
+// "desktop-entry" hint) above them.
 class NotificationService : public QObject
 {
     Q_OBJECT

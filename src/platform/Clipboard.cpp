@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QMimeData>
 
 #include <cerrno>
 #include <csignal>
@@ -148,18 +149,42 @@ qint64 startKeeper(const QString &program, const QByteArray &text)
     return readHandshake(ours.get());
 }
 
+bool hasGuiApplication()
+{
+    return qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr;
+}
+
 } // namespace
+
+bool Clipboard::serveInProcess(const QString &text)
+{
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    auto *data = new QMimeData;
+    data->setText(text);
+    clipboard->setMimeData(data, QClipboard::Clipboard);
+    // ownsClipboard() reports what Qt asked for, not what the display
+    // granted; mimeData() asks the display who owns the clipboard and hands
+    // back our own object only when it is us.
+    return clipboard->mimeData(QClipboard::Clipboard) == data;
+}
 
 void Clipboard::clear()
 {
-    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+    if (hasGuiApplication())
         QGuiApplication::clipboard()->clear(QClipboard::Clipboard);
 }
 
-void Clipboard::writeText(const QString &text)
+Clipboard::CopyResult Clipboard::writeText(const QString &text)
 {
-    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
-        QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+    // A Wayland compositor takes a selection only from the client that has
+    // keyboard focus, which the tray program has not while its popover is
+    // hidden, and Qt cannot tell when it was ignored. The keeper reaches the
+    // clipboard through XWayland instead.
+    if (hasGuiApplication() && QGuiApplication::platformName() == QLatin1String("wayland"))
+        return copyPersistently(text);
+    if (hasGuiApplication() && serveInProcess(text))
+        return {Outcome::keptWhileRunning, 0};
+    return copyThroughKeeper(text);
 }
 
 QString Clipboard::keeperProgram()
@@ -180,20 +205,23 @@ QString Clipboard::keeperProgram()
     return {};
 }
 
-Clipboard::PersistentCopy Clipboard::copyPersistently(const QString &text)
+Clipboard::CopyResult Clipboard::copyPersistently(const QString &text)
+{
+    const CopyResult copy = copyThroughKeeper(text);
+    if (copy.outcome == Outcome::failed && hasGuiApplication() && serveInProcess(text))
+        return {Outcome::keptWhileRunning, 0};
+    return copy;
+}
+
+Clipboard::CopyResult Clipboard::copyThroughKeeper(const QString &text)
 {
     if (!hasDisplay())
         return {Outcome::noDisplay, 0};
-
     const QString program = keeperProgram();
-    if (!program.isEmpty()) {
-        if (const qint64 pid = startKeeper(program, text.toUtf8()))
-            return {Outcome::keptAfterExit, pid};
-    }
-    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
-        writeText(text);
-        return {Outcome::keptWhileRunning, 0};
-    }
+    if (program.isEmpty())
+        return {Outcome::failed, 0};
+    if (const qint64 pid = startKeeper(program, text.toUtf8()))
+        return {Outcome::keptAfterExit, pid};
     return {Outcome::failed, 0};
 }
 

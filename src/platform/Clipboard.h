@@ -26,27 +26,38 @@ public:
         failed,
     };
 
-    struct PersistentCopy
+    struct CopyResult
     {
         Outcome outcome = Outcome::failed;
         // The keeper's process id when outcome is keptAfterExit.
         qint64 keeperPid = 0;
     };
 
-    // Both need a QGuiApplication; without one they do nothing.
+    // Needs a QGuiApplication; without one it does nothing.
     static void clear();
-    // Replaces the clipboard's content with text, served by this process.
-    static void writeText(const QString &text);
+    // Replaces the clipboard's content with text, served by this process while
+    // it runs. Should the display refuse this process the clipboard (X11
+    // ignores a claim stamped earlier than the last change, and a program that
+    // has seen no input for a while holds an old time), the text goes to a
+    // keeper instead. Under Wayland, where an unfocused program cannot set the
+    // clipboard, the keeper always takes it. Without a QGuiApplication only a
+    // keeper can take it.
+    static CopyResult writeText(const QString &text);
 
     // Replaces the clipboard's content with text so that it stays after this
-    // process exits. Works without a QGuiApplication; with one, falls back to
-    // writeText when no keeper can be started. Blocks until the keeper owns
-    // the clipboard (normally a few tens of milliseconds).
-    static PersistentCopy copyPersistently(const QString &text);
+    // process exits. Works without a QGuiApplication; with one, this process
+    // serves the text itself when no keeper can be started. Blocks until the
+    // keeper owns the clipboard (a few tens of milliseconds).
+    static CopyResult copyPersistently(const QString &text);
 
     // Where the keeper program is looked for, in order: next to the running
     // program, the installed location, the build tree.
     static QString keeperProgram();
+
+private:
+    // True when the display confirms that this process now owns the clipboard.
+    static bool serveInProcess(const QString &text);
+    static CopyResult copyThroughKeeper(const QString &text);
 };
 
 } // namespace sendova

@@ -8,6 +8,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QMimeData>
 
 #include <cstdio>
 
@@ -51,15 +52,20 @@ int main(int argc, char **argv)
 
     // The copier may run on the offscreen platform (a command-line client), so
     // the display is chosen from the session. Under Wayland, XWayland is
-    // preferred when present: compositors let an X11 client without a window
-    // set the selection and bridge it to Wayland clients, while the Wayland
-    // protocol ignores a selection offered without keyboard focus.
+    // preferred when present: the Wayland protocol ignores a selection offered
+    // without keyboard focus, while Mutter and current KWin pass an X11
+    // client's selection on to Wayland clients.
+    // An unreachable display must end in a plain failure, not in the abort
+    // (and the crash report) of a platform plugin that cannot start: the
+    // minimal platform catches that case and is refused below.
+    QByteArray platform;
     if (!qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
+        platform = "xcb";
     else if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "wayland");
+        platform = "wayland";
     else
         return 2;
+    qputenv("QT_QPA_PLATFORM", platform + ";minimal");
     // The keeper is no part of the desktop session: nothing to save or restore.
     qunsetenv("SESSION_MANAGER");
 
@@ -68,9 +74,16 @@ int main(int argc, char **argv)
         return 1;
 
     QGuiApplication app(argc, argv);
+    if (QGuiApplication::platformName() != QLatin1String(platform))
+        return 1;
     QClipboard *clipboard = QGuiApplication::clipboard();
-    clipboard->setText(QString::fromUtf8(text), QClipboard::Clipboard);
-    if (!clipboard->ownsClipboard())
+    auto *data = new QMimeData;
+    data->setText(QString::fromUtf8(text));
+    clipboard->setMimeData(data, QClipboard::Clipboard);
+    // ownsClipboard() reports what Qt asked for, not what the display
+    // granted; mimeData() asks the display who owns the clipboard and hands
+    // back our own object only when it is us.
+    if (clipboard->mimeData(QClipboard::Clipboard) != data)
         return 1;
 
     QObject::connect(clipboard, &QClipboard::changed, &app, [clipboard](QClipboard::Mode mode) {

@@ -3,7 +3,7 @@
 #include <QDBusAbstractInterface>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QPointer>
+#include <QTimer>
 #include <QVariantMap>
 
 namespace sendova {
@@ -28,6 +28,24 @@ Q_SIGNALS:
 };
 
 namespace {
+
+// Runs handler once the call has its answer. A call on a bus that is not
+// connected is answered on the spot and no watcher would ever report it, so
+// that answer is delivered from the event loop like any other.
+void whenAnswered(const QDBusPendingCall &call, QObject *context,
+                  std::function<void(const QDBusPendingCall &call)> handler)
+{
+    if (call.isFinished()) {
+        QTimer::singleShot(0, context, [call, handler = std::move(handler)] { handler(call); });
+        return;
+    }
+    auto *watcher = new QDBusPendingCallWatcher(call, context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context,
+                     [handler = std::move(handler)](QDBusPendingCallWatcher *finished) {
+                         finished->deleteLater();
+                         handler(*finished);
+                     });
+}
 
 QString renderError(const QDBusError &error)
 {
@@ -57,9 +75,10 @@ QString DesktopNotifications::composeBody(const QString &heading, const QString 
             return text;
         return heading + QLatin1Char('\n') + text;
     }
-    // Servers that render body markup accept a small subset of HTML; only the
-    // three characters that could open a tag or an entity need escaping for a
-    // file name such as "a&b <1>.txt" to show literally.
+    // Servers that render body markup (GNOME Shell, Plasma) parse a small
+    // subset of HTML: a file name such as "a&b <1>.txt" shows literally only
+    // when escaped. The heading goes in bold on its own line, under the
+    // summary, much as a subtitle would.
     const QString escapedText = text.toHtmlEscaped();
     if (heading.isEmpty())
         return escapedText;
@@ -72,16 +91,15 @@ void DesktopNotifications::post(const DesktopNotification &notification, Complet
     // and the server can change between two posts (a desktop restart), so it
     // is asked each time; notifications are rare enough for the extra call.
     QDBusPendingCall call = m_interface->asyncCall(QStringLiteral("GetCapabilities"));
-    auto *watcher = new QDBusPendingCallWatcher(call, this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, notification, completion = std::move(completion)](QDBusPendingCallWatcher *finished) {
-                finished->deleteLater();
-                QDBusPendingReply<QStringList> reply = *finished;
-                // Without an answer the body goes out as plain text; Notify then
-                // reports whatever keeps the server from answering.
-                const bool markup = !reply.isError() && reply.value().contains(QLatin1String("body-markup"));
-                sendNotify(notification, markup, completion);
-            });
+    whenAnswered(call, this,
+                 [this, notification, completion = std::move(completion)](const QDBusPendingCall &answered) {
+                     QDBusPendingReply<QStringList> reply = answered;
+                     // Without an answer the body goes out as plain text; Notify then
+                     // reports whatever keeps the server from answering.
+                     const bool markup =
+                         !reply.isError() && reply.value().contains(QLatin1String("body-markup"));
+                     sendNotify(notification, markup, completion);
+                 });
 }
 
 void DesktopNotifications::sendNotify(const DesktopNotification &notification, bool serverRendersMarkup,
@@ -104,19 +122,16 @@ void DesktopNotifications::sendNotify(const DesktopNotification &notification, b
         QStringLiteral("Notify"), QLatin1String(appName), replacesNothing, QString(), notification.summary,
         composeBody(notification.heading, notification.text, serverRendersMarkup), actions, hints,
         serverDefaultTimeout);
-    auto *watcher = new QDBusPendingCallWatcher(call, this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [completion = std::move(completion)](QDBusPendingCallWatcher *finished) {
-                finished->deleteLater();
-                QDBusPendingReply<uint> reply = *finished;
-                Outcome outcome;
-                if (reply.isError())
-                    outcome.error = renderError(reply.error());
-                else
-                    outcome.notificationId = reply.value();
-                if (completion)
-                    completion(outcome);
-            });
+    whenAnswered(call, this, [completion = std::move(completion)](const QDBusPendingCall &answered) {
+        QDBusPendingReply<uint> reply = answered;
+        Outcome outcome;
+        if (reply.isError())
+            outcome.error = renderError(reply.error());
+        else
+            outcome.notificationId = reply.value();
+        if (completion)
+            completion(outcome);
+    });
 }
 
 } // namespace sendova

@@ -1,0 +1,204 @@
+#include "config/LoginService.h"
+
+#include "support/LocalizationService.h"
+#include "upload/ReplyDecoder.h"
+
+#include <QUrl>
+
+namespace sendova {
+
+LoginError::LoginError(Kind kind, int statusCode, QString technical)
+    : Error(std::move(technical)), m_kind(kind), m_statusCode(statusCode)
+{}
+
+LoginError LoginError::serverError(int statusCode)
+{
+    return LoginError(
+        Kind::serverError, statusCode,
+        QStringLiteral("Server replied with status %1 and a body that is not a reply").arg(statusCode));
+}
+
+LoginError LoginError::invalidURL(const QString &url)
+{
+    return LoginError(Kind::invalidURL, 0, QLatin1String("Not a usable URL: ") + url);
+}
+
+LoginError LoginError::invalidResponse(const QString &url)
+{
+    return LoginError(Kind::invalidResponse, 0, QLatin1String("No HTTP reply can come from ") + url);
+}
+
+LoginError LoginError::invalidToken()
+{
+    return LoginError(Kind::invalidToken, 0, QStringLiteral("Invalid setup token"));
+}
+
+LoginError LoginError::connectionFailed()
+{
+    return LoginError(Kind::connectionFailed, 0, QStringLiteral("Connection failed"));
+}
+
+LoginError LoginError::invalidCredentials()
+{
+    return LoginError(Kind::invalidCredentials, 0, QStringLiteral("Invalid credentials"));
+}
+
+QString LoginError::description() const
+{
+    switch (m_kind) {
+    case Kind::serverError:
+        return localizedFormat("error.server_error", m_statusCode);
+    case Kind::invalidURL:
+        return LocalizationService::shared().localized("error.invalid_url");
+    case Kind::invalidResponse:
+        return LocalizationService::shared().localized("error.invalid_response");
+    case Kind::invalidToken:
+        return LocalizationService::shared().localized("error.token_invalid");
+    case Kind::connectionFailed:
+        return LocalizationService::shared().localized("error.connection_failed");
+    case Kind::invalidCredentials:
+        break;
+    }
+    return LocalizationService::shared().localized("error.invalid_credentials");
+}
+
+QByteArray LoginRequest::encode() const
+{
+    reply::OrderedJson object = reply::OrderedJson::object();
+    object["userName"] = reply::toUtf8(userName);
+    object["password"] = reply::toUtf8(password);
+    object["reuseExisting"] = reuseExisting;
+    return QByteArray::fromStdString(object.dump());
+}
+
+QByteArray ExchangeTokenRequest::encode() const
+{
+    reply::OrderedJson object = reply::OrderedJson::object();
+    object["token"] = reply::toUtf8(token);
+    object["machineName"] = reply::toUtf8(machineName);
+    return QByteArray::fromStdString(object.dump());
+}
+
+namespace {
+
+template<typename Info>
+std::optional<Info> decodeErrorInfo(const reply::Json &object)
+{
+    const reply::Json *error = reply::optionalObject(object, "error", QString());
+    if (!error)
+        return std::nullopt;
+    const QString path = QStringLiteral("error");
+    return Info{reply::requiredString(*error, "code", path), reply::requiredString(*error, "message", path)};
+}
+
+} // namespace
+
+LoginResponse LoginResponse::decode(const QByteArray &body)
+{
+    const reply::Json object = reply::parseObject(body);
+    LoginResponse response;
+    response.success = reply::requiredBool(object, "success", QString());
+    if (const reply::Json *data = reply::optionalObject(object, "data", QString())) {
+        const QString path = QStringLiteral("data");
+        response.data = LoginData{
+            reply::optionalString(*data, "serverUrl", path), reply::optionalString(*data, "apiKey", path),
+            reply::optionalString(*data, "tenantName", path), reply::optionalString(*data, "userName", path)};
+    }
+    response.error = decodeErrorInfo<LoginErrorInfo>(object);
+    return response;
+}
+
+ExchangeTokenResponse ExchangeTokenResponse::decode(const QByteArray &body)
+{
+    const reply::Json object = reply::parseObject(body);
+    const QString top;
+    ExchangeTokenResponse response;
+    response.success = reply::requiredBool(object, "success", top);
+    response.apiKey = reply::optionalString(object, "apiKey", top);
+    response.serverUrl = reply::optionalString(object, "serverUrl", top);
+    response.tenantName = reply::optionalString(object, "tenantName", top);
+    response.userName = reply::optionalString(object, "userName", top);
+    response.error = decodeErrorInfo<ErrorInfo>(object);
+    return response;
+}
+
+namespace {
+
+// Below 400 the body must be the reply record. From 400 on, a body that is
+// one is still returned (the server explains a refusal in it); anything else
+// becomes serverError.
+template<typename Response>
+Response decodeReply(const HttpReply &reply)
+{
+    if (reply.status < 400)
+        return Response::decode(reply.body);
+    try {
+        return Response::decode(reply.body);
+    } catch (const DecodingError &) {
+        throw LoginError::serverError(reply.status);
+    }
+}
+
+} // namespace
+
+LoginService &LoginService::shared()
+{
+    static LoginService *const instance = new LoginService;
+    return *instance;
+}
+
+LoginService::LoginService() = default;
+
+HttpRequest LoginService::makeRequest(const QString &serverUrl, const char *path)
+{
+    const QString text = serverUrl + QString::fromLatin1(path);
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || url.isRelative())
+        throw LoginError::invalidURL(text);
+    const QString scheme = url.scheme().toLower();
+    // A URL of another kind parses, but nothing it leads to answers in HTTP.
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        throw LoginError::invalidResponse(text);
+    if (url.host().isEmpty())
+        throw LoginError::invalidURL(text);
+
+    HttpRequest request;
+    request.url = url;
+    request.inactivityTimeout = inactivityTimeout;
+    request.transferLimit = requestTimeout;
+    return request;
+}
+
+QCoro::Task<HttpReply> LoginService::post(QString serverUrl, const char *path, QByteArray body)
+{
+    HttpRequest request = makeRequest(serverUrl, path);
+    request.method = "POST";
+    request.headers = {HttpHeader{"Content-Type", "application/json"}};
+    request.body = HttpBody{std::move(body), nullptr, 0, {}};
+    co_return co_await m_session.send(std::move(request));
+}
+
+QCoro::Task<LoginResponse> LoginService::login(QString serverUrl, QString userName, QString password)
+{
+    const QByteArray body = LoginRequest{std::move(userName), std::move(password), false}.encode();
+    const HttpReply reply = co_await post(std::move(serverUrl), "/api/auth/login", body);
+    co_return decodeReply<LoginResponse>(reply);
+}
+
+QCoro::Task<ExchangeTokenResponse> LoginService::exchangeSetupToken(QString serverUrl, QString token,
+                                                                    QString machineName)
+{
+    const QByteArray body = ExchangeTokenRequest{std::move(token), std::move(machineName)}.encode();
+    const HttpReply reply = co_await post(std::move(serverUrl), "/api/exchange-setup-token", body);
+    co_return decodeReply<ExchangeTokenResponse>(reply);
+}
+
+QCoro::Task<bool> LoginService::testConnection(QString serverUrl, QString apiKey)
+{
+    HttpRequest request = makeRequest(serverUrl, "/api/status");
+    request.headers = {HttpHeader{"X-API-Key", apiKey.toUtf8()}};
+    const HttpReply reply = co_await m_session.send(std::move(request));
+    co_return reply.status == 200;
+}
+
+} // namespace sendova

@@ -1,0 +1,160 @@
+#pragma once
+
+#include "net/HttpSession.h"
+#include "support/Error.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <QCoroTask>
+
+#include <optional>
+
+namespace sendova {
+
+// Failures of the login service itself. Only serverError, invalidURL and
+// invalidResponse are raised here; the other cases exist for the texts the
+// setup screens show.
+class LoginError : public Error
+{
+public:
+    enum class Kind {
+        serverError,
+        invalidURL,
+        invalidResponse,
+        invalidToken,
+        connectionFailed,
+        invalidCredentials
+    };
+
+    static LoginError serverError(int statusCode);
+    static LoginError invalidURL(const QString &url);
+    static LoginError invalidResponse(const QString &url);
+    static LoginError invalidToken();
+    static LoginError connectionFailed();
+    static LoginError invalidCredentials();
+
+    Kind kind() const { return m_kind; }
+    // The HTTP status for serverError, 0 otherwise.
+    int statusCode() const { return m_statusCode; }
+
+    // Looked up in the language current when asked.
+    QString description() const override;
+
+private:
+    LoginError(Kind kind, int statusCode, QString technical);
+
+    Kind m_kind;
+    int m_statusCode;
+};
+
+struct LoginRequest
+{
+    QString userName;
+    QString password;
+    bool reuseExisting = false;
+
+    // Compact JSON.
+    QByteArray encode() const;
+};
+
+struct LoginData
+{
+    std::optional<QString> serverUrl;
+    std::optional<QString> apiKey;
+    std::optional<QString> tenantName;
+    std::optional<QString> userName;
+
+    bool operator==(const LoginData &) const = default;
+};
+
+struct LoginErrorInfo
+{
+    QString code;
+    QString message;
+
+    bool operator==(const LoginErrorInfo &) const = default;
+};
+
+struct LoginResponse
+{
+    bool success = false;
+    std::optional<LoginData> data;
+    std::optional<LoginErrorInfo> error;
+
+    bool operator==(const LoginResponse &) const = default;
+
+    // Throws DecodingError.
+    static LoginResponse decode(const QByteArray &body);
+};
+
+struct ExchangeTokenRequest
+{
+    QString token;
+    QString machineName;
+
+    // Compact JSON.
+    QByteArray encode() const;
+};
+
+struct ErrorInfo
+{
+    QString code;
+    QString message;
+
+    bool operator==(const ErrorInfo &) const = default;
+};
+
+// The values lie at the top level of this reply, not under "data".
+struct ExchangeTokenResponse
+{
+    bool success = false;
+    std::optional<QString> apiKey;
+    std::optional<QString> serverUrl;
+    std::optional<QString> tenantName;
+    std::optional<QString> userName;
+    std::optional<ErrorInfo> error;
+
+    bool operator==(const ExchangeTokenResponse &) const = default;
+
+    // Throws DecodingError.
+    static ExchangeTokenResponse decode(const QByteArray &body);
+};
+
+// Obtains and checks API keys. It only sends and decodes: what a reply means
+// (success, the server's error code) is for the caller to judge, and nothing
+// is stored or logged here, since requests and replies carry passwords and
+// keys.
+//
+// Each operation may throw LoginError, TransportError (unchanged from the
+// HTTP session) or DecodingError.
+class LoginService
+{
+public:
+    // No byte moving for this long fails a request...
+    static constexpr std::chrono::seconds inactivityTimeout{30};
+    // ...and no request may take longer than this in all.
+    static constexpr std::chrono::seconds requestTimeout{60};
+
+    static LoginService &shared();
+
+    LoginService();
+    LoginService(const LoginService &) = delete;
+    LoginService &operator=(const LoginService &) = delete;
+
+    // The server URL is used as given: "https://host/" yields "//api/…".
+    QCoro::Task<LoginResponse> login(QString serverUrl, QString userName, QString password);
+    QCoro::Task<ExchangeTokenResponse> exchangeSetupToken(QString serverUrl, QString token,
+                                                          QString machineName);
+    // True for status 200 only; the body is not looked at.
+    QCoro::Task<bool> testConnection(QString serverUrl, QString apiKey);
+
+private:
+    // Throws LoginError for a URL that cannot carry an HTTP request.
+    static HttpRequest makeRequest(const QString &serverUrl, const char *path);
+    QCoro::Task<HttpReply> post(QString serverUrl, const char *path, QByteArray body);
+
+    HttpSession m_session;
+};
+
+} // namespace sendova

@@ -1,0 +1,92 @@
+#include "TestNotificationServer.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+
+namespace sendova::test {
+
+namespace {
+
+constexpr const char *serviceName = "org.freedesktop.Notifications";
+constexpr const char *objectPath = "/org/freedesktop/Notifications";
+
+// Reasons of NotificationClosed in the notification protocol.
+constexpr uint closedByUser = 2;
+constexpr uint closedByCall = 3;
+
+} // namespace
+
+TestNotificationServer::TestNotificationServer(QObject *parent)
+    : QObject(parent),
+      m_connectionName(QStringLiteral("test-notification-server-%1").arg(quintptr(this), 0, 16))
+{}
+
+TestNotificationServer::~TestNotificationServer()
+{
+    stop();
+}
+
+bool TestNotificationServer::start()
+{
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName);
+    if (!bus.isConnected())
+        return false;
+    if (!bus.registerObject(QLatin1String(objectPath), this,
+                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals))
+        return false;
+    return bus.registerService(QLatin1String(serviceName));
+}
+
+void TestNotificationServer::stop()
+{
+    QDBusConnection bus(m_connectionName);
+    if (!bus.isConnected())
+        return;
+    bus.unregisterService(QLatin1String(serviceName));
+    bus.unregisterObject(QLatin1String(objectPath));
+    QDBusConnection::disconnectFromBus(m_connectionName);
+}
+
+void TestNotificationServer::click(uint id, const QString &actionKey)
+{
+    // Desktops report the action first and then close the notification.
+    Q_EMIT ActionInvoked(id, actionKey);
+    Q_EMIT NotificationClosed(id, closedByUser);
+}
+
+QStringList TestNotificationServer::GetCapabilities()
+{
+    ++capabilityQueries;
+    return capabilities;
+}
+
+uint TestNotificationServer::Notify(const QString &app_name, uint replaces_id, const QString &app_icon,
+                                    const QString &summary, const QString &body, const QStringList &actions,
+                                    const QVariantMap &hints, int expire_timeout)
+{
+    NotifyCall call{app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout, 0};
+    if (!refusalName.isEmpty()) {
+        notifyCalls.append(call);
+        sendErrorReply(refusalName, refusalMessage);
+        return 0;
+    }
+    call.assignedId = replaces_id != 0 ? replaces_id : m_nextId++;
+    notifyCalls.append(call);
+    return call.assignedId;
+}
+
+void TestNotificationServer::CloseNotification(uint id)
+{
+    closeRequests.append(id);
+    Q_EMIT NotificationClosed(id, closedByCall);
+}
+
+QString TestNotificationServer::GetServerInformation(QString &vendor, QString &version, QString &spec_version)
+{
+    vendor = QStringLiteral("Sendova tests");
+    version = QStringLiteral("1.0");
+    spec_version = QStringLiteral("1.2");
+    return QStringLiteral("test-notification-server");
+}
+
+} // namespace sendova::test

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QVariantMap>
+
+namespace sendova::test {
+
+// A notification server for tests: it owns org.freedesktop.Notifications on
+// a connection of its own (so every call really crosses the bus), speaks the
+// interface the desktops implement, and records each call it receives.
+class TestNotificationServer : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct NotifyCall
+    {
+        QString appName;
+        uint replacesId = 0;
+        QString appIcon;
+        QString summary;
+        QString body;
+        QStringList actions;
+        QVariantMap hints;
+        int expireTimeout = 0;
+        uint assignedId = 0;
+    };
+
+    explicit TestNotificationServer(QObject *parent = nullptr);
+    ~TestNotificationServer() override;
+
+    // Connects to the session bus and takes the name; false when either fails.
+    bool start();
+    void stop();
+
+    QList<NotifyCall> notifyCalls;
+    int capabilityQueries = 0;
+    QList<uint> closeRequests;
+
+    QStringList capabilities{QStringLiteral("body"), QStringLiteral("actions"), QStringLiteral("sound")};
+    // When set, Notify answers with this D-Bus error instead of an id.
+    QString refusalName;
+    QString refusalMessage;
+
+    // What a desktop does when the user clicks a notification's body.
+    void click(uint id, const QString &actionKey = QStringLiteral("default"));
+
+public Q_SLOTS:
+    QStringList GetCapabilities();
+    uint Notify(const QString &app_name, uint replaces_id, const QString &app_icon, const QString &summary,
+                const QString &body, const QStringList &actions, const QVariantMap &hints,
+                int expire_timeout);
+    void CloseNotification(uint id);
+    QString GetServerInformation(QString &vendor, QString &version, QString &spec_version);
+
+Q_SIGNALS:
+    void NotificationClosed(uint id, uint reason);
+    void ActionInvoked(uint id, const QString &action_key);
+
+private:
+    QString m_connectionName;
+    uint m_nextId = 1;
+};
+
+} // namespace sendova::test

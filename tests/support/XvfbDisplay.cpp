@@ -1,0 +1,68 @@
+#include "XvfbDisplay.h"
+
+#include <cerrno>
+#include <csignal>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace sendova::test {
+
+XvfbDisplay::~XvfbDisplay()
+{
+    if (m_pid <= 0)
+        return;
+    ::kill(m_pid, SIGTERM);
+    int status = 0;
+    while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+bool XvfbDisplay::start()
+{
+    int ready[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0) {
+        m_error = "pipe failed";
+        return false;
+    }
+    const QByteArray fdText = QByteArray::number(ready[1]);
+    const char *argv[] = {"Xvfb",    "-displayfd", fdText.constData(), "-nolisten", "tcp",
+                          "-screen", "0",          "640x480x24",       nullptr};
+    m_pid = ::fork();
+    if (m_pid < 0) {
+        m_error = "fork failed";
+        return false;
+    }
+    if (m_pid == 0) {
+        ::fcntl(ready[1], F_SETFD, 0);
+        const int devNull = ::open("/dev/null", O_RDWR);
+        ::dup2(devNull, STDOUT_FILENO);
+        ::dup2(devNull, STDERR_FILENO);
+        ::execvp("Xvfb", const_cast<char *const *>(argv));
+        ::_exit(127);
+    }
+    ::close(ready[1]);
+
+    // Xvfb writes the display number once it listens for clients.
+    QByteArray number;
+    while (!number.endsWith('\n')) {
+        pollfd waitFor{ready[0], POLLIN, 0};
+        if (::poll(&waitFor, 1, 30000) <= 0)
+            break;
+        char c;
+        if (::read(ready[0], &c, 1) != 1)
+            break;
+        number.append(c);
+    }
+    ::close(ready[0]);
+    if (!number.endsWith('\n')) {
+        m_error = "Xvfb did not start (is the xvfb package installed?)";
+        return false;
+    }
+    m_name = ':' + number.trimmed();
+    return true;
+}
+
+} // namespace sendova::test

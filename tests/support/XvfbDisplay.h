@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <sys/types.h>
+
+namespace sendova::test {
+
+// A private X server for tests that need a real display: the clipboard of
+// X11 lives in the server and its owners, which the offscreen platform does
+// not have. Xvfb picks a free display number itself.
+class XvfbDisplay
+{
+public:
+    XvfbDisplay() = default;
+    XvfbDisplay(const XvfbDisplay &) = delete;
+    XvfbDisplay &operator=(const XvfbDisplay &) = delete;
+    ~XvfbDisplay();
+
+    // Starts the server and waits until it accepts clients; call before any
+    // thread exists. On failure, errorText() says why.
+    bool start();
+    // ":N", for DISPLAY.
+    QByteArray name() const { return m_name; }
+    QByteArray errorText() const { return m_error; }
+
+private:
+    pid_t m_pid = -1;
+    QByteArray m_name;
+    QByteArray m_error;
+};
+
+} // namespace sendova::test
