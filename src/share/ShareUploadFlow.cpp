@@ -13,6 +13,7 @@
 #include "upload/HashService.h"
 #include "upload/MultipartBody.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QPointer>
 
@@ -50,8 +51,8 @@ QString describe(const std::exception &failure)
     return QString::fromLocal8Bit(failure.what());
 }
 
-// Sent as the platform's default client would: no extra limit on a transfer
-// that keeps moving beyond what a week allows.
+// A transfer that keeps moving is only stopped after a week; going quiet for
+// a minute (the request's inactivity limit) ends it much sooner.
 constexpr std::chrono::seconds generousTransferLimit{7 * 24 * 3600};
 
 } // namespace

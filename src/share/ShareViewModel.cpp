@@ -90,7 +90,7 @@ void ShareViewModel::putOnClipboard(const QString &text)
     Clipboard::clear();
     // The share program exits as soon as the user closes it; a link served
     // by this process alone would vanish with it.
-    const Clipboard::PersistentCopy copy = Clipboard::copyPersistently(text);
+    const Clipboard::CopyResult copy = Clipboard::copyPersistently(text);
     if (copy.outcome != Clipboard::Outcome::keptAfterExit &&
         copy.outcome != Clipboard::Outcome::keptWhileRunning)
         Clipboard::writeText(text);
