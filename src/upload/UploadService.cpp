@@ -1,15 +1,12 @@
 #include "upload/UploadService.h"
 
-#include "net/FileError.h"
 #include "platform/MachineName.h"
 #include "support/LogService.h"
+#include "upload/MultipartBody.h"
 #include "upload/ReplyDecoder.h"
 #include "upload/UploadError.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QStringDecoder>
-#include <QUuid>
 
 namespace sendova {
 
@@ -129,7 +126,7 @@ QCoro::Task<UploadResult> UploadService::upload(QUrl fileUrl, QString serverUrl,
     if (!url)
         throw UploadError::invalidURL();
 
-    const QString boundary = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QString boundary = MultipartBody::newBoundary();
     HttpRequest request;
     request.method = "POST";
     request.url = *url;
@@ -141,34 +138,9 @@ QCoro::Task<UploadResult> UploadService::upload(QUrl fileUrl, QString serverUrl,
     request.headers.append({"X-Source-Machine", machineName().toUtf8()});
     request.headers.append({"Content-Type", "multipart/form-data; boundary=" + boundary.toUtf8()});
 
-    // The file is opened, not read: its bytes are streamed into the body as
-    // the transfer asks for them. Opening it here still makes an unreadable
-    // file fail before anything is sent.
-    const QString path = fileUrl.toLocalFile();
-    auto file = std::make_shared<QFile>(path);
-    if (path.isEmpty() || !file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw FileError(path.isEmpty() ? fileUrl.toString() : path, file->errorString());
-    const QFileInfo info(path);
-    if (info.isDir())
-        throw FileError(path, QStringLiteral("Is a directory"));
-
-    HttpBody body;
-    body.head =
-        "--" + boundary.toUtf8() + "\r\n" + "Content-Disposition: form-data; name=\"file\"; filename=\"" +
-        dispositionFileName(info.fileName()) + "\"\r\n" + "Content-Type: application/octet-stream\r\n\r\n";
-    if (info.isFile()) {
-        body.file = file;
-        body.fileLength = file->size();
-    } else {
-        // A pipe or device has no size to announce; such a source is read
-        // whole, as before streaming existed.
-        const QByteArray contents = file->readAll();
-        if (file->error() != QFileDevice::NoError)
-            throw FileError(path, file->errorString());
-        body.head += contents;
-    }
-    body.tail = "\r\n--" + boundary.toUtf8() + "--\r\n";
-    request.body = std::move(body);
+    // Opening the file here makes an unreadable one fail before anything is
+    // sent; its bytes are streamed as the transfer asks for them.
+    request.body = MultipartBody::forFile(fileUrl, boundary);
 
     log("INFO", "HTTP", QStringLiteral("POST ") + urlText);
     const HttpReply reply = co_await sendExpectingHttp(*m_session, std::move(request));

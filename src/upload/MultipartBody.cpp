@@ -1,0 +1,52 @@
+#include "upload/MultipartBody.h"
+
+#include "net/FileError.h"
+#include "upload/UploadService.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QUuid>
+
+namespace sendova::MultipartBody {
+
+QString newBoundary()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+HttpBody forFile(const QUrl &fileUrl, const QString &boundary)
+{
+    // The file is opened, not read: its bytes are streamed into the body as
+    // the transfer asks for them. Opening it here still makes an unreadable
+    // file fail before anything is sent.
+    const QString path = fileUrl.toLocalFile();
+    auto file = std::make_shared<QFile>(path);
+    if (path.isEmpty() || !file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw FileError(path.isEmpty() ? fileUrl.toString() : path, file->errorString());
+    const QFileInfo info(path);
+    if (info.isDir())
+        throw FileError(path, QStringLiteral("Is a directory"));
+
+    HttpBody body;
+    body.head = "--" + boundary.toUtf8() + "\r\n" +
+                "Content-Disposition: form-data; name=\"file\"; filename=\"" +
+                UploadService::dispositionFileName(info.fileName()) + "\"\r\n" +
+                "Content-Type: application/octet-stream\r\n\r\n";
+    // A regular file announces its size; one that reads 0 may still have
+    // content (the files of /proc and /sys), and a pipe or device has no size
+    // at all. Those are read whole here, so the body carries what the hash
+    // was computed over.
+    if (info.isFile() && file->size() > 0) {
+        body.file = file;
+        body.fileLength = file->size();
+    } else {
+        const QByteArray contents = file->readAll();
+        if (file->error() != QFileDevice::NoError)
+            throw FileError(path, file->errorString());
+        body.head += contents;
+    }
+    body.tail = "\r\n--" + boundary.toUtf8() + "--\r\n";
+    return body;
+}
+
+} // namespace sendova::MultipartBody
