@@ -175,13 +175,17 @@ QCoro::Task<HttpReply> LoginService::post(QString serverUrl, const char *path, Q
     request.method = "POST";
     request.headers = {HttpHeader{"Content-Type", "application/json"}};
     request.body = HttpBody{std::move(body), nullptr, 0, {}};
-    co_return co_await m_session.send(std::move(request));
+    // Named before it is awaited: GCC 12 destroys the argument temporaries of
+    // a co_await expression twice.
+    auto pending = m_session.send(std::move(request));
+    co_return co_await std::move(pending);
 }
 
 QCoro::Task<LoginResponse> LoginService::login(QString serverUrl, QString userName, QString password)
 {
     const QByteArray body = LoginRequest{std::move(userName), std::move(password), false}.encode();
-    const HttpReply reply = co_await post(std::move(serverUrl), "/api/auth/login", body);
+    auto pending = post(std::move(serverUrl), "/api/auth/login", body);
+    const HttpReply reply = co_await std::move(pending);
     co_return decodeReply<LoginResponse>(reply);
 }
 
@@ -189,7 +193,8 @@ QCoro::Task<ExchangeTokenResponse> LoginService::exchangeSetupToken(QString serv
                                                                     QString machineName)
 {
     const QByteArray body = ExchangeTokenRequest{std::move(token), std::move(machineName)}.encode();
-    const HttpReply reply = co_await post(std::move(serverUrl), "/api/exchange-setup-token", body);
+    auto pending = post(std::move(serverUrl), "/api/exchange-setup-token", body);
+    const HttpReply reply = co_await std::move(pending);
     co_return decodeReply<ExchangeTokenResponse>(reply);
 }
 
@@ -197,7 +202,8 @@ QCoro::Task<bool> LoginService::testConnection(QString serverUrl, QString apiKey
 {
     HttpRequest request = makeRequest(serverUrl, "/api/status");
     request.headers = {HttpHeader{"X-API-Key", apiKey.toUtf8()}};
-    const HttpReply reply = co_await m_session.send(std::move(request));
+    auto pending = m_session.send(std::move(request));
+    const HttpReply reply = co_await std::move(pending);
     co_return reply.status == 200;
 }
 

@@ -95,7 +95,10 @@ QCoro::Task<> ShareViewModel::uploadFile(QUrl fileUrl)
     QString hash;
     std::optional<QString> failure;
     try {
-        hash = co_await calculateHash(fileUrl);
+        // Named before it is awaited: GCC 12 destroys the argument temporaries of
+        // a co_await expression twice.
+        auto pending = calculateHash(fileUrl);
+        hash = co_await std::move(pending);
     } catch (const std::exception &error) {
         failure = describe(error);
     }
@@ -109,7 +112,8 @@ QCoro::Task<> ShareViewModel::uploadFile(QUrl fileUrl)
     if (config->checkForDuplicates) {
         std::optional<QString> link;
         try {
-            link = co_await checkDuplicate(hash, config->serverUrl, config->apiKey);
+            auto pending = checkDuplicate(hash, config->serverUrl, config->apiKey);
+            link = co_await std::move(pending);
         } catch (const std::exception &error) {
             failure = describe(error);
         }
@@ -131,7 +135,8 @@ QCoro::Task<> ShareViewModel::uploadFile(QUrl fileUrl)
     setState(ShareState::uploading());
     ShareUploadResult result;
     try {
-        result = co_await performUpload(fileUrl, hash, config->serverUrl, config->apiKey);
+        auto pending = performUpload(fileUrl, hash, config->serverUrl, config->apiKey);
+        result = co_await std::move(pending);
     } catch (const std::exception &error) {
         failure = describe(error);
     }
@@ -165,7 +170,8 @@ QCoro::Task<QString> ShareViewModel::calculateHash(QUrl fileUrl)
             },
             Qt::QueuedConnection);
     };
-    co_return co_await HashService::shared().hashFile(fileUrl, progress);
+    auto pending = HashService::shared().hashFile(fileUrl, progress);
+    co_return co_await std::move(pending);
 }
 
 QCoro::Task<std::optional<QString>> ShareViewModel::checkDuplicate(QString hash, QString serverUrl,
@@ -182,7 +188,8 @@ QCoro::Task<std::optional<QString>> ShareViewModel::checkDuplicate(QString hash,
     request.headers.append({"X-API-Key", apiKey.toUtf8()});
 
     HttpSession session;
-    const HttpReply reply = co_await session.send(std::move(request));
+    auto pending = session.send(std::move(request));
+    const HttpReply reply = co_await std::move(pending);
     const CheckResponse response = CheckResponse::decode(reply.body);
     if (response.data && response.data->exists)
         co_return response.data->url;
@@ -221,7 +228,8 @@ QCoro::Task<ShareUploadResult> ShareViewModel::performUpload(QUrl fileUrl, QStri
             },
             Qt::QueuedConnection);
     });
-    const HttpReply reply = co_await session.send(std::move(request));
+    auto pending = session.send(std::move(request));
+    const HttpReply reply = co_await std::move(pending);
     co_return ShareUploadResult::decode(reply.body);
 }
 

@@ -63,7 +63,10 @@ Record handleReply(const HttpReply &reply)
 QCoro::Task<HttpReply> sendExpectingHttp(HttpSession &session, HttpRequest request)
 {
     try {
-        HttpReply reply = co_await session.send(std::move(request));
+        // Named before it is awaited: GCC 12 destroys the argument temporaries of
+        // a co_await expression twice.
+        auto pending = session.send(std::move(request));
+        HttpReply reply = co_await std::move(pending);
         if (reply.status < 100)
             throw TransportError(TransportError::Kind::notHttp, 0, QStringLiteral("No HTTP status line"));
         co_return reply;
@@ -143,7 +146,8 @@ QCoro::Task<UploadResult> UploadService::upload(QUrl fileUrl, QString serverUrl,
     request.body = MultipartBody::forFile(fileUrl, boundary);
 
     log("INFO", "HTTP", QStringLiteral("POST ") + urlText);
-    const HttpReply reply = co_await sendExpectingHttp(*m_session, std::move(request));
+    auto pending = sendExpectingHttp(*m_session, std::move(request));
+    const HttpReply reply = co_await std::move(pending);
     // The service may already be gone here: nothing of it is used below.
     co_return handleReply<UploadResult>(reply);
 }
@@ -164,7 +168,8 @@ QCoro::Task<CheckResult> UploadService::checkDuplicate(QString serverUrl, QStrin
     request.inactivityTimeout = m_limits.requestTimeout;
     request.transferLimit = m_limits.transferLimit;
     request.headers.append({"X-API-Key", apiKey.toUtf8()});
-    const HttpReply reply = co_await sendExpectingHttp(*m_session, std::move(request));
+    auto pending = sendExpectingHttp(*m_session, std::move(request));
+    const HttpReply reply = co_await std::move(pending);
     co_return handleReply<CheckResult>(reply);
 }
 
