@@ -129,7 +129,12 @@ public:
 
     void cancel()
     {
-        m_cancelledThrough = m_lastSerial.load();
+        // Raise only: a concurrent cancel() that read an older serial must
+        // not un-cancel a request the other one covered.
+        const quint64 through = m_lastSerial.load();
+        quint64 current = m_cancelledThrough.load();
+        while (current < through && !m_cancelledThrough.compare_exchange_weak(current, through)) {
+        }
         curl_multi_wakeup(m_multi);
     }
 

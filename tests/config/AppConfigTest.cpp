@@ -223,14 +223,6 @@ private Q_SLOTS:
         QFETCH(QByteArray, json);
         QVERIFY_THROWS_EXCEPTION(DecodingError, AppConfig::decode(json));
     }
-
-    void decodeAcceptsTheCompleteRecord()
-    {
-        const AppConfig config = AppConfig::decode(fullConfig());
-        QCOMPARE(config._serverUrl, QStringLiteral("https://files.example.org"));
-        QCOMPARE(config.languageCode, QStringLiteral("pt"));
-        QVERIFY(config.launchAtLogin);
-    }
 };
 
 QTEST_GUILESS_MAIN(AppConfigTest)

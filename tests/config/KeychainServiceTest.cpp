@@ -97,8 +97,9 @@ ProbeResult runProbe(const QString &busAddress, const QStringList &arguments)
 }
 
 // The items the Secret Service holds for our service and account, asked of
-// the keyring directly rather than through the code under test.
-int storedItemCount()
+// the keyring directly rather than through the code under test; nothing when
+// the keyring does not answer.
+std::optional<QStringList> storedItems()
 {
     QDBusInterface secrets(QStringLiteral("org.freedesktop.secrets"),
                            QStringLiteral("/org/freedesktop/secrets"),
@@ -107,9 +108,19 @@ int storedItemCount()
                                 {QStringLiteral("server"), KeychainService::service()}};
     const QDBusMessage reply = secrets.call(QStringLiteral("SearchItems"), QVariant::fromValue(attributes));
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2)
-        return -1;
-    return static_cast<int>(qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().at(0)).size() +
-                            qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().at(1)).size());
+        return std::nullopt;
+    QStringList paths;
+    for (const QVariant &list : reply.arguments()) {
+        for (const QDBusObjectPath &path : qdbus_cast<QList<QDBusObjectPath>>(list))
+            paths.append(path.path());
+    }
+    return paths;
+}
+
+int storedItemCount()
+{
+    const std::optional<QStringList> items = storedItems();
+    return items ? static_cast<int>(items->size()) : -1;
 }
 
 } // namespace
@@ -155,8 +166,12 @@ private Q_SLOTS:
     void storingTwiceLeavesOneItemWithTheSecondKey()
     {
         KeychainService::shared().saveAPIKey(QStringLiteral("first"));
+        const std::optional<QStringList> before = storedItems();
         KeychainService::shared().saveAPIKey(QStringLiteral("second"));
         QCOMPARE(storedItemCount(), 1);
+        // The same item took the new value: it was never deleted, so no
+        // moment existed in which a failure could have left no key at all.
+        QCOMPARE(storedItems(), before);
         QCOMPARE(KeychainService::shared().loadAPIKey(), std::optional<QString>(QStringLiteral("second")));
     }
 

@@ -305,47 +305,6 @@ private Q_SLOTS:
                  QStringLiteral("La direcci\u00f3n del servidor no es v\u00e1lida"));
         LocalizationService::shared().setLanguage(Language::english);
     }
-
-    void everyCaseHasItsOwnText_data()
-    {
-        QTest::addColumn<LoginError::Kind>("kind");
-        QTest::addColumn<QString>("key");
-        QTest::newRow("invalidURL") << LoginError::Kind::invalidURL << QStringLiteral("error.invalid_url");
-        QTest::newRow("invalidResponse")
-            << LoginError::Kind::invalidResponse << QStringLiteral("error.invalid_response");
-        QTest::newRow("invalidToken")
-            << LoginError::Kind::invalidToken << QStringLiteral("error.token_invalid");
-        QTest::newRow("connectionFailed")
-            << LoginError::Kind::connectionFailed << QStringLiteral("error.connection_failed");
-        QTest::newRow("invalidCredentials")
-            << LoginError::Kind::invalidCredentials << QStringLiteral("error.invalid_credentials");
-    }
-    void everyCaseHasItsOwnText()
-    {
-        QFETCH(LoginError::Kind, kind);
-        QFETCH(QString, key);
-        const LoginError error = [kind] {
-            switch (kind) {
-            case LoginError::Kind::invalidURL:
-                return LoginError::invalidURL(QString());
-            case LoginError::Kind::invalidResponse:
-                return LoginError::invalidResponse(QString());
-            case LoginError::Kind::invalidToken:
-                return LoginError::invalidToken();
-            case LoginError::Kind::connectionFailed:
-                return LoginError::connectionFailed();
-            case LoginError::Kind::invalidCredentials:
-                return LoginError::invalidCredentials();
-            case LoginError::Kind::serverError:
-                break;
-            }
-            return LoginError::serverError(0);
-        }();
-        QCOMPARE(error.kind(), kind);
-        const QString text = LocalizationService::shared().localized(key);
-        QVERIFY2(text != key, "the string table has no text for this key");
-        QCOMPARE(error.description(), text);
-    }
 };
 
 QTEST_GUILESS_MAIN(LoginServiceTest)

@@ -9,11 +9,6 @@
 
 #include <QCoroTask>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <mutex>
 
@@ -49,20 +44,6 @@ std::optional<TransportError> transportFailure(HttpSession &session, HttpRequest
     return std::nullopt;
 }
 
-// A port on which nothing listens: bound once, then released.
-quint16 unusedPort()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(s, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(s);
-    return ntohs(address.sin_port);
-}
-
 } // namespace
 
 class HttpSessionTest : public QObject
@@ -80,6 +61,8 @@ private Q_SLOTS:
     void cancelStopsASlowTransfer();
     void cancelBeforeSendingFailsAtOnce();
     void stalledServerTimesOut();
+    void slowReplyAgainstTheInactivityLimit_data();
+    void slowReplyAgainstTheInactivityLimit();
     void refusedConnectionIsAConnectionFailure();
     void serverClosingMidBodyFails();
     void nonHttpAnswerIsReportedAsSuch();
@@ -314,11 +297,40 @@ void HttpSessionTest::stalledServerTimesOut()
     QVERIFY(!failure->description().isEmpty());
 }
 
+void HttpSessionTest::slowReplyAgainstTheInactivityLimit_data()
+{
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<int>("limitMs");
+    QTest::addColumn<bool>("timesOut");
+    // Waiting for the server's answer counts as inactivity too.
+    QTest::newRow("answer within the limit") << 300 << 3000 << false;
+    QTest::newRow("answer after the limit") << 4000 << 1000 << true;
+}
+
+void HttpSessionTest::slowReplyAgainstTheInactivityLimit()
+{
+    QFETCH(int, delayMs);
+    QFETCH(int, limitMs);
+    QFETCH(bool, timesOut);
+    LoopbackHttpServer server;
+    ScriptedReply reply = ScriptedReply::json(200, "{}");
+    reply.delay = std::chrono::milliseconds(delayMs);
+    server.enqueue(reply);
+    HttpSession session;
+    HttpRequest request;
+    request.url = urlOf(server, "/slow");
+    request.inactivityTimeout = std::chrono::milliseconds(limitMs);
+    const std::optional<TransportError> failure = transportFailure(session, request);
+    QCOMPARE(failure.has_value(), timesOut);
+    if (failure)
+        QCOMPARE(failure->kind(), TransportError::Kind::timeout);
+}
+
 void HttpSessionTest::refusedConnectionIsAConnectionFailure()
 {
     HttpSession session;
     HttpRequest request;
-    request.url = QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(unusedPort()));
+    request.url = QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(LoopbackHttpServer::unusedPort()));
     const std::optional<TransportError> failure = transportFailure(session, request);
     QVERIFY(failure);
     QCOMPARE(failure->kind(), TransportError::Kind::connection);

@@ -121,6 +121,20 @@ LoopbackHttpServer::~LoopbackHttpServer()
         thread.join();
 }
 
+quint16 LoopbackHttpServer::unusedPort()
+{
+    // Bound once and released: the system does not hand it out again at once.
+    const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length);
+    ::close(probe);
+    return ntohs(address.sin_port);
+}
+
 QString LoopbackHttpServer::baseUrl() const
 {
     return QStringLiteral("http://127.0.0.1:%1").arg(m_port);

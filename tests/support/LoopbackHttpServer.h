@@ -75,6 +75,8 @@ public:
     LoopbackHttpServer &operator=(const LoopbackHttpServer &) = delete;
 
     quint16 port() const { return m_port; }
+    // A loopback port nothing listens on, for refused connections.
+    static quint16 unusedPort();
     // "http://127.0.0.1:<port>", no trailing slash.
     QString baseUrl() const;
 

@@ -15,11 +15,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <mutex>
 
@@ -75,19 +70,6 @@ QList<QByteArray> headerNames(const RecordedRequest &request)
     for (const auto &h : request.headers)
         names << h.first;
     return names;
-}
-
-quint16 unusedPort()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(s, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(s);
-    return ntohs(address.sin_port);
 }
 
 } // namespace
@@ -147,6 +129,8 @@ void UploadServiceTest::multipartBodyOnTheWire_data()
         << QStringLiteral("a\";x=\".txt") << QByteArray("q") << QByteArray("a%22;x=%22.txt");
     QTest::newRow("line breaks cannot add a header")
         << QStringLiteral("a\r\nX-Evil: 1.txt") << QByteArray("r") << QByteArray("a%0D%0AX-Evil: 1.txt");
+    QTest::newRow("characters special in URLs")
+        << QStringLiteral("100% #1?.txt") << QByteArray("u") << QByteArray("100% #1?.txt");
     QTest::newRow("body looks like framing")
         << QStringLiteral("f.txt") << QByteArray("\r\n--x--\r\n") << QByteArray("f.txt");
 }
@@ -510,9 +494,10 @@ void UploadServiceTest::refusedConnectionPassesTheTransportFailure()
     UploadService service([](qint64, qint64) {});
     std::optional<TransportError::Kind> kind;
     try {
-        blockingWait(service.upload(writeFile(dir, QStringLiteral("f.txt"), "f"),
-                                    QStringLiteral("http://127.0.0.1:%1").arg(unusedPort()),
-                                    QStringLiteral("k"), {}));
+        blockingWait(
+            service.upload(writeFile(dir, QStringLiteral("f.txt"), "f"),
+                           QStringLiteral("http://127.0.0.1:%1").arg(LoopbackHttpServer::unusedPort()),
+                           QStringLiteral("k"), {}));
     } catch (const TransportError &error) {
         kind = error.kind();
     }
