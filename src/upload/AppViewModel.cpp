@@ -47,7 +47,9 @@ double steadySeconds()
 
 qint64 fileSize(const QString &path)
 {
-    struct stat attributes {};
+    struct stat attributes
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &attributes) != 0)
         throw FileError(path, QString::fromLocal8Bit(std::strerror(errno)));
     return qint64(attributes.st_size);
@@ -56,9 +58,15 @@ qint64 fileSize(const QString &path)
 // Detaches the transfer from the task's cancel action however the step ends.
 struct AbortScope
 {
+    // A cancel that came before the request could be aborted ends the step
+    // here, since aborting reaches only requests already sent.
     AbortScope(UploadTask &task, const std::shared_ptr<UploadService> &service) : m_task(task)
     {
         m_task.setAbortHandler([service] { service->cancel(); });
+        if (m_task.isCancelled()) {
+            m_task.setAbortHandler({});
+            throw CancellationError();
+        }
     }
     ~AbortScope() { m_task.setAbortHandler({}); }
     AbortScope(const AbortScope &) = delete;
@@ -209,17 +217,23 @@ QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> tas
     try {
         const qint64 size = fileSize(fileURL.toLocalFile());
         log("INFO", "Upload",
-            QLatin1String("Starting upload: ") + fileName + QLatin1String(" (")
-                + QLocale::c().formattedDataSize(size, 1, QLocale::DataSizeSIFormat) + QLatin1Char(')'));
+            QLatin1String("Starting upload: ") + fileName + QLatin1String(" (") +
+                QLocale::c().formattedDataSize(size, 1, QLocale::DataSizeSIFormat) + QLatin1Char(')'));
         log("DEBUG", "Upload", QLatin1String("Server: ") + serverUrl);
         log("DEBUG", "Upload",
             QLatin1String("CheckDuplicates: ") + QLatin1String(config.checkForDuplicates ? "true" : "false"));
 
         setUploadProgress(UploadProgress{UploadState::hashing(0.0), fileName, size, 0, 0.0});
         log("DEBUG", "Hash", QStringLiteral("Calculating SHA-256..."));
-        const QString hash = co_await HashService::shared().hashFile(fileURL, [self](double fraction) {
-            onMainThread(self, [fraction](AppViewModel &model) { model.setUploadState(UploadState::hashing(fraction)); });
-        });
+        // Tasks are named before they are awaited: GCC 12 destroys some
+        // temporaries of a co_await expression twice.
+        HashService::ProgressHandler onHashProgress = [self](double fraction) {
+            onMainThread(self, [fraction](AppViewModel &model) {
+                model.setUploadState(UploadState::hashing(fraction));
+            });
+        };
+        QCoro::Task<QString> hashing = HashService::shared().hashFile(fileURL, std::move(onHashProgress));
+        const QString hash = co_await std::move(hashing);
         if (!self)
             co_return;
         log("INFO", "Hash", QLatin1String("Calculated: ") + hash);
@@ -232,7 +246,8 @@ QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> tas
             CheckResult check;
             {
                 AbortScope scope(*task, lookup);
-                check = co_await lookup->checkDuplicate(serverUrl, config.apiKey, hash);
+                QCoro::Task<CheckResult> checking = lookup->checkDuplicate(serverUrl, config.apiKey, hash);
+                check = co_await std::move(checking);
             }
             if (!self)
                 co_return;
@@ -273,7 +288,8 @@ QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> tas
         UploadResult result;
         {
             AbortScope scope(*task, transfer);
-            result = co_await transfer->upload(fileURL, serverUrl, config.apiKey, hash);
+            QCoro::Task<UploadResult> sending = transfer->upload(fileURL, serverUrl, config.apiKey, hash);
+            result = co_await std::move(sending);
         }
         if (!self)
             co_return;
