@@ -1,0 +1,366 @@
+#include "upload/AppViewModel.h"
+
+#include "net/FileError.h"
+#include "net/HttpSession.h"
+#include "support/LogService.h"
+#include "upload/HashService.h"
+#include "upload/UploadError.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QLocale>
+#include <QPointer>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace sendova {
+
+namespace {
+
+void log(const char *level, const char *category, const QString &message)
+{
+    LogService::shared().log(QLatin1String(level), QLatin1String(category), message);
+}
+
+// Runs change on the main thread, unless the view model is gone by then.
+// Called from the hashing pool and the HTTP worker.
+void onMainThread(const QPointer<AppViewModel> &model, std::function<void(AppViewModel &)> change)
+{
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [model, change = std::move(change)] {
+            if (model)
+                change(*model);
+        },
+        Qt::QueuedConnection);
+}
+
+double steadySeconds()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+qint64 fileSize(const QString &path)
+{
+    struct stat attributes
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &attributes) != 0)
+        throw FileError(path, QString::fromLocal8Bit(std::strerror(errno)));
+    return qint64(attributes.st_size);
+}
+
+// Detaches the transfer from the task's cancel action however the step ends.
+struct AbortScope
+{
+    // A cancel that came before the request could be aborted ends the step
+    // here, since aborting reaches only requests already sent.
+    AbortScope(UploadTask &task, const std::shared_ptr<UploadService> &service) : m_task(task)
+    {
+        m_task.setAbortHandler([service] { service->cancel(); });
+        if (m_task.isCancelled()) {
+            m_task.setAbortHandler({});
+            throw CancellationError();
+        }
+    }
+    ~AbortScope() { m_task.setAbortHandler({}); }
+    AbortScope(const AbortScope &) = delete;
+    AbortScope &operator=(const AbortScope &) = delete;
+
+private:
+    UploadTask &m_task;
+};
+
+// The last accepted transfer report; touched on the main thread only.
+struct SpeedMeter
+{
+    double time = 0;
+    qint64 bytes = 0;
+};
+
+} // namespace
+
+AppViewModel::AppViewModel(ConfigService &configService, DesktopActions desktop, QObject *parent)
+    : QObject(parent), m_configService(configService), m_desktop(std::move(desktop)), m_clock(steadySeconds)
+{
+    m_config = m_configService.loadConfig();
+    m_recentUploads = m_configService.loadRecentUploads();
+    if (!m_config.isConfigured())
+        m_showSetup = true;
+}
+
+void AppViewModel::setConfig(const AppConfig &config)
+{
+    const bool changed = config != m_config;
+    m_config = config;
+    if (changed)
+        Q_EMIT configChanged();
+}
+
+void AppViewModel::setRecentUploads(const QList<RecentUpload> &recentUploads)
+{
+    const bool changed = recentUploads != m_recentUploads;
+    m_recentUploads = recentUploads;
+    if (changed)
+        Q_EMIT recentUploadsChanged();
+}
+
+void AppViewModel::setUploadProgress(const UploadProgress &uploadProgress)
+{
+    const bool changed = uploadProgress != m_uploadProgress;
+    m_uploadProgress = uploadProgress;
+    if (changed)
+        Q_EMIT uploadProgressChanged();
+}
+
+void AppViewModel::setShowSettings(bool showSettings)
+{
+    const bool changed = showSettings != m_showSettings;
+    m_showSettings = showSettings;
+    if (changed)
+        Q_EMIT showSettingsChanged();
+}
+
+void AppViewModel::setShowSetup(bool showSetup)
+{
+    const bool changed = showSetup != m_showSetup;
+    m_showSetup = showSetup;
+    if (changed)
+        Q_EMIT showSetupChanged();
+}
+
+void AppViewModel::setErrorMessage(const std::optional<QString> &errorMessage)
+{
+    const bool changed = errorMessage != m_errorMessage;
+    m_errorMessage = errorMessage;
+    if (changed)
+        Q_EMIT errorMessageChanged();
+}
+
+void AppViewModel::setCurrentUploadTask(const std::shared_ptr<UploadTask> &task)
+{
+    const bool changed = task != m_currentUploadTask;
+    m_currentUploadTask = task;
+    if (changed)
+        Q_EMIT currentUploadTaskChanged();
+}
+
+void AppViewModel::setUploadState(const UploadState &state)
+{
+    UploadProgress progress = m_uploadProgress;
+    progress.state = state;
+    setUploadProgress(progress);
+}
+
+QCoro::Task<> AppViewModel::startUpload(QUrl fileURL)
+{
+    auto task = std::make_shared<UploadTask>();
+    setCurrentUploadTask(task);
+    return upload(std::move(fileURL), std::move(task));
+}
+
+void AppViewModel::cancelUpload()
+{
+    if (m_currentUploadTask)
+        m_currentUploadTask->cancel();
+    setCurrentUploadTask(nullptr);
+    setUploadProgress(UploadProgress{});
+}
+
+void AppViewModel::dismissResult()
+{
+    setUploadProgress(UploadProgress{});
+}
+
+void AppViewModel::saveConfig()
+{
+    try {
+        m_configService.saveConfig(m_config);
+    } catch (const Error &error) {
+        setErrorMessage(error.description());
+    }
+}
+
+void AppViewModel::reloadFromDisk()
+{
+    setConfig(m_configService.loadConfig());
+    setRecentUploads(m_configService.loadRecentUploads());
+}
+
+void AppViewModel::addRecent(const RecentUpload &entry)
+{
+    m_configService.addRecentUpload(entry);
+    setRecentUploads(m_configService.loadRecentUploads());
+}
+
+QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> task)
+{
+    if (!m_config.isConfigured()) {
+        setShowSetup(true);
+        co_return;
+    }
+
+    LogService::shared().clear();
+    const QString fileName = fileURL.fileName();
+    // The settings of the moment the upload started; an edit in the settings
+    // view does not redirect an upload halfway.
+    const AppConfig config = m_config;
+    const QString serverUrl = config.serverUrl();
+    QPointer<AppViewModel> self(this);
+    std::exception_ptr failure;
+
+    try {
+        const qint64 size = fileSize(fileURL.toLocalFile());
+        log("INFO", "Upload",
+            QLatin1String("Starting upload: ") + fileName + QLatin1String(" (") +
+                QLocale::c().formattedDataSize(size, 1, QLocale::DataSizeSIFormat) + QLatin1Char(')'));
+        log("DEBUG", "Upload", QLatin1String("Server: ") + serverUrl);
+        log("DEBUG", "Upload",
+            QLatin1String("CheckDuplicates: ") + QLatin1String(config.checkForDuplicates ? "true" : "false"));
+
+        setUploadProgress(UploadProgress{UploadState::hashing(0.0), fileName, size, 0, 0.0});
+        log("DEBUG", "Hash", QStringLiteral("Calculating SHA-256..."));
+        // Tasks are named before they are awaited: GCC 12 destroys some
+        // temporaries of a co_await expression twice.
+        HashService::ProgressHandler onHashProgress = [self](double fraction) {
+            onMainThread(self, [fraction](AppViewModel &model) {
+                model.setUploadState(UploadState::hashing(fraction));
+            });
+        };
+        QCoro::Task<QString> hashing = HashService::shared().hashFile(fileURL, std::move(onHashProgress));
+        const QString hash = co_await std::move(hashing);
+        if (!self)
+            co_return;
+        log("INFO", "Hash", QLatin1String("Calculated: ") + hash);
+        if (task->isCancelled())
+            throw CancellationError();
+
+        if (config.checkForDuplicates) {
+            setUploadState(UploadState::checkingDuplicate());
+            auto lookup = std::make_shared<UploadService>([](qint64, qint64) {}, m_uploadLimits);
+            CheckResult check;
+            {
+                AbortScope scope(*task, lookup);
+                QCoro::Task<CheckResult> checking = lookup->checkDuplicate(serverUrl, config.apiKey, hash);
+                check = co_await std::move(checking);
+            }
+            if (!self)
+                co_return;
+            if (check.success && check.data && check.data->exists && check.data->url) {
+                const QString url = *check.data->url;
+                log("INFO", "Upload", QLatin1String("Duplicate found: ") + url);
+                if (config.autoCopyToClipboard && m_desktop.copyToClipboard)
+                    m_desktop.copyToClipboard(url);
+                if (config.showNotifications && m_desktop.showDuplicate)
+                    m_desktop.showDuplicate(fileName, url);
+                setUploadState(UploadState::completed(url, true));
+                co_return;
+            }
+        }
+
+        if (task->isCancelled())
+            throw CancellationError();
+        log("INFO", "Upload", QStringLiteral("Starting file transfer..."));
+        setUploadState(UploadState::uploading());
+
+        auto meter = std::make_shared<SpeedMeter>(SpeedMeter{m_clock(), 0});
+        auto transfer = std::make_shared<UploadService>(
+            [self, meter](qint64 totalSent, qint64) {
+                onMainThread(self, [meter, totalSent](AppViewModel &model) {
+                    const double now = model.m_clock();
+                    const double elapsed = now - meter->time;
+                    if (elapsed < progressInterval)
+                        return;
+                    UploadProgress progress = model.m_uploadProgress;
+                    progress.bytesUploaded = totalSent;
+                    progress.speed = double(totalSent - meter->bytes) / elapsed;
+                    model.setUploadProgress(progress);
+                    meter->time = now;
+                    meter->bytes = totalSent;
+                });
+            },
+            m_uploadLimits);
+        UploadResult result;
+        {
+            AbortScope scope(*task, transfer);
+            QCoro::Task<UploadResult> sending = transfer->upload(fileURL, serverUrl, config.apiKey, hash);
+            result = co_await std::move(sending);
+        }
+        if (!self)
+            co_return;
+
+        if (!result.success || !result.data) {
+            // The server's own code and message are not shown; a refusal
+            // without an error object is still a refusal, not a hang.
+            if (result.error)
+                throw UploadError::serverError(0);
+            throw UploadError::invalidResponse();
+        }
+
+        const UploadResult::UploadData &data = *result.data;
+        log("INFO", "Upload", QLatin1String("Completed: ") + data.url);
+        if (config.autoCopyToClipboard && m_desktop.copyToClipboard)
+            m_desktop.copyToClipboard(data.url);
+        if (config.showNotifications && m_desktop.showUploadComplete)
+            m_desktop.showUploadComplete(fileName, data.url);
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        addRecent(RecentUpload::make(data.fileName.isEmpty() ? fileName : data.fileName,
+                                     data.fileSize > 0 ? data.fileSize : size, data.url, now,
+                                     data.expiresAt.value_or(now.addSecs(defaultLifetimeSeconds))));
+        setUploadState(UploadState::completed(data.url, data.isDuplicate));
+        co_return;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    if (!self)
+        co_return;
+    bool cancelled = false;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const CancellationError &) {
+        cancelled = true;
+    } catch (const TransportError &error) {
+        // The cancel action aborted the transfer: that is the user's choice,
+        // not a failure to report.
+        cancelled = error.isCancellation() && task->isCancelled();
+    } catch (...) {
+    }
+    if (cancelled) {
+        log("INFO", "Upload", QStringLiteral("Cancelled by user"));
+        setUploadProgress(UploadProgress{});
+        co_return;
+    }
+    const QString message = fail(failure);
+    if (config.showNotifications && m_desktop.showError)
+        m_desktop.showError(fileName, message);
+}
+
+QString AppViewModel::fail(const std::exception_ptr &failure)
+{
+    QString technical;
+    QString description;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const TransportError &error) {
+        technical = error.technicalText();
+        description = UploadError::networkError(error).description();
+    } catch (const Error &error) {
+        technical = error.technicalText();
+        description = error.description();
+    } catch (const std::exception &error) {
+        technical = description = QString::fromLocal8Bit(error.what());
+    } catch (...) {
+        technical = description = QStringLiteral("Unknown error");
+    }
+    log("ERROR", "Upload", QLatin1String("Failed: ") + technical);
+    setUploadState(UploadState::failed(description));
+    return description;
+}
+
+} // namespace sendova

@@ -1,0 +1,121 @@
+#pragma once
+
+#include "config/AppConfig.h"
+#include "config/ConfigService.h"
+#include "config/RecentUpload.h"
+#include "upload/UploadProgress.h"
+#include "upload/UploadService.h"
+#include "upload/UploadTask.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <QCoroTask>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace sendova {
+
+// What the workflow asks of the desktop when an upload ends. The programs
+// wire these to the clipboard and the notification service; a program
+// without a desktop leaves them empty and nothing happens.
+struct DesktopActions
+{
+    std::function<void(const QString &text)> copyToClipboard;
+    std::function<void(const QString &fileName, const QString &url)> showUploadComplete;
+    std::function<void(const QString &fileName, const QString &url)> showDuplicate;
+    std::function<void(const QString &fileName, const QString &message)> showError;
+};
+
+// The main program's observable state and its upload workflow. Lives on the
+// main thread; progress from the hashing pool and the HTTP worker is handed
+// over to that thread before it touches anything here.
+//
+// Setting a property to a value equal to the current one stores it and
+// announces nothing.
+class AppViewModel : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Monotonic seconds; the speed meter and the thinning of progress reports
+    // read it, so a test can drive them exactly.
+    using Clock = std::function<double()>;
+
+    // Transfer reports closer together than this are dropped.
+    static constexpr double progressInterval = 0.1;
+    // Expiry recorded when the server names none.
+    static constexpr qint64 defaultLifetimeSeconds = 604800;
+
+    explicit AppViewModel(ConfigService &configService = ConfigService::shared(), DesktopActions desktop = {},
+                          QObject *parent = nullptr);
+
+    const AppConfig &config() const { return m_config; }
+    void setConfig(const AppConfig &config);
+    const QList<RecentUpload> &recentUploads() const { return m_recentUploads; }
+    void setRecentUploads(const QList<RecentUpload> &recentUploads);
+    const UploadProgress &uploadProgress() const { return m_uploadProgress; }
+    void setUploadProgress(const UploadProgress &uploadProgress);
+    bool showSettings() const { return m_showSettings; }
+    void setShowSettings(bool showSettings);
+    bool showSetup() const { return m_showSetup; }
+    void setShowSetup(bool showSetup);
+    const std::optional<QString> &errorMessage() const { return m_errorMessage; }
+    void setErrorMessage(const std::optional<QString> &errorMessage);
+    const std::shared_ptr<UploadTask> &currentUploadTask() const { return m_currentUploadTask; }
+    void setCurrentUploadTask(const std::shared_ptr<UploadTask> &task);
+
+    // Starts upload() as a new task and makes it the current one. An upload
+    // already running goes on.
+    QCoro::Task<> startUpload(QUrl fileURL);
+    // The workflow for one file. Never throws: every failure ends in the
+    // progress state.
+    QCoro::Task<> upload(QUrl fileURL, std::shared_ptr<UploadTask> task);
+
+    // The popover's cancel action.
+    void cancelUpload();
+    // Back to the drop zone after a result or an error.
+    void dismissResult();
+    // Key to the keychain, the rest to config.json; a failure lands in
+    // errorMessage.
+    void saveConfig();
+    void reloadFromDisk();
+    void addRecent(const RecentUpload &entry);
+
+    void setClock(Clock clock) { m_clock = std::move(clock); }
+    void setUploadLimits(UploadSessionLimits limits) { m_uploadLimits = limits; }
+
+Q_SIGNALS:
+    void configChanged();
+    void recentUploadsChanged();
+    void uploadProgressChanged();
+    void showSettingsChanged();
+    void showSetupChanged();
+    void errorMessageChanged();
+    void currentUploadTaskChanged();
+
+private:
+    void setUploadState(const UploadState &state);
+    // Logs the failure, shows it in the progress state and returns the
+    // user-facing text.
+    QString fail(const std::exception_ptr &failure);
+
+    AppConfig m_config;
+    QList<RecentUpload> m_recentUploads;
+    UploadProgress m_uploadProgress;
+    bool m_showSettings = false;
+    bool m_showSetup = false;
+    std::optional<QString> m_errorMessage;
+    ConfigService &m_configService;
+    std::shared_ptr<UploadTask> m_currentUploadTask;
+
+    DesktopActions m_desktop;
+    Clock m_clock;
+    UploadSessionLimits m_uploadLimits;
+};
+
+} // namespace sendova
