@@ -228,8 +228,12 @@ QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> tas
         // Tasks are named before they are awaited: GCC 12 destroys some
         // temporaries of a co_await expression twice.
         HashService::ProgressHandler onHashProgress = [self](double fraction) {
+            // A report can land after the step it belongs to has ended (the
+            // hash may finish before the workflow even waits for it); it must
+            // not take the state back.
             onMainThread(self, [fraction](AppViewModel &model) {
-                model.setUploadState(UploadState::hashing(fraction));
+                if (model.m_uploadProgress.state.get<UploadState::Hashing>())
+                    model.setUploadState(UploadState::hashing(fraction));
             });
         };
         QCoro::Task<QString> hashing = HashService::shared().hashFile(fileURL, std::move(onHashProgress));
@@ -272,6 +276,8 @@ QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> tas
         auto transfer = std::make_shared<UploadService>(
             [self, meter](qint64 totalSent, qint64) {
                 onMainThread(self, [meter, totalSent](AppViewModel &model) {
+                    if (!model.m_uploadProgress.state.get<UploadState::Uploading>())
+                        return;
                     const double now = model.m_clock();
                     const double elapsed = now - meter->time;
                     if (elapsed < progressInterval)

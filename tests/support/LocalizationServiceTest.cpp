@@ -298,7 +298,9 @@ private Q_SLOTS:
                 }
             });
         }
-        for (int i = 0; i < 300; ++i)
+        // Keep switching until the readers have really raced the switches,
+        // however the threads get scheduled.
+        for (int i = 0; i < 300 || lookups.load() < 1000; ++i)
             service.setLanguage(allLanguages()[i % 3]);
         done = true;
         for (auto &reader : readers)
