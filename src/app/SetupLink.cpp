@@ -1,0 +1,90 @@
+#include "app/SetupLink.h"
+
+#include "config/LoginService.h"
+#include "platform/MachineName.h"
+#include "upload/AppViewModel.h"
+
+#include <QPointer>
+#include <QRegularExpression>
+#include <QUrl>
+
+namespace sendova {
+
+namespace {
+
+// The value of the first item of that name; an item written without "="
+// has no value.
+std::optional<QString> queryValue(const QString &query, const QString &name)
+{
+    for (const QString &item : query.split(QLatin1Char('&'))) {
+        const qsizetype equals = item.indexOf(QLatin1Char('='));
+        const QString itemName =
+            QUrl::fromPercentEncoding(item.left(equals < 0 ? item.size() : equals).toUtf8());
+        if (itemName != name)
+            continue;
+        if (equals < 0)
+            return std::nullopt;
+        return QUrl::fromPercentEncoding(item.mid(equals + 1).toUtf8());
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<SetupLink> SetupLink::parse(const QString &text)
+{
+    // The scheme is compared as written: QUrl would lower-case it.
+    if (text.section(QLatin1Char(':'), 0, 0) != QLatin1String("sendova"))
+        return std::nullopt;
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid())
+        return std::nullopt;
+    const QString host = url.host(QUrl::FullyDecoded);
+    const QString target =
+        host.isEmpty() ? url.path().remove(QRegularExpression(QStringLiteral("^/+|/+$"))) : host;
+    if (target != QLatin1String("setup"))
+        return std::nullopt;
+
+    const QString query = url.query(QUrl::FullyEncoded);
+    const std::optional<QString> token = queryValue(query, QStringLiteral("token"));
+    if (!token)
+        return std::nullopt;
+    const std::optional<QString> server = queryValue(query, QStringLiteral("server"));
+    return SetupLink{*token, server.value_or(QString::fromLatin1(AppConfig::defaultServerUrl))};
+}
+
+QCoro::Task<SetupOutcome> performSetup(AppViewModel &model, QString token, QString serverUrl)
+{
+    QPointer<AppViewModel> guard(&model);
+    const QString machine = machineName();
+    ExchangeTokenResponse reply;
+    try {
+        auto pending = LoginService::shared().exchangeSetupToken(serverUrl, token, machine);
+        reply = co_await std::move(pending);
+    } catch (const Error &error) {
+        co_return SetupOutcome{false, QStringLiteral("Error"), error.description()};
+    }
+    if (!guard)
+        co_return SetupOutcome{false, QStringLiteral("Error"), QString()};
+
+    if (!reply.success || !reply.apiKey) {
+        co_return SetupOutcome{false, QStringLiteral("Error de Setup"),
+                               reply.error ? reply.error->message : QStringLiteral("Unknown error")};
+    }
+
+    AppConfig config = model.config();
+    config._serverUrl = reply.serverUrl.value_or(serverUrl);
+    config.apiKey = *reply.apiKey;
+    model.setConfig(config);
+    model.setErrorMessage(std::nullopt);
+    model.saveConfig();
+    if (model.errorMessage())
+        co_return SetupOutcome{false, QStringLiteral("Error"), *model.errorMessage()};
+    model.setShowSetup(false);
+    co_return SetupOutcome{true, QStringLiteral("Sendova Configured"),
+                           QLatin1String("Connected to: ") +
+                               reply.tenantName.value_or(QStringLiteral("Sendova")) +
+                               QLatin1String("\nUser: ") + reply.userName.value_or(QStringLiteral("User"))};
+}
+
+} // namespace sendova
