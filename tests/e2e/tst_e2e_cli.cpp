@@ -250,7 +250,7 @@ void EndToEndTest::withoutServer_data()
     QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0 << QByteArray("upload")
                             << QByteArray();
     QTest::newRow("unknown command") << QStringList{QStringLiteral("launch")} << 2 << QByteArray()
-                                     << QByteArray("launch");
+                                     << QByteArray("sendova --help");
     QTest::newRow("status unconfigured")
         << QStringList{QStringLiteral("status")} << 2 << QByteArray() << QByteArray("sendova setup");
     QTest::newRow("upload unconfigured")
@@ -292,9 +292,9 @@ void EndToEndTest::login_data()
     QTest::addColumn<QByteArray>("err");
     QTest::newRow("good") << UserName << Password << false << true << 0 << QByteArray();
     QTest::newRow("wrong password") << UserName << QByteArray("not the password") << false << true << 1
-                                    << QByteArray("Invalid user name or password");
+                                    << QByteArray("Incorrect user name or password");
     QTest::newRow("unknown user") << QStringLiteral("mallory") << Password << false << true << 1
-                                  << QByteArray("Invalid user name or password");
+                                  << QByteArray("Incorrect user name or password");
     QTest::newRow("disabled account")
         << UserName << Password << true << true << 1 << QByteArray("This account is inactive");
     QTest::newRow("server unreachable") << UserName << Password << false << false << 1 << QByteArray();
@@ -349,6 +349,8 @@ void EndToEndTest::setup_data()
                                    << QByteArray("Error de Setup: This setup link is not valid\n");
     QTest::newRow("web link") << QStringLiteral("https://example.org/setup?token={token}&server={server}")
                               << false << 2 << QByteArray();
+    QTest::newRow("scheme in capitals")
+        << QStringLiteral("Sendova://setup?token={token}&server={server}") << false << 2 << QByteArray();
     QTest::newRow("other target") << QStringLiteral("sendova://settings?token={token}&server={server}")
                                   << false << 2 << QByteArray();
     QTest::newRow("token without value")
@@ -380,7 +382,7 @@ void EndToEndTest::setup()
                                   QByteArray("\nUser: ") + UserName.toUtf8() + '\n');
     } else {
         QCOMPARE(outcome.out, QByteArray());
-        QVERIFY2(err.isEmpty() ? !outcome.err.isEmpty() : outcome.err == err, outcome.err.constData());
+        QVERIFY2(err.isEmpty() ? !outcome.err.isEmpty() : outcome.err.endsWith(err), outcome.err.constData());
     }
     // A refused link leaves an earlier configuration as it was.
     QCOMPARE(client.status(), exitCode == 0 || usedBefore ? 0 : 2);
