@@ -259,8 +259,8 @@ void EndToEndTest::withoutServer_data()
         << QStringList{QStringLiteral("recent")} << 0 << QByteArray() << QByteArray();
 }
 
-// Rows with an empty expectation for a stream require that stream to be empty,
-// except stderr on failure, which must say something.
+// An empty expectation for a stream requires that stream to be empty: a
+// script reading stdout must get nothing but what it asked for.
 void EndToEndTest::withoutServer()
 {
     QFETCH(QStringList, args);
