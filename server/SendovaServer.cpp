@@ -102,6 +102,33 @@ std::string bodyOf(const httplib::ContentReader &reader, bool *tooLarge, bool *o
     return body;
 }
 
+// The login and setup-token routes take the same small JSON body, and must
+// refuse a form or an oversized body alike; both refusals are sent here and
+// nullopt returned. A body that could not be read or parsed comes back as a
+// discarded value: it is no object, so the route's own "Send a JSON object
+// with ..." refusal answers it, naming the fields that route expects.
+std::optional<Json> readJsonBody(const httplib::Request &req, httplib::Response &res,
+                                 const httplib::ContentReader &reader, const char *multipartHint)
+{
+    if (req.is_multipart_form_data()) {
+        sendJson(res, 400, refusalBody("INVALID_REQUEST", multipartHint, false, true));
+        drainSmallBody(req, reader);
+        return std::nullopt;
+    }
+    bool tooLarge = false;
+    bool ok = false;
+    const std::string body = bodyOf(reader, &tooLarge, &ok);
+    if (tooLarge) {
+        sendJson(res, 413, refusalBody("REQUEST_TOO_LARGE", "The request body is too large", false, true));
+        return std::nullopt;
+    }
+    // A read that stopped early may still have left a well-formed prefix.
+    if (!ok) {
+        return Json(Json::value_t::discarded);
+    }
+    return Json::parse(body, nullptr, false);
+}
+
 struct FileHandle
 {
     explicit FileHandle(int fd) : fd(fd) {}
@@ -538,20 +565,12 @@ void SendovaServer::handleLogin(const httplib::Request &req, httplib::Response &
     const auto refuse = [&](int status, const std::string &code, const std::string &message) {
         sendJson(res, status, refusalBody(code, message, false, true));
     };
-    if (req.is_multipart_form_data()) {
-        refuse(400, "INVALID_REQUEST", "Send the credentials as a JSON object");
-        drainSmallBody(req, reader);
+    const auto parsed = readJsonBody(req, res, reader, "Send the credentials as a JSON object");
+    if (!parsed) {
         return;
     }
-    bool tooLarge = false;
-    bool ok = false;
-    const std::string body = bodyOf(reader, &tooLarge, &ok);
-    if (tooLarge) {
-        refuse(413, "REQUEST_TOO_LARGE", "The request body is too large");
-        return;
-    }
-    const Json request = Json::parse(body, nullptr, false);
-    if (!ok || !request.is_object() || !request.contains("userName") || !request["userName"].is_string() ||
+    const Json &request = *parsed;
+    if (!request.is_object() || !request.contains("userName") || !request["userName"].is_string() ||
         !request.contains("password") || !request["password"].is_string()) {
         refuse(400, "INVALID_REQUEST", "Send a JSON object with userName and password");
         return;
@@ -584,20 +603,12 @@ void SendovaServer::handleExchange(const httplib::Request &req, httplib::Respons
     const auto refuse = [&](int status, const std::string &code, const std::string &message) {
         sendJson(res, status, refusalBody(code, message, false, true));
     };
-    if (req.is_multipart_form_data()) {
-        refuse(400, "INVALID_REQUEST", "Send the token as a JSON object");
-        drainSmallBody(req, reader);
+    const auto parsed = readJsonBody(req, res, reader, "Send the token as a JSON object");
+    if (!parsed) {
         return;
     }
-    bool tooLarge = false;
-    bool ok = false;
-    const std::string body = bodyOf(reader, &tooLarge, &ok);
-    if (tooLarge) {
-        refuse(413, "REQUEST_TOO_LARGE", "The request body is too large");
-        return;
-    }
-    const Json request = Json::parse(body, nullptr, false);
-    if (!ok || !request.is_object() || !request.contains("token") || !request["token"].is_string() ||
+    const Json &request = *parsed;
+    if (!request.is_object() || !request.contains("token") || !request["token"].is_string() ||
         (request.contains("machineName") && !request["machineName"].is_string())) {
         refuse(400, "INVALID_REQUEST", "Send a JSON object with token and machineName");
         return;
