@@ -40,6 +40,17 @@ struct DesktopActions
 class AppViewModel : public QObject
 {
     Q_OBJECT
+    Q_PROPERTY(sendova::AppConfig config READ config WRITE setConfig NOTIFY configChanged)
+    Q_PROPERTY(QList<sendova::RecentUpload> recentUploads READ recentUploads WRITE setRecentUploads NOTIFY
+                   recentUploadsChanged)
+    Q_PROPERTY(sendova::UploadProgress uploadProgress READ uploadProgress WRITE setUploadProgress NOTIFY
+                   uploadProgressChanged)
+    Q_PROPERTY(bool showSettings READ showSettings WRITE setShowSettings NOTIFY showSettingsChanged)
+    Q_PROPERTY(bool showSetup READ showSetup WRITE setShowSetup NOTIFY showSetupChanged)
+    Q_PROPERTY(std::optional<QString> errorMessage READ errorMessage WRITE setErrorMessage NOTIFY
+                   errorMessageChanged)
+    Q_PROPERTY(std::shared_ptr<sendova::UploadTask> currentUploadTask READ currentUploadTask WRITE
+                   setCurrentUploadTask NOTIFY currentUploadTaskChanged)
 
 public:
     // Monotonic seconds; the speed meter and the thinning of progress reports

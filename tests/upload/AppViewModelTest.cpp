@@ -500,8 +500,10 @@ private Q_SLOTS:
         int announced = 0;
         connect(model.get(), &AppViewModel::showSettingsChanged, this, [&] { ++announced; });
         connect(model.get(), &AppViewModel::configChanged, this, [&] { ++announced; });
+        // Through the meta-object too, as a view binding would.
+        QVERIFY(model->setProperty("showSettings", true));
         model->setShowSettings(true);
-        model->setShowSettings(true);
+        QCOMPARE(model->property("uploadProgress").value<UploadProgress>(), UploadProgress{});
         model->setConfig(model->config());
         AppConfig other = model->config();
         other.launchAtLogin = !other.launchAtLogin;
