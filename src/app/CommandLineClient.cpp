@@ -7,7 +7,7 @@
 #include "platform/Clipboard.h"
 #include "support/LocalizationService.h"
 #include "support/LogService.h"
-#include "upload/AppViewModel.h"
+#include "model/AppViewModel.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

@@ -2,7 +2,7 @@
 
 #include "config/LoginService.h"
 #include "platform/MachineName.h"
-#include "upload/AppViewModel.h"
+#include "model/AppViewModel.h"
 
 #include <QPointer>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
 #include "config/AppConfig.h"
 
-#include "upload/ReplyDecoder.h"
+#include "support/StrictJson.h"
 
 namespace sendova {
 
@@ -37,29 +37,29 @@ bool AppConfig::hasServerOverride()
 
 AppConfig AppConfig::decode(const QByteArray &json)
 {
-    const reply::Json object = reply::parseObject(json);
+    const json::Json object = json::parseObject(json);
     const QString top;
     AppConfig config;
-    config._serverUrl = reply::requiredString(object, "serverUrl", top);
-    config.apiKey = reply::requiredString(object, "apiKey", top);
-    config.showNotifications = reply::requiredBool(object, "showNotifications", top);
-    config.autoCopyToClipboard = reply::requiredBool(object, "autoCopyToClipboard", top);
-    config.checkForDuplicates = reply::requiredBool(object, "checkForDuplicates", top);
-    config.launchAtLogin = reply::requiredBool(object, "launchAtLogin", top);
-    config.languageCode = reply::requiredString(object, "languageCode", top);
+    config._serverUrl = json::requiredString(object, "serverUrl", top);
+    config.apiKey = json::requiredString(object, "apiKey", top);
+    config.showNotifications = json::requiredBool(object, "showNotifications", top);
+    config.autoCopyToClipboard = json::requiredBool(object, "autoCopyToClipboard", top);
+    config.checkForDuplicates = json::requiredBool(object, "checkForDuplicates", top);
+    config.launchAtLogin = json::requiredBool(object, "launchAtLogin", top);
+    config.languageCode = json::requiredString(object, "languageCode", top);
     return config;
 }
 
 QByteArray AppConfig::encode() const
 {
-    reply::OrderedJson object = reply::OrderedJson::object();
-    object["serverUrl"] = reply::toUtf8(_serverUrl);
-    object["apiKey"] = reply::toUtf8(apiKey);
+    json::OrderedJson object = json::OrderedJson::object();
+    object["serverUrl"] = json::toUtf8(_serverUrl);
+    object["apiKey"] = json::toUtf8(apiKey);
     object["showNotifications"] = showNotifications;
     object["autoCopyToClipboard"] = autoCopyToClipboard;
     object["checkForDuplicates"] = checkForDuplicates;
     object["launchAtLogin"] = launchAtLogin;
-    object["languageCode"] = reply::toUtf8(languageCode);
+    object["languageCode"] = json::toUtf8(languageCode);
     return QByteArray::fromStdString(object.dump(2));
 }
 

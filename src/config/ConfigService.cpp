@@ -1,7 +1,7 @@
 #include "config/ConfigService.h"
 
 #include "config/KeychainService.h"
-#include "upload/ReplyDecoder.h"
+#include "support/StrictJson.h"
 
 #include <QDir>
 #include <QFile>

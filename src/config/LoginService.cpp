@@ -1,7 +1,7 @@
 #include "config/LoginService.h"
 
 #include "support/LocalizationService.h"
-#include "upload/ReplyDecoder.h"
+#include "support/StrictJson.h"
 
 #include <QUrl>
 
@@ -64,45 +64,45 @@ QString LoginError::description() const
 
 QByteArray LoginRequest::encode() const
 {
-    reply::OrderedJson object = reply::OrderedJson::object();
-    object["userName"] = reply::toUtf8(userName);
-    object["password"] = reply::toUtf8(password);
+    json::OrderedJson object = json::OrderedJson::object();
+    object["userName"] = json::toUtf8(userName);
+    object["password"] = json::toUtf8(password);
     object["reuseExisting"] = reuseExisting;
     return QByteArray::fromStdString(object.dump());
 }
 
 QByteArray ExchangeTokenRequest::encode() const
 {
-    reply::OrderedJson object = reply::OrderedJson::object();
-    object["token"] = reply::toUtf8(token);
-    object["machineName"] = reply::toUtf8(machineName);
+    json::OrderedJson object = json::OrderedJson::object();
+    object["token"] = json::toUtf8(token);
+    object["machineName"] = json::toUtf8(machineName);
     return QByteArray::fromStdString(object.dump());
 }
 
 namespace {
 
 template<typename Info>
-std::optional<Info> decodeErrorInfo(const reply::Json &object)
+std::optional<Info> decodeErrorInfo(const json::Json &object)
 {
-    const reply::Json *error = reply::optionalObject(object, "error", QString());
+    const json::Json *error = json::optionalObject(object, "error", QString());
     if (!error)
         return std::nullopt;
     const QString path = QStringLiteral("error");
-    return Info{reply::requiredString(*error, "code", path), reply::requiredString(*error, "message", path)};
+    return Info{json::requiredString(*error, "code", path), json::requiredString(*error, "message", path)};
 }
 
 } // namespace
 
 LoginResponse LoginResponse::decode(const QByteArray &body)
 {
-    const reply::Json object = reply::parseObject(body);
+    const json::Json object = json::parseObject(body);
     LoginResponse response;
-    response.success = reply::requiredBool(object, "success", QString());
-    if (const reply::Json *data = reply::optionalObject(object, "data", QString())) {
+    response.success = json::requiredBool(object, "success", QString());
+    if (const json::Json *data = json::optionalObject(object, "data", QString())) {
         const QString path = QStringLiteral("data");
         response.data = LoginData{
-            reply::optionalString(*data, "serverUrl", path), reply::optionalString(*data, "apiKey", path),
-            reply::optionalString(*data, "tenantName", path), reply::optionalString(*data, "userName", path)};
+            json::optionalString(*data, "serverUrl", path), json::optionalString(*data, "apiKey", path),
+            json::optionalString(*data, "tenantName", path), json::optionalString(*data, "userName", path)};
     }
     response.error = decodeErrorInfo<LoginErrorInfo>(object);
     return response;
@@ -110,14 +110,14 @@ LoginResponse LoginResponse::decode(const QByteArray &body)
 
 ExchangeTokenResponse ExchangeTokenResponse::decode(const QByteArray &body)
 {
-    const reply::Json object = reply::parseObject(body);
+    const json::Json object = json::parseObject(body);
     const QString top;
     ExchangeTokenResponse response;
-    response.success = reply::requiredBool(object, "success", top);
-    response.apiKey = reply::optionalString(object, "apiKey", top);
-    response.serverUrl = reply::optionalString(object, "serverUrl", top);
-    response.tenantName = reply::optionalString(object, "tenantName", top);
-    response.userName = reply::optionalString(object, "userName", top);
+    response.success = json::requiredBool(object, "success", top);
+    response.apiKey = json::optionalString(object, "apiKey", top);
+    response.serverUrl = json::optionalString(object, "serverUrl", top);
+    response.tenantName = json::optionalString(object, "tenantName", top);
+    response.userName = json::optionalString(object, "userName", top);
     response.error = decodeErrorInfo<ErrorInfo>(object);
     return response;
 }

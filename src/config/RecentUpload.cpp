@@ -1,6 +1,6 @@
 #include "config/RecentUpload.h"
 
-#include "upload/ReplyDecoder.h"
+#include "support/StrictJson.h"
 
 #include <QRegularExpression>
 
@@ -13,24 +13,24 @@ QString idText(const QUuid &id)
     return id.toString(QUuid::WithoutBraces).toUpper();
 }
 
-QUuid parseId(const reply::Json &object, const QString &path)
+QUuid parseId(const json::Json &object, const QString &path)
 {
-    const QString text = reply::requiredString(object, "id", path);
+    const QString text = json::requiredString(object, "id", path);
     // QUuid::fromString also takes braces and shorter forms and gives the
     // nil id on failure; only the plain 36-character form is an id here.
     static const QRegularExpression form(
         QStringLiteral("^[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}\\z"));
     if (!form.match(text).hasMatch())
-        throw DecodingError(reply::memberPath(path, "id"), QLatin1String("not a UUID: ") + text);
+        throw DecodingError(json::memberPath(path, "id"), QLatin1String("not a UUID: ") + text);
     return QUuid::fromString(text);
 }
 
-QDateTime requiredDate(const reply::Json &object, const char *member, const QString &path)
+QDateTime requiredDate(const json::Json &object, const char *member, const QString &path)
 {
-    const QString text = reply::requiredString(object, member, path);
+    const QString text = json::requiredString(object, member, path);
     std::optional<QDateTime> time = RecentUpload::parseDate(text);
     if (!time)
-        throw DecodingError(reply::memberPath(path, member), QLatin1String("Invalid date: ") + text);
+        throw DecodingError(json::memberPath(path, member), QLatin1String("Invalid date: ") + text);
     return *time;
 }
 
@@ -54,15 +54,15 @@ std::optional<QDateTime> RecentUpload::parseDate(const QString &text)
 {
     if (text.contains(QLatin1Char('.')))
         return std::nullopt;
-    return reply::parseTimestamp(text);
+    return json::parseTimestamp(text);
 }
 
 QList<RecentUpload> RecentUpload::decodeList(const QByteArray &json)
 {
-    reply::Json document;
+    json::Json document;
     try {
-        document = reply::Json::parse(json.constBegin(), json.constEnd());
-    } catch (const reply::Json::parse_error &error) {
+        document = json::Json::parse(json.constBegin(), json.constEnd());
+    } catch (const json::Json::parse_error &error) {
         throw DecodingError(QString(), QLatin1String("not valid JSON: ") + QString::fromUtf8(error.what()));
     }
     if (!document.is_array())
@@ -72,16 +72,16 @@ QList<RecentUpload> RecentUpload::decodeList(const QByteArray &json)
     QList<RecentUpload> entries;
     entries.reserve(static_cast<qsizetype>(document.size()));
     for (std::size_t index = 0; index < document.size(); ++index) {
-        const reply::Json &object = document[index];
+        const json::Json &object = document[index];
         const QString path = QLatin1Char('[') + QString::number(index) + QLatin1Char(']');
         if (!object.is_object())
             throw DecodingError(path, QLatin1String("expected an object, found ") +
                                           QString::fromLatin1(object.type_name()));
         RecentUpload entry;
         entry.id = parseId(object, path);
-        entry.fileName = reply::requiredString(object, "fileName", path);
-        entry.fileSize = reply::requiredInt64(object, "fileSize", path);
-        entry.url = reply::requiredString(object, "url", path);
+        entry.fileName = json::requiredString(object, "fileName", path);
+        entry.fileSize = json::requiredInt64(object, "fileSize", path);
+        entry.url = json::requiredString(object, "url", path);
         entry.uploadedAt = requiredDate(object, "uploadedAt", path);
         entry.expiresAt = requiredDate(object, "expiresAt", path);
         entries.append(std::move(entry));
@@ -91,15 +91,15 @@ QList<RecentUpload> RecentUpload::decodeList(const QByteArray &json)
 
 QByteArray RecentUpload::encodeList(const QList<RecentUpload> &entries)
 {
-    reply::OrderedJson array = reply::OrderedJson::array();
+    json::OrderedJson array = json::OrderedJson::array();
     for (const RecentUpload &entry : entries) {
-        reply::OrderedJson object = reply::OrderedJson::object();
-        object["id"] = reply::toUtf8(idText(entry.id));
-        object["fileName"] = reply::toUtf8(entry.fileName);
+        json::OrderedJson object = json::OrderedJson::object();
+        object["id"] = json::toUtf8(idText(entry.id));
+        object["fileName"] = json::toUtf8(entry.fileName);
         object["fileSize"] = entry.fileSize;
-        object["url"] = reply::toUtf8(entry.url);
-        object["uploadedAt"] = reply::toUtf8(formatDate(entry.uploadedAt));
-        object["expiresAt"] = reply::toUtf8(formatDate(entry.expiresAt));
+        object["url"] = json::toUtf8(entry.url);
+        object["uploadedAt"] = json::toUtf8(formatDate(entry.uploadedAt));
+        object["expiresAt"] = json::toUtf8(formatDate(entry.expiresAt));
         array.push_back(std::move(object));
     }
     return QByteArray::fromStdString(array.dump(2));

@@ -1,10 +1,10 @@
 #include "share/ShareRecords.h"
 
-#include "upload/ReplyDecoder.h"
+#include "support/StrictJson.h"
 
 namespace sendova {
 
-using namespace reply;
+using namespace json;
 
 namespace {
 

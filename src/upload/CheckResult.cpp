@@ -1,10 +1,10 @@
 #include "upload/CheckResult.h"
 
-#include "upload/ReplyDecoder.h"
+#include "support/StrictJson.h"
 
 namespace sendova {
 
-using namespace reply;
+using namespace json;
 
 CheckResult CheckResult::decode(const QByteArray &body)
 {

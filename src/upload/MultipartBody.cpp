@@ -1,7 +1,6 @@
 #include "upload/MultipartBody.h"
 
 #include "net/FileError.h"
-#include "upload/UploadService.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +11,27 @@ namespace sendova::MultipartBody {
 QString newBoundary()
 {
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+QByteArray dispositionFileName(const QString &fileName)
+{
+    QByteArray escaped;
+    for (const char c : fileName.toUtf8()) {
+        switch (c) {
+        case '"':
+            escaped += "%22";
+            break;
+        case '\r':
+            escaped += "%0D";
+            break;
+        case '\n':
+            escaped += "%0A";
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return escaped;
 }
 
 HttpBody forFile(const QUrl &fileUrl, const QString &boundary)
@@ -30,7 +50,7 @@ HttpBody forFile(const QUrl &fileUrl, const QString &boundary)
     HttpBody body;
     body.head = "--" + boundary.toUtf8() + "\r\n" +
                 "Content-Disposition: form-data; name=\"file\"; filename=\"" +
-                UploadService::dispositionFileName(info.fileName()) + "\"\r\n" +
+                dispositionFileName(info.fileName()) + "\"\r\n" +
                 "Content-Type: application/octet-stream\r\n\r\n";
     // A regular file announces its size; one that reads 0 may still have
     // content (the files of /proc and /sys), and a pipe or device has no size

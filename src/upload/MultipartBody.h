@@ -2,6 +2,7 @@
 
 #include "net/HttpSession.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QUrl>
 
@@ -11,6 +12,10 @@ namespace sendova {
 // "file" holding the file's bytes as application/octet-stream, under its
 // last path component.
 namespace MultipartBody {
+
+// "\"" → %22, CR → %0D, LF → %0A, everything else as UTF-8, so that a
+// file name cannot end the quoted parameter or the header line.
+QByteArray dispositionFileName(const QString &fileName);
 
 // A fresh random UUID in its 36-character upper-case form.
 QString newBoundary();

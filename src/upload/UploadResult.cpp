@@ -1,10 +1,10 @@
 #include "upload/UploadResult.h"
 
-#include "upload/ReplyDecoder.h"
+#include "support/StrictJson.h"
 
 namespace sendova {
 
-using namespace reply;
+using namespace json;
 
 UploadResult UploadResult::decode(const QByteArray &body)
 {

@@ -3,7 +3,7 @@
 #include "platform/MachineName.h"
 #include "support/LogService.h"
 #include "upload/MultipartBody.h"
-#include "upload/ReplyDecoder.h"
+#include "support/StrictJson.h"
 #include "upload/UploadError.h"
 
 #include <QStringDecoder>
@@ -98,27 +98,6 @@ UploadService::UploadService(ProgressHandler progressHandler, Limits limits)
             previous = sent;
         });
     delegate->progressHandler = m_progressHandler;
-}
-
-QByteArray UploadService::dispositionFileName(const QString &fileName)
-{
-    QByteArray escaped;
-    for (const char c : fileName.toUtf8()) {
-        switch (c) {
-        case '"':
-            escaped += "%22";
-            break;
-        case '\r':
-            escaped += "%0D";
-            break;
-        case '\n':
-            escaped += "%0A";
-            break;
-        default:
-            escaped += c;
-        }
-    }
-    return escaped;
 }
 
 QCoro::Task<UploadResult> UploadService::upload(QUrl fileUrl, QString serverUrl, QString apiKey,

@@ -64,10 +64,6 @@ public:
     // isCancellation() is true. Safe from any thread.
     void cancel();
 
-    // "\"" → %22, CR → %0D, LF → %0A, everything else as UTF-8, so that a
-    // file name cannot end the quoted parameter or the header line.
-    static QByteArray dispositionFileName(const QString &fileName);
-
 private:
     std::unique_ptr<HttpSession> m_session;
     ProgressHandler m_progressHandler;

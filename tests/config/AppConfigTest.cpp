@@ -1,5 +1,5 @@
 #include "config/AppConfig.h"
-#include "upload/ReplyDecoder.h"
+#include "support/StrictJson.h"
 
 #include <QUrl>
 #include <QtTest>
@@ -172,7 +172,7 @@ private Q_SLOTS:
         config.apiKey = QStringLiteral("clé");
         config.languageCode = QStringLiteral("es");
         const QByteArray bytes = config.encode();
-        const reply::OrderedJson parsed = reply::OrderedJson::parse(bytes.constBegin(), bytes.constEnd());
+        const json::OrderedJson parsed = json::OrderedJson::parse(bytes.constBegin(), bytes.constEnd());
         std::vector<std::string> names;
         for (const auto &item : parsed.items())
             names.push_back(item.key());

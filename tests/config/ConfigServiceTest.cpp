@@ -1,7 +1,7 @@
 #include "config/ConfigService.h"
 #include "ConfigTestSupport.h"
 #include "config/KeychainService.h"
-#include "upload/ReplyDecoder.h"
+#include "support/StrictJson.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -147,7 +147,7 @@ private Q_SLOTS:
         m_service->saveConfig(config);
 
         const QByteArray bytes = readAll(m_service->configURL());
-        const reply::OrderedJson json = reply::OrderedJson::parse(bytes.constBegin(), bytes.constEnd());
+        const json::OrderedJson json = json::OrderedJson::parse(bytes.constBegin(), bytes.constEnd());
         QCOMPARE(json.at("apiKey").get<std::string>(), std::string());
         QCOMPARE(json.at("serverUrl").get<std::string>(), std::string("https://files.example.org"));
         QCOMPARE(json.size(), std::size_t(7));

@@ -2,7 +2,7 @@
 #include "BlockingWait.h"
 #include "LoopbackHttpServer.h"
 #include "support/LocalizationService.h"
-#include "upload/ReplyDecoder.h"
+#include "support/StrictJson.h"
 
 #include <QtTest>
 
@@ -19,14 +19,14 @@ QByteArray html500()
 }
 
 // Parses what the client sent; compact means no whitespace between tokens.
-reply::Json sentJson(const RecordedRequest &request)
+json::Json sentJson(const RecordedRequest &request)
 {
-    return reply::Json::parse(request.body.constBegin(), request.body.constEnd());
+    return json::Json::parse(request.body.constBegin(), request.body.constEnd());
 }
 
 bool isCompact(const QByteArray &body)
 {
-    return reply::OrderedJson::parse(body.constBegin(), body.constEnd()).dump() == body.toStdString();
+    return json::OrderedJson::parse(body.constBegin(), body.constEnd()).dump() == body.toStdString();
 }
 
 } // namespace
@@ -55,11 +55,11 @@ private Q_SLOTS:
         QCOMPARE(request.header("Content-Type"), std::optional<QByteArray>("application/json"));
         QCOMPARE(request.headerCount("X-API-Key"), 0);
         QVERIFY(isCompact(request.body));
-        const reply::Json json = sentJson(request);
+        const json::Json json = sentJson(request);
         QCOMPARE(json.size(), std::size_t(3));
-        QCOMPARE(json.at("userName"), reply::Json("ana@example.org"));
-        QCOMPARE(json.at("password"), reply::Json("pa\"ss w\u00f6rd"));
-        QCOMPARE(json.at("reuseExisting"), reply::Json(false));
+        QCOMPARE(json.at("userName"), json::Json("ana@example.org"));
+        QCOMPARE(json.at("password"), json::Json("pa\"ss w\u00f6rd"));
+        QCOMPARE(json.at("reuseExisting"), json::Json(false));
     }
 
     void exchangeRequestOnTheWire()
@@ -73,10 +73,10 @@ private Q_SLOTS:
         QCOMPARE(request.header("Content-Type"), std::optional<QByteArray>("application/json"));
         QCOMPARE(request.headerCount("X-API-Key"), 0);
         QVERIFY(isCompact(request.body));
-        const reply::Json json = sentJson(request);
+        const json::Json json = sentJson(request);
         QCOMPARE(json.size(), std::size_t(2));
-        QCOMPARE(json.at("token"), reply::Json("tok-123"));
-        QCOMPARE(json.at("machineName"), reply::Json("Ana's laptop"));
+        QCOMPARE(json.at("token"), json::Json("tok-123"));
+        QCOMPARE(json.at("machineName"), json::Json("Ana's laptop"));
     }
 
     void testConnectionRequestOnTheWire()

@@ -1,6 +1,6 @@
 #include "ConfigTestSupport.h"
 #include "config/ConfigService.h"
-#include "upload/ReplyDecoder.h"
+#include "support/StrictJson.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -195,9 +195,9 @@ private Q_SLOTS:
 
         const QByteArray bytes = readAll(m_service->recentsURL());
         QCOMPARE(modeBits(m_service->recentsURL()), 0600);
-        const reply::OrderedJson json = reply::OrderedJson::parse(bytes.constBegin(), bytes.constEnd());
+        const json::OrderedJson json = json::OrderedJson::parse(bytes.constBegin(), bytes.constEnd());
         QVERIFY(json.is_array());
-        const reply::OrderedJson &object = json.at(0);
+        const json::OrderedJson &object = json.at(0);
         const QString id = QString::fromStdString(object.at("id").get<std::string>());
         QVERIFY2(QRegularExpression(QStringLiteral("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$"))
                      .match(id)

@@ -1,5 +1,5 @@
 #include "upload/CheckResult.h"
-#include "upload/ReplyDecoder.h"
+#include "support/StrictJson.h"
 #include "upload/UploadResult.h"
 
 #include <QTest>

@@ -6,7 +6,7 @@
 #include "platform/MachineName.h"
 #include "support/LocalizationService.h"
 #include "support/LogService.h"
-#include "upload/ReplyDecoder.h"
+#include "support/StrictJson.h"
 #include "upload/UploadError.h"
 
 #include <QDir>

@@ -3,6 +3,7 @@
 #include "config/AppConfig.h"
 #include "config/ConfigService.h"
 #include "config/RecentUpload.h"
+#include "model/DesktopActions.h"
 #include "upload/UploadProgress.h"
 #include "upload/UploadService.h"
 #include "upload/UploadTask.h"
@@ -19,17 +20,6 @@
 #include <optional>
 
 namespace sendova {
-
-// What the workflow asks of the desktop when an upload ends. The programs
-// wire these to the clipboard and the notification service; a program
-// without a desktop leaves them empty and nothing happens.
-struct DesktopActions
-{
-    std::function<void(const QString &text)> copyToClipboard;
-    std::function<void(const QString &fileName, const QString &url)> showUploadComplete;
-    std::function<void(const QString &fileName, const QString &url)> showDuplicate;
-    std::function<void(const QString &fileName, const QString &message)> showError;
-};
 
 // The main program's observable state and its upload workflow. Lives on the
 // main thread; progress from the hashing pool and the HTTP worker is handed

@@ -1,4 +1,4 @@
-#include "upload/ReplyDecoder.h"
+#include "support/StrictJson.h"
 
 #include <QRegularExpression>
 #include <QTimeZone>
@@ -13,7 +13,7 @@ DecodingError::DecodingError(QString memberPath, QString reason)
       m_memberPath(std::move(memberPath)), m_reason(std::move(reason))
 {}
 
-namespace reply {
+namespace json {
 
 namespace {
 
@@ -188,5 +188,5 @@ QString formatTimestamp(const QDateTime &time)
     return utc.toString(utc.time().msec() ? Qt::ISODateWithMs : Qt::ISODate);
 }
 
-} // namespace reply
+} // namespace json
 } // namespace sendova

@@ -1,4 +1,4 @@
-#include "upload/AppViewModel.h"
+#include "model/AppViewModel.h"
 
 #include "BlockingWait.h"
 #include "LoopbackHttpServer.h"

@@ -12,8 +12,8 @@
 
 namespace sendova {
 
-// A reply body that is not what the server promised. memberPath names the
-// member ("Data.FileSize"), empty for the body as a whole; reason says what
+// A JSON document (a server reply, a settings file) that is not what its
+// writer promised. memberPath names the member ("Data.FileSize"), empty for the body as a whole; reason says what
 // was wrong with it.
 class DecodingError : public Error
 {
@@ -28,10 +28,11 @@ private:
     QString m_reason;
 };
 
-// Strict reading of the server's JSON replies: exact member names, required
+// Strict reading of JSON documents, the server's replies and our own files
+// alike: exact member names, required
 // members present and of the right JSON type, null counting as absent,
 // unknown members ignored. Keeps no state, so any thread may use it.
-namespace reply {
+namespace json {
 
 using Json = nlohmann::json;
 using OrderedJson = nlohmann::ordered_json;
@@ -60,5 +61,5 @@ QString formatTimestamp(const QDateTime &time);
 
 std::string toUtf8(const QString &text);
 
-} // namespace reply
+} // namespace json
 } // namespace sendova

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+namespace sendova {
+
+// What the workflow asks of the desktop when an upload ends. The programs
+// wire these to the clipboard and the notification service; a program
+// without a desktop leaves them empty and nothing happens.
+struct DesktopActions
+{
+    std::function<void(const QString &text)> copyToClipboard;
+    std::function<void(const QString &fileName, const QString &url)> showUploadComplete;
+    std::function<void(const QString &fileName, const QString &url)> showDuplicate;
+    std::function<void(const QString &fileName, const QString &message)> showError;
+};
+
+} // namespace sendova
