@@ -198,6 +198,26 @@ void AppViewModel::addRecent(const RecentUpload &entry)
     setRecentUploads(m_configService.loadRecentUploads());
 }
 
+void AppViewModel::clearRecentUploads()
+{
+    m_configService.clearRecentUploads();
+    setRecentUploads({});
+}
+
+void AppViewModel::logout()
+{
+    m_configService.deleteAllData();
+    setConfig(AppConfig::defaults());
+    setRecentUploads({});
+    setShowSetup(true);
+}
+
+void AppViewModel::copyLink(const QString &url)
+{
+    if (m_desktop.copyToClipboard)
+        m_desktop.copyToClipboard(url);
+}
+
 QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> task)
 {
     if (!m_config.isConfigured()) {

@@ -86,6 +86,13 @@ public:
     void saveConfig();
     void reloadFromDisk();
     void addRecent(const RecentUpload &entry);
+    // The recent-uploads section's clear button: the file goes too.
+    void clearRecentUploads();
+    // Forgets the account: settings, key and recent uploads, on disk and
+    // here, and asks for the setup again.
+    void logout();
+    // Through the desktop's clipboard, when the program has one.
+    void copyLink(const QString &url);
 
     void setClock(Clock clock) { m_clock = std::move(clock); }
     void setUploadLimits(UploadSessionLimits limits) { m_uploadLimits = limits; }
