@@ -170,9 +170,10 @@ void DropZoneView::openFileChooser()
     m_chooser->setFileMode(QFileDialog::ExistingFile);
     m_chooser->setSupportedSchemes({QStringLiteral("file")});
     // Cancelling ends here: nothing is chosen, nothing happens.
-    connect(m_chooser, &QFileDialog::urlSelected, this, [this](const QUrl &url) {
-        if (url.isLocalFile())
-            upload(url);
+    connect(m_chooser, &QDialog::accepted, this, [this] {
+        const QList<QUrl> chosen = m_chooser ? m_chooser->selectedUrls() : QList<QUrl>();
+        if (!chosen.isEmpty() && chosen.first().isLocalFile())
+            upload(chosen.first());
     });
     m_chooser->open();
 }
