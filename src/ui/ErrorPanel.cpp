@@ -27,7 +27,7 @@ constexpr int messageLines = 6;
 ErrorPanel::ErrorPanel(QWidget *parent) : QWidget(parent)
 {
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(margin, margin + 8, margin, margin);
+    layout->setContentsMargins(margin, margin + 8, margin, margin + 8);
     layout->setSpacing(8);
     m_icon = new QLabel(this);
     m_icon->setObjectName(QStringLiteral("errorSymbol"));
@@ -67,6 +67,10 @@ ErrorPanel::ErrorPanel(QWidget *parent) : QWidget(parent)
             &ErrorPanel::render);
     renderSymbols();
     render();
+    // Only the report button carries a symbol; the pair stays one height.
+    const int height = std::max(m_tryAgain->sizeHint().height(), m_report->sizeHint().height());
+    m_tryAgain->setFixedHeight(height);
+    m_report->setFixedHeight(height);
 }
 
 void ErrorPanel::setMessage(const QString &message)

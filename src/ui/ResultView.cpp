@@ -17,7 +17,6 @@
 #include <QPushButton>
 #include <QStyleOptionButton>
 #include <QTimer>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace sendova {
@@ -111,11 +110,9 @@ ResultView::ResultView(QString url, bool isDuplicate, QString fileName, AppViewM
     buttons->setSpacing(12);
     m_copyButton = new QPushButton(this);
     m_openButton = new QPushButton(this);
-    m_qrButton = new QToolButton(this);
-    m_qrButton->setAutoRaise(false);
-    m_qrButton->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    m_qrButton = new QPushButton(this);
     m_okButton = new ProminentButton(this);
-    for (QPushButton *button : {m_copyButton, m_openButton})
+    for (QPushButton *button : {m_copyButton, m_openButton, m_qrButton})
         button->setAutoDefault(false);
     // Open and its QR code are one pair: no gap of a whole button between them.
     auto *openPair = new QHBoxLayout;
@@ -130,7 +127,7 @@ ResultView::ResultView(QString url, bool isDuplicate, QString fileName, AppViewM
     layout->addStretch(1);
     connect(m_copyButton, &QPushButton::clicked, this, &ResultView::copy);
     connect(m_openButton, &QPushButton::clicked, this, &ResultView::open);
-    connect(m_qrButton, &QToolButton::clicked, this, &ResultView::showQrCode);
+    connect(m_qrButton, &QPushButton::clicked, this, &ResultView::showQrCode);
     connect(m_okButton, &QPushButton::clicked, this, [this] {
         if (m_onDismiss)
             m_onDismiss();
@@ -140,6 +137,12 @@ ResultView::ResultView(QString url, bool isDuplicate, QString fileName, AppViewM
             &ResultView::render);
     renderSymbols();
     render();
+    // One height for the row, though only some buttons carry a symbol; the
+    // QR code's button is square.
+    const int height = std::max(m_copyButton->sizeHint().height(), m_okButton->sizeHint().height());
+    for (QPushButton *button : {m_copyButton, m_openButton, m_okButton})
+        button->setFixedHeight(height);
+    m_qrButton->setFixedSize(height, height);
 }
 
 QrCodePopup *ResultView::qrPopup() const

@@ -7,7 +7,6 @@
 
 class QLabel;
 class QPushButton;
-class QToolButton;
 
 namespace sendova {
 
@@ -39,7 +38,7 @@ public:
     QPushButton *linkBox() const { return m_linkBox; }
     QPushButton *copyButton() const { return m_copyButton; }
     QPushButton *openButton() const { return m_openButton; }
-    QToolButton *qrButton() const { return m_qrButton; }
+    QPushButton *qrButton() const { return m_qrButton; }
     QPushButton *okButton() const { return m_okButton; }
     QLabel *headline() const { return m_headline; }
     QLabel *linkCaption() const { return m_linkCaption; }
@@ -69,7 +68,7 @@ private:
     QLabel *m_linkSymbol = nullptr;
     QPushButton *m_copyButton = nullptr;
     QPushButton *m_openButton = nullptr;
-    QToolButton *m_qrButton = nullptr;
+    QPushButton *m_qrButton = nullptr;
     QPushButton *m_okButton = nullptr;
     QPointer<QrCodePopup> m_qrPopup;
 };

@@ -205,6 +205,12 @@ private:
 
 int main(int argc, char **argv)
 {
+    // Screenshots are drawn at twice the size, for sharp pictures on
+    // high-density screens; the scale is fixed before the application starts.
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "--screenshots") == 0 && qEnvironmentVariableIsEmpty("QT_SCALE_FACTOR"))
+            qputenv("QT_SCALE_FACTOR", "2");
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("sendova-popover"));
     QCommandLineParser parser;
