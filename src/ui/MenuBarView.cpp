@@ -227,7 +227,12 @@ void MenuBarView::renderBody()
     const bool busy = shown == Case::hashing || shown == Case::checkingDuplicate || shown == Case::uploading;
 
     const auto *completed = state.get<UploadState::Completed>();
-    if (m_result && !completed) {
+    // A result view shows one result for its whole life: another one gets a
+    // view of its own.
+    const bool sameResult = completed && m_result && m_result->url() == completed->url &&
+                            m_result->isDuplicate() == completed->isDuplicate &&
+                            m_result->fileName() == progress.fileName;
+    if (m_result && !sameResult) {
         // Deleted later: its own OK button may be what brought us here.
         m_result->hide();
         m_result->deleteLater();

@@ -29,6 +29,9 @@ public:
     ResultView(QString url, bool isDuplicate, QString fileName, AppViewModel *viewModel,
                std::function<void()> onDismiss, QWidget *parent = nullptr);
 
+    const QString &url() const { return m_url; }
+    bool isDuplicate() const { return m_isDuplicate; }
+    const QString &fileName() const { return m_fileName; }
     bool isCopied() const { return m_copied; }
     void copy();
     void open();
