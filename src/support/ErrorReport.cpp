@@ -49,9 +49,9 @@ QString systemVersion()
 QString link(const QString &version, const QString &systemVersion, const QString &logText)
 {
     const QString shownVersion = version.isEmpty() ? QStringLiteral("?") : version;
-    const QString body = QLatin1String("Sendova Linux Error Report\n--------------------------\nApp version: ") +
-                         shownVersion + QLatin1String("\nLinux: ") + systemVersion + QLatin1String("\n\nLog:\n") +
-                         logText;
+    const QString body =
+        QLatin1String("Sendova Linux Error Report\n--------------------------\nApp version: ") +
+        shownVersion + QLatin1String("\nLinux: ") + systemVersion + QLatin1String("\n\nLog:\n") + logText;
     const QString subject = QLatin1String("Sendova Linux Error Report v") + shownVersion;
     return QLatin1String("mailto:") + QLatin1String(supportMailbox) + QLatin1String("?subject=") +
            encodeHeaderValue(subject) + QLatin1String("&body=") + encodeHeaderValue(body);

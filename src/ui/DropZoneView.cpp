@@ -20,10 +20,9 @@ constexpr int stackSpacing = 12;
 
 QColor mix(const QColor &from, const QColor &to, qreal t)
 {
-    return QColor::fromRgbF(from.redF() + (to.redF() - from.redF()) * t,
-                            from.greenF() + (to.greenF() - from.greenF()) * t,
-                            from.blueF() + (to.blueF() - from.blueF()) * t,
-                            from.alphaF() + (to.alphaF() - from.alphaF()) * t);
+    return QColor::fromRgbF(
+        from.redF() + (to.redF() - from.redF()) * t, from.greenF() + (to.greenF() - from.greenF()) * t,
+        from.blueF() + (to.blueF() - from.blueF()) * t, from.alphaF() + (to.alphaF() - from.alphaF()) * t);
 }
 
 QColor withAlpha(QColor color, qreal alpha)

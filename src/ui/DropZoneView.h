@@ -6,8 +6,6 @@
 #include <QVariantAnimation>
 #include <QWidget>
 
-
-
 namespace sendova {
 
 class AppViewModel;

@@ -93,7 +93,8 @@ void ErrorPanel::render()
 void ErrorPanel::renderSymbols()
 {
     m_icon->setPixmap(symbolPixmap(Symbol::warning, symbolSize, failureRed(palette()), devicePixelRatioF()));
-    m_report->setIcon(symbolIcon(Symbol::envelope, palette().color(QPalette::ButtonText), 16, devicePixelRatioF()));
+    m_report->setIcon(
+        symbolIcon(Symbol::envelope, palette().color(QPalette::ButtonText), 16, devicePixelRatioF()));
 }
 
 void ErrorPanel::changeEvent(QEvent *event)

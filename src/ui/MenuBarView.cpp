@@ -197,7 +197,8 @@ QWidget *MenuBarView::buildIdleBody()
     layout->addWidget(new Divider(body));
     m_footer = new FooterButton(body);
     layout->addWidget(m_footer);
-    connect(static_cast<FooterButton *>(m_footer), &QAbstractButton::clicked, this, &MenuBarView::quitRequested);
+    connect(static_cast<FooterButton *>(m_footer), &QAbstractButton::clicked, this,
+            &MenuBarView::quitRequested);
     return body;
 }
 
@@ -239,12 +240,13 @@ void MenuBarView::renderBody()
         m_result = nullptr;
     }
     if (completed && !m_result) {
-        m_result = new ResultView(completed->url, completed->isDuplicate, progress.fileName, m_viewModel,
-                                  [this] {
-                                      if (m_viewModel)
-                                          m_viewModel->dismissResult();
-                                  },
-                                  this);
+        m_result = new ResultView(
+            completed->url, completed->isDuplicate, progress.fileName, m_viewModel,
+            [this] {
+                if (m_viewModel)
+                    m_viewModel->dismissResult();
+            },
+            this);
         m_bodyLayout->addWidget(m_result);
     }
     if (busy)
@@ -285,7 +287,8 @@ void MenuBarView::render()
 
 void MenuBarView::renderSymbols()
 {
-    m_mark->setPixmap(symbolPixmap(Symbol::appMark, headerSymbolSize, accentColor(palette()), devicePixelRatioF()));
+    m_mark->setPixmap(
+        symbolPixmap(Symbol::appMark, headerSymbolSize, accentColor(palette()), devicePixelRatioF()));
     m_settings->setIcon(symbolIcon(Symbol::gear, secondaryColor(palette()), 16, devicePixelRatioF()));
 }
 

@@ -204,11 +204,12 @@ void ResultView::renderSymbols()
 {
     const QPalette &colors = palette();
     const qreal ratio = devicePixelRatioF();
-    m_icon->setPixmap(m_isDuplicate
-                          ? symbolPixmap(Symbol::documentClock, statusSymbolSize, warningOrange(colors), ratio)
-                          : symbolPixmap(Symbol::checkmarkCircle, statusSymbolSize, successGreen(colors), ratio));
-    m_linkSymbol->setPixmap(m_copied ? symbolPixmap(Symbol::checkmark, linkSymbolSize, successGreen(colors), ratio)
-                                     : symbolPixmap(Symbol::copy, linkSymbolSize, secondaryColor(colors), ratio));
+    m_icon->setPixmap(
+        m_isDuplicate ? symbolPixmap(Symbol::documentClock, statusSymbolSize, warningOrange(colors), ratio)
+                      : symbolPixmap(Symbol::checkmarkCircle, statusSymbolSize, successGreen(colors), ratio));
+    m_linkSymbol->setPixmap(m_copied
+                                ? symbolPixmap(Symbol::checkmark, linkSymbolSize, successGreen(colors), ratio)
+                                : symbolPixmap(Symbol::copy, linkSymbolSize, secondaryColor(colors), ratio));
     const QColor buttonText = colors.color(QPalette::ButtonText);
     m_copyButton->setIcon(symbolIcon(Symbol::copy, buttonText, 16, ratio));
     m_openButton->setIcon(symbolIcon(Symbol::browser, buttonText, 16, ratio));

@@ -36,5 +36,4 @@ QLabel *makeLabel(QWidget *parent, TextStyle style, bool secondary);
 // Paints a widget's text in the secondary colour.
 void setSecondary(QWidget *widget);
 
-
 } // namespace sendova

@@ -38,8 +38,7 @@ private Q_SLOTS:
         QTest::newRow("subject") << u"Sendova Linux Error Report v1.2.0"_qs
                                  << u"Sendova%20Linux%20Error%20Report%20v1.2.0"_qs;
         QTest::newRow("kept marks") << u"a-b.c_d~e!$'()*+,;:@"_qs << u"a-b.c_d~e!$'()*+,;:@"_qs;
-        QTest::newRow("delimiters of the query")
-            << u"k=v&x=1?#/%"_qs << u"k%3Dv%26x%3D1%3F%23%2F%25"_qs;
+        QTest::newRow("delimiters of the query") << u"k=v&x=1?#/%"_qs << u"k%3Dv%26x%3D1%3F%23%2F%25"_qs;
         QTest::newRow("line feed") << u"a\nb"_qs << u"a%0Ab"_qs;
         QTest::newRow("accents, byte by byte") << u"canción_ão.pdf"_qs << u"canci%C3%B3n_%C3%A3o.pdf"_qs;
         QTest::newRow("outside the BMP") << u"\U0001F4C4"_qs << u"%F0%9F%93%84"_qs;
@@ -61,9 +60,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("body");
 
         const QString head = u"Sendova Linux Error Report\n--------------------------\nApp version: "_qs;
-        QTest::newRow("empty log")
-            << u"1.2.0"_qs << QString() << u"Sendova Linux Error Report v1.2.0"_qs
-            << head + u"1.2.0\nLinux: Debian 12, kernel 6.1\n\nLog:\n"_qs;
+        QTest::newRow("empty log") << u"1.2.0"_qs << QString() << u"Sendova Linux Error Report v1.2.0"_qs
+                                   << head + u"1.2.0\nLinux: Debian 12, kernel 6.1\n\nLog:\n"_qs;
         QTest::newRow("no version") << QString() << u"x"_qs << u"Sendova Linux Error Report v?"_qs
                                     << head + u"?\nLinux: Debian 12, kernel 6.1\n\nLog:\nx"_qs;
         const QString line = u"[2026-12-05T16:25:11Z] ERROR   [Upload] Failed: a=b&c=d for Ünïcødé.txt"_qs;
@@ -99,7 +97,8 @@ private Q_SLOTS:
     {
         QStringList lines;
         for (int i = 0; i < LogService::maxEntries; ++i)
-            lines << QStringLiteral("[2026-12-05T16:25:11Z] DEBUG   [HTTP] line %1 ").arg(i) + QString(120, u'x');
+            lines << QStringLiteral("[2026-12-05T16:25:11Z] DEBUG   [HTTP] line %1 ").arg(i) +
+                         QString(120, u'x');
         const QString log = lines.join(QLatin1Char('\n'));
 
         const QString link = errorreport::link(u"1.0"_qs, u"Linux"_qs, log);

@@ -1,8 +1,8 @@
+#include "ui/MenuBarView.h"
 #include "UiTestSupport.h"
 #include "support/LocalizationService.h"
 #include "ui/DropZoneView.h"
 #include "ui/ErrorPanel.h"
-#include "ui/MenuBarView.h"
 #include "ui/RecentUploadRow.h"
 #include "ui/ResultView.h"
 #include "ui/UploadProgressView.h"
@@ -72,13 +72,16 @@ private Q_SLOTS:
 
         const auto progress = [](UploadState state) { return UploadProgress{state, u"a.txt"_qs, 3, 0, 0}; };
         QTest::newRow("idle, no recents") << UploadProgress{} << false << u"header dropZone footer"_qs;
-        QTest::newRow("idle with recents") << UploadProgress{} << true << u"header dropZone recents footer"_qs;
+        QTest::newRow("idle with recents")
+            << UploadProgress{} << true << u"header dropZone recents footer"_qs;
         QTest::newRow("hashing") << progress(UploadState::hashing(0.5)) << true << u"header progress"_qs;
-        QTest::newRow("checking") << progress(UploadState::checkingDuplicate()) << true << u"header progress"_qs;
+        QTest::newRow("checking") << progress(UploadState::checkingDuplicate()) << true
+                                  << u"header progress"_qs;
         QTest::newRow("uploading") << progress(UploadState::uploading()) << true << u"header progress"_qs;
         QTest::newRow("completed") << progress(UploadState::completed(u"https://s.example/f/x"_qs, false))
                                    << true << u"header result"_qs;
-        QTest::newRow("failed") << progress(UploadState::failed(u"Disk on fire"_qs)) << true << u"header error"_qs;
+        QTest::newRow("failed") << progress(UploadState::failed(u"Disk on fire"_qs)) << true
+                                << u"header error"_qs;
     }
 
     void bodyFollowsTheState()

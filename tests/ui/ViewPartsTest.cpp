@@ -75,8 +75,8 @@ private Q_SLOTS:
                                        << 0.0426 << u"0%"_qs << false;
         QTest::newRow("checking") << at(UploadState::checkingDuplicate(), 1000, 0)
                                   << text("upload.status.checking") << 0.1 << u"0%"_qs << false;
-        QTest::newRow("uploading half") << at(UploadState::uploading(), 1000, 500) << uploading << 0.55 << u"50%"_qs
-                                        << true;
+        QTest::newRow("uploading half")
+            << at(UploadState::uploading(), 1000, 500) << uploading << 0.55 << u"50%"_qs << true;
         QTest::newRow("uploading an empty file")
             << at(UploadState::uploading(), 0, 300) << uploading << 0.1 << u"0%"_qs << true;
         QTest::newRow("framing past the end")
@@ -119,7 +119,8 @@ private Q_SLOTS:
         QCOMPARE(view.cancelButton()->isVisibleTo(&view), false);
         int cancels = 0;
         view.setOnCancel([&cancels] { ++cancels; });
-        const QString name = u"a very long file name that goes on and on, well past the popover's edge.tar.gz"_qs;
+        const QString name =
+            u"a very long file name that goes on and on, well past the popover's edge.tar.gz"_qs;
         view.setProgress(UploadProgress{UploadState::hashing(0.1), name, 1'200'000, 0, 0});
         view.show();
         view.cancelButton()->click();

@@ -216,9 +216,9 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("The Sendova popover's views in a window of their own."));
     parser.addHelpOption();
-    const QCommandLineOption screenshots(QStringLiteral("screenshots"),
-                                         QStringLiteral("Render every state of every view to PNG files in <dir>."),
-                                         QStringLiteral("dir"));
+    const QCommandLineOption screenshots(
+        QStringLiteral("screenshots"),
+        QStringLiteral("Render every state of every view to PNG files in <dir>."), QStringLiteral("dir"));
     parser.addOption(screenshots);
     parser.process(app);
 
