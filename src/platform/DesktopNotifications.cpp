@@ -77,8 +77,9 @@ QCoro::Task<bool> DesktopNotifications::serverAvailable(QDBusConnection bus)
         co_return true;
     QDBusPendingCall activatableCall = bus.asyncCall(busDaemonCall("ListActivatableNames"));
     const QDBusMessage activatable = co_await activatableCall;
-    co_return activatable.type() ==
-        QDBusMessage::ReplyMessage &&activatable.arguments().value(0).toStringList().contains(name);
+    if (activatable.type() != QDBusMessage::ReplyMessage)
+        co_return false;
+    co_return activatable.arguments().value(0).toStringList().contains(name);
 }
 
 DesktopNotifications::DesktopNotifications(const QDBusConnection &bus, QObject *parent)
