@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace sendova {
@@ -37,6 +38,9 @@ QCoro::Task<std::optional<QString>> PasswordPrompt::read(QString prompt)
         std::fputs(prompt.toLocal8Bit().constData(), stderr);
         std::fflush(stderr);
     }
+    // A closed standard input would never become readable.
+    if (::fcntl(STDIN_FILENO, F_GETFD) < 0)
+        co_return std::nullopt;
     m_notifier = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &PasswordPrompt::readAvailable);
     // The notifier only fires from the event loop, which runs once this waits.
