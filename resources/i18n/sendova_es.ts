@@ -293,7 +293,7 @@
     </message>
     <message id="share.note.first_file_only">
         <source>Only the first of %1 files is uploaded</source>
-        <translation>Solo se sube el primero de %1 archivos</translation>
+        <translation>Solo se sube 1 de los %1 archivos</translation>
     </message>
     <message id="share.status.hashing">
         <source>Preparing file…</source>

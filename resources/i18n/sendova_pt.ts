@@ -293,7 +293,7 @@
     </message>
     <message id="share.note.first_file_only">
         <source>Only the first of %1 files is uploaded</source>
-        <translation>Só o primeiro de %1 arquivos é enviado</translation>
+        <translation>Só é enviado 1 dos %1 arquivos</translation>
     </message>
     <message id="share.status.hashing">
         <source>Preparing file…</source>

@@ -101,7 +101,8 @@ public:
     QSize minimumSizeHint() const override { return {0, fontMetrics().height()}; }
     QSize sizeHint() const override
     {
-        return {fontMetrics().horizontalAdvance(m_fullText), fontMetrics().height()};
+        // Rounded up: a width rounded down would elide the text it was taken from.
+        return {int(std::ceil(QFontMetricsF(font()).horizontalAdvance(m_fullText))), fontMetrics().height()};
     }
 
 protected:
@@ -289,7 +290,6 @@ ShareView::ShareView(ShareViewModel *model, QWidget *parent) : QWidget(parent), 
     header->addWidget(m_productIcon, 0, Qt::AlignVCenter);
     header->addWidget(m_productName, 0, Qt::AlignVCenter);
     header->addStretch(1);
-    header->addSpacing(12);
     // Says so when a selection of several files arrives: only the first is sent.
     auto *note = makeElidedLabel(this, TextStyle::caption);
     note->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
