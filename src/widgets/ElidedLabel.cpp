@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+#include <cmath>
+
 namespace sendova {
 
 ElidedLabel::ElidedLabel(QWidget *parent, Qt::TextElideMode mode) : QLabel(parent), m_mode(mode) {}
@@ -27,7 +29,8 @@ QSize ElidedLabel::minimumSizeHint() const
 
 QSize ElidedLabel::sizeHint() const
 {
-    return {fontMetrics().horizontalAdvance(m_fullText), fontMetrics().height()};
+    // Rounded up: a width rounded down would elide the text it was taken from.
+    return {int(std::ceil(QFontMetricsF(font()).horizontalAdvance(m_fullText))), fontMetrics().height()};
 }
 
 void ElidedLabel::paintEvent(QPaintEvent *)
