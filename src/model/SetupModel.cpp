@@ -69,55 +69,43 @@ bool SetupModel::isButtonDisabled() const
     return m_username.isEmpty() || m_password.isEmpty();
 }
 
+template<typename T>
+void SetupModel::assign(T &field, const T &value, void (SetupModel::*changed)())
+{
+    if (value == field)
+        return;
+    const Derived before = derived();
+    field = value;
+    Q_EMIT(this->*changed)();
+    announce(before);
+}
+
 void SetupModel::setSetupMode(SetupMode mode)
 {
     if (mode == m_setupMode)
         return;
-    const Derived before = derived();
-    m_setupMode = mode;
-    Q_EMIT setupModeChanged();
+    assign(m_setupMode, mode, &SetupModel::setupModeChanged);
     setErrorMessage(std::nullopt);
-    announce(before);
 }
 
 void SetupModel::setServerUrl(const QString &serverUrl)
 {
-    if (serverUrl == m_serverUrl)
-        return;
-    const Derived before = derived();
-    m_serverUrl = serverUrl;
-    Q_EMIT serverUrlChanged();
-    announce(before);
+    assign(m_serverUrl, serverUrl, &SetupModel::serverUrlChanged);
 }
 
 void SetupModel::setUsername(const QString &username)
 {
-    if (username == m_username)
-        return;
-    const Derived before = derived();
-    m_username = username;
-    Q_EMIT usernameChanged();
-    announce(before);
+    assign(m_username, username, &SetupModel::usernameChanged);
 }
 
 void SetupModel::setPassword(const QString &password)
 {
-    if (password == m_password)
-        return;
-    const Derived before = derived();
-    m_password = password;
-    Q_EMIT passwordChanged();
-    announce(before);
+    assign(m_password, password, &SetupModel::passwordChanged);
 }
 
 void SetupModel::setApiKey(const QString &apiKey)
 {
-    if (apiKey == m_apiKey)
-        return;
-    const Derived before = derived();
-    m_apiKey = apiKey;
-    Q_EMIT apiKeyChanged();
-    announce(before);
+    assign(m_apiKey, apiKey, &SetupModel::apiKeyChanged);
 }
 
 void SetupModel::setShowServerField(bool show)
@@ -201,9 +189,32 @@ QCoro::Task<bool> SetupModel::store(QString serverUrl, QString apiKey)
     co_return saved;
 }
 
-QCoro::Task<> SetupModel::finishSetup()
+QCoro::Task<bool> SetupModel::begin()
 {
     QPointer<SetupModel> self(this);
+    beginLoading();
+    setErrorMessage(std::nullopt);
+    // Before any request: a key obtained now could only be lost.
+    auto probing = keyCanBeStored();
+    const bool storable = co_await std::move(probing);
+    if (!self)
+        co_return false;
+    if (!storable) {
+        const KeychainError unavailable = KeychainError::unavailable();
+        co_return fail(unavailable.description(), unavailable.technicalText());
+    }
+    co_return true;
+}
+
+QCoro::Task<bool> SetupModel::complete(QString serverUrl, QString apiKey)
+{
+    QPointer<SetupModel> self(this);
+    auto storing = store(std::move(serverUrl), std::move(apiKey));
+    const bool stored = co_await std::move(storing);
+    if (!self)
+        co_return stored;
+    if (!stored)
+        co_return fail(m_app.errorMessage().value_or(QString()));
     if (m_notificationPermission) {
         auto asking = m_notificationPermission();
         const std::optional<QString> failure = co_await std::move(asking);
@@ -212,11 +223,30 @@ QCoro::Task<> SetupModel::finishSetup()
             std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
             std::fflush(stdout);
         }
+        if (!self)
+            co_return true;
     }
-    if (!self)
-        co_return;
     m_app.setShowSetup(false);
     endLoading();
+    co_return true;
+}
+
+template<typename Reply>
+QCoro::Task<std::optional<Reply>> SetupModel::ask(QCoro::Task<Reply> request)
+{
+    QPointer<SetupModel> self(this);
+    std::exception_ptr failure;
+    try {
+        Reply reply = co_await std::move(request);
+        co_return reply;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (self) {
+        const LoginFailure shown = LoginFailure::from(failure);
+        fail(shown.description, shown.detail);
+    }
+    co_return std::nullopt;
 }
 
 QCoro::Task<bool> SetupModel::submit()
@@ -234,89 +264,42 @@ QCoro::Task<bool> SetupModel::submit()
 QCoro::Task<bool> SetupModel::login()
 {
     QPointer<SetupModel> self(this);
-    beginLoading();
-    setErrorMessage(std::nullopt);
+    // The fields as they are at the press.
     const QString server = effectiveServerUrl();
-
-    auto probing = keyCanBeStored();
-    const bool storable = co_await std::move(probing);
-    if (!self)
+    const QString username = m_username;
+    const QString password = m_password;
+    auto beginning = begin();
+    if (!co_await std::move(beginning))
         co_return false;
-    if (!storable)
-        co_return fail(KeychainError::unavailable().description(),
-                       KeychainError::unavailable().technicalText());
 
-    LoginResponse reply;
-    std::exception_ptr failure;
-    try {
-        auto pending = m_loginService.login(server, m_username, m_password);
-        reply = co_await std::move(pending);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self)
+    auto asking = ask(m_loginService.login(server, username, password));
+    const std::optional<LoginResponse> reply = co_await std::move(asking);
+    if (!reply || !self)
         co_return false;
-    if (failure) {
-        const LoginFailure shown = LoginFailure::from(failure);
-        co_return fail(shown.description, shown.detail);
-    }
-    if (!reply.success || !reply.data || !reply.data->apiKey)
-        co_return fail(refusalText(reply.error));
-
-    auto storing = store(reply.data->serverUrl.value_or(server), *reply.data->apiKey);
-    const bool stored = co_await std::move(storing);
-    if (!self)
-        co_return stored;
-    if (!stored)
-        co_return fail(m_app.errorMessage().value_or(QString()));
-    auto finishing = finishSetup();
-    co_await std::move(finishing);
-    co_return true;
+    if (!reply->success || !reply->data || !reply->data->apiKey)
+        co_return fail(refusalText(reply->error));
+    auto completing = complete(reply->data->serverUrl.value_or(server), *reply->data->apiKey);
+    co_return co_await std::move(completing);
 }
 
 QCoro::Task<bool> SetupModel::connectWithApiKey()
 {
     QPointer<SetupModel> self(this);
-    beginLoading();
-    setErrorMessage(std::nullopt);
     const QString server = effectiveServerUrl();
     const QString key = m_apiKey;
-
-    auto probing = keyCanBeStored();
-    const bool storable = co_await std::move(probing);
-    if (!self)
+    auto beginning = begin();
+    if (!co_await std::move(beginning))
         co_return false;
-    if (!storable)
-        co_return fail(KeychainError::unavailable().description(),
-                       KeychainError::unavailable().technicalText());
 
-    StatusReply reply;
-    std::exception_ptr failure;
-    try {
-        auto pending = m_loginService.status(server, key);
-        reply = co_await std::move(pending);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self)
+    auto asking = ask(m_loginService.status(server, key));
+    const std::optional<StatusReply> reply = co_await std::move(asking);
+    if (!reply || !self)
         co_return false;
-    if (failure) {
-        const LoginFailure shown = LoginFailure::from(failure);
-        co_return fail(shown.description, shown.detail);
-    }
-    if (!reply.accepted())
+    if (!reply->accepted())
         co_return fail(LocalizationService::shared().localized("setup.error.connection_failed"),
-                       QStringLiteral("GET /api/status answered %1").arg(reply.statusCode));
-
-    auto storing = store(server, key);
-    const bool stored = co_await std::move(storing);
-    if (!self)
-        co_return stored;
-    if (!stored)
-        co_return fail(m_app.errorMessage().value_or(QString()));
-    auto finishing = finishSetup();
-    co_await std::move(finishing);
-    co_return true;
+                       QStringLiteral("GET /api/status answered %1").arg(reply->statusCode));
+    auto completing = complete(server, key);
+    co_return co_await std::move(completing);
 }
 
 QCoro::Task<SetupOutcome> SetupModel::performSetup(QString token, QString serverUrl)

@@ -137,12 +137,22 @@ private:
     // Ends a login or key connection that did not configure anything.
     bool fail(const QString &message, const QString &detail = QString());
 
+    template<typename T>
+    void assign(T &field, const T &value, void (SetupModel::*changed)());
+
     QCoro::Task<bool> keyCanBeStored() const;
     // Server and key into the view model's configuration and saved; put back
     // as they were when the save fails.
     QCoro::Task<bool> store(QString serverUrl, QString apiKey);
-    // After a successful login or key connection.
-    QCoro::Task<> finishSetup();
+    // The start of a login or key connection: false (and the error shown)
+    // when no key could be kept.
+    QCoro::Task<bool> begin();
+    // The request's reply, or nothing once its failure is shown.
+    template<typename Reply>
+    QCoro::Task<std::optional<Reply>> ask(QCoro::Task<Reply> request);
+    // After the server accepted: store, ask for notification permission and
+    // close the sheet.
+    QCoro::Task<bool> complete(QString serverUrl, QString apiKey);
 
     AppViewModel &m_app;
     LoginService &m_loginService;
