@@ -67,6 +67,9 @@ public:
     // Expiry recorded when the server names none.
     static constexpr qint64 defaultLifetimeSeconds = 604800;
 
+    // Loads the settings and the recent uploads. The key is read from the
+    // keyring once per process: a program with an interface awaits
+    // ConfigService::loadConfigAsync() first, so that this finds it known.
     explicit AppViewModel(ConfigService &configService = ConfigService::shared(), DesktopActions desktop = {},
                           QObject *parent = nullptr);
 
