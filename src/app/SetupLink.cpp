@@ -1,10 +1,7 @@
 #include "app/SetupLink.h"
 
-#include "config/LoginService.h"
-#include "platform/MachineName.h"
-#include "model/AppViewModel.h"
+#include "config/AppConfig.h"
 
-#include <QPointer>
 #include <QRegularExpression>
 #include <QUrl>
 
@@ -55,36 +52,9 @@ std::optional<SetupLink> SetupLink::parse(const QString &text)
 
 QCoro::Task<SetupOutcome> performSetup(AppViewModel &model, QString token, QString serverUrl)
 {
-    QPointer<AppViewModel> guard(&model);
-    const QString machine = machineName();
-    ExchangeTokenResponse reply;
-    try {
-        auto pending = LoginService::shared().exchangeSetupToken(serverUrl, token, machine);
-        reply = co_await std::move(pending);
-    } catch (const Error &error) {
-        co_return SetupOutcome{false, QStringLiteral("Error"), error.description()};
-    }
-    if (!guard)
-        co_return SetupOutcome{false, QStringLiteral("Error"), QString()};
-
-    if (!reply.success || !reply.apiKey) {
-        co_return SetupOutcome{false, QStringLiteral("Error de Setup"),
-                               reply.error ? reply.error->message : QStringLiteral("Unknown error")};
-    }
-
-    AppConfig config = model.config();
-    config._serverUrl = reply.serverUrl.value_or(serverUrl);
-    config.apiKey = *reply.apiKey;
-    model.setConfig(config);
-    model.setErrorMessage(std::nullopt);
-    model.saveConfig();
-    if (model.errorMessage())
-        co_return SetupOutcome{false, QStringLiteral("Error"), *model.errorMessage()};
-    model.setShowSetup(false);
-    co_return SetupOutcome{true, QStringLiteral("Sendova Configured"),
-                           QLatin1String("Connected to: ") +
-                               reply.tenantName.value_or(QStringLiteral("Sendova")) +
-                               QLatin1String("\nUser: ") + reply.userName.value_or(QStringLiteral("User"))};
+    SetupModel setup(model);
+    auto pending = setup.performSetup(std::move(token), std::move(serverUrl));
+    co_return co_await std::move(pending);
 }
 
 } // namespace sendova

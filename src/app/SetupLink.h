@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/SetupModel.h"
+
 #include <QString>
 
 #include <QCoroTask>
@@ -22,17 +24,8 @@ struct SetupLink
     static std::optional<SetupLink> parse(const QString &text);
 };
 
-// What the user is told about a setup attempt. Titles and texts are fixed.
-struct SetupOutcome
-{
-    bool configured = false;
-    QString title;
-    QString message;
-};
-
-// Exchanges the token for a key and, on success, stores key and server
-// through the view model and closes the first-run setup. On any failure the
-// stored settings stay as they were.
+// SetupModel::performSetup with a model of its own, for callers that have
+// no setup sheet.
 QCoro::Task<SetupOutcome> performSetup(AppViewModel &model, QString token, QString serverUrl);
 
 } // namespace sendova

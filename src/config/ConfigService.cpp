@@ -99,32 +99,113 @@ void ConfigService::writeFile(const QString &path, const QByteArray &bytes)
         throw FileWriteError(path, file.errorString());
 }
 
-AppConfig ConfigService::loadConfig() const
+std::optional<AppConfig> ConfigService::readConfigFile() const
 {
     const std::optional<QByteArray> bytes = readFile(m_configURL);
     if (!bytes)
-        return AppConfig::defaults();
-    AppConfig config;
+        return std::nullopt;
     try {
-        config = AppConfig::decode(*bytes);
+        return AppConfig::decode(*bytes);
     } catch (const DecodingError &) {
-        return AppConfig::defaults();
+        return std::nullopt;
     }
-    if (std::optional<QString> key = KeychainService::shared().loadAPIKey())
-        config.apiKey = std::move(*key);
-    return config;
 }
 
-void ConfigService::saveConfig(const AppConfig &config) const
+AppConfig ConfigService::loadConfig() const
 {
+    std::optional<AppConfig> config = readConfigFile();
+    if (!config)
+        return AppConfig::defaults();
+    if (std::optional<QString> key = KeychainService::shared().loadAPIKey())
+        config->apiKey = std::move(*key);
+    return *config;
+}
+
+QCoro::Task<AppConfig> ConfigService::loadConfigAsync() const
+{
+    std::optional<AppConfig> config = readConfigFile();
+    if (!config)
+        co_return AppConfig::defaults();
+    auto loading = KeychainService::shared().loadAPIKeyAsync();
+    if (std::optional<QString> key = co_await std::move(loading))
+        config->apiKey = std::move(*key);
+    co_return *config;
+}
+
+void ConfigService::saveConfig(const AppConfig &config, KeyStorage storage) const
+{
+    const QString path = m_configURL;
     try {
-        if (!config.apiKey.isEmpty())
-            KeychainService::shared().saveAPIKey(config.apiKey);
-        AppConfig stored = config;
-        stored.apiKey.clear();
-        writeFile(m_configURL, stored.encode());
+        KeychainService::shared().waitFor<void>(
+            [path, config, storage] { return save(path, config, storage); });
+    } catch (const ConfigSaveError &) {
+        throw;
     } catch (const Error &error) {
+        // The keychain did not answer in time.
         throw ConfigSaveError(error);
+    }
+}
+
+QCoro::Task<> ConfigService::saveConfigAsync(AppConfig config, KeyStorage storage) const
+{
+    // Through a static coroutine, so the save does not depend on this object
+    // living until it ends.
+    auto saving = save(m_configURL, std::move(config), storage);
+    co_await std::move(saving);
+}
+
+QCoro::Task<> ConfigService::save(QString configPath, AppConfig config, KeyStorage storage)
+{
+    KeychainService &keychain = KeychainService::shared();
+    AppConfig stored = config;
+    // The key the keychain held before this save replaced it.
+    std::optional<std::optional<QString>> replaced;
+    std::exception_ptr failure;
+    try {
+        if (storage == KeyStorage::keychain) {
+            stored.apiKey.clear();
+            if (!config.apiKey.isEmpty()) {
+                auto reading = keychain.loadAPIKeyAsync();
+                std::optional<QString> previous = co_await std::move(reading);
+                auto storing = keychain.saveAPIKeyAsync(config.apiKey);
+                co_await std::move(storing);
+                replaced = std::move(previous);
+            }
+        }
+        writeFile(configPath, stored.encode());
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    if (failure) {
+        if (replaced && *replaced != config.apiKey) {
+            // A working key is not traded for one whose settings never made
+            // it to disk. Best effort: a keyring that just took a key will
+            // normally take the old one back.
+            try {
+                if (*replaced) {
+                    auto restoring = keychain.saveAPIKeyAsync(**replaced);
+                    co_await std::move(restoring);
+                } else {
+                    auto removing = keychain.deleteAPIKeyAsync();
+                    co_await std::move(removing);
+                }
+            } catch (const Error &) {
+            }
+        }
+        try {
+            std::rethrow_exception(failure);
+        } catch (const Error &error) {
+            throw ConfigSaveError(error);
+        }
+    }
+
+    if (storage == KeyStorage::configFile && !config.apiKey.isEmpty()) {
+        auto probing = KeychainService::secretServiceExistsAsync();
+        if (co_await std::move(probing)) {
+            auto removing = keychain.deleteAPIKeyAsync();
+            co_await std::move(removing);
+        }
     }
 }
 
@@ -133,6 +214,15 @@ void ConfigService::deleteAllData() const
     QFile::remove(m_configURL);
     KeychainService::shared().deleteAPIKey();
     QFile::remove(m_recentsURL);
+}
+
+QCoro::Task<> ConfigService::deleteAllDataAsync() const
+{
+    const QString recents = m_recentsURL;
+    QFile::remove(m_configURL);
+    auto removing = KeychainService::shared().deleteAPIKeyAsync();
+    co_await std::move(removing);
+    QFile::remove(recents);
 }
 
 QList<RecentUpload> ConfigService::unexpired(QList<RecentUpload> entries) const

@@ -8,7 +8,10 @@
 #include <QList>
 #include <QString>
 
+#include <QCoroTask>
+
 #include <functional>
+#include <optional>
 
 namespace sendova {
 
@@ -42,10 +45,19 @@ private:
     QString m_causeDescription;
 };
 
+// Where saveConfig keeps the API key. configFile is for machines without
+// any keyring (an SSH session, a headless box): the key then lies in
+// config.json, which only the user can read.
+enum class KeyStorage { keychain, configFile };
+
 // config.json and recents.json in the program's data folder, and the key in
 // the keychain. Every file is replaced atomically and readable only by the
 // user, so the share program never reads half a file and a crash during a
 // save keeps the previous settings.
+//
+// The calls that touch the keychain come twice: awaitable for the tray
+// program, whose main thread must never wait on the keyring, and synchronous
+// for the command-line client and the share program (see KeychainService).
 class ConfigService
 {
 public:
@@ -64,13 +76,21 @@ public:
     QString recentsURL() const { return m_recentsURL; }
 
     // Never fails: anything wrong with the file gives the defaults, and the
-    // keychain is asked only for a file that was read and understood.
+    // keychain is asked only for a file that was read and understood. A key
+    // in the keychain wins over one in the file.
     AppConfig loadConfig() const;
-    // Key to the keychain (when there is one), then the file with an empty
-    // key. Stops at the first failure. Throws ConfigSaveError.
-    void saveConfig(const AppConfig &config) const;
+    QCoro::Task<AppConfig> loadConfigAsync() const;
+    // With keychain storage: a non-empty key to the keychain, then the file
+    // with an empty key. With configFile storage: the file with the key, and
+    // a key left in the keychain is deleted so that it cannot hide the new
+    // one. A save that fails leaves file and key as they were: a key already
+    // stored is put back when the file cannot be written. Throws
+    // ConfigSaveError.
+    void saveConfig(const AppConfig &config, KeyStorage storage = KeyStorage::keychain) const;
+    QCoro::Task<> saveConfigAsync(AppConfig config, KeyStorage storage = KeyStorage::keychain) const;
     // Back to the never-saved state; every failure is ignored.
     void deleteAllData() const;
+    QCoro::Task<> deleteAllDataAsync() const;
 
     // Newest first, expired entries left out; empty when the file is missing
     // or holds anything unexpected.
@@ -83,6 +103,10 @@ public:
 private:
     // Throws FileWriteError.
     static void writeFile(const QString &path, const QByteArray &bytes);
+    // The file alone, without the keychain's key; nothing when it is missing
+    // or not a settings file.
+    std::optional<AppConfig> readConfigFile() const;
+    static QCoro::Task<> save(QString configPath, AppConfig config, KeyStorage storage);
     QList<RecentUpload> unexpired(QList<RecentUpload> entries) const;
 
     QString m_folder;

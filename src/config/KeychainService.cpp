@@ -1,14 +1,20 @@
 #include "config/KeychainService.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingReply>
 #include <QDeadlineTimer>
+#include <QFuture>
+#include <QPromise>
 #include <QStringDecoder>
 #include <QThread>
 
-#include <qt6keychain/keychain.h>
+#include <QCoroDBusPendingReply>
+#include <QCoroFuture>
 
-#include <future>
-#include <memory>
+#include <qt6keychain/keychain.h>
 
 namespace sendova {
 
@@ -29,12 +35,20 @@ KeychainError KeychainError::encodingFailed()
     return KeychainError(Kind::encodingFailed, 0, QStringLiteral("API key is not valid UTF-16"));
 }
 
+KeychainError KeychainError::unavailable()
+{
+    return KeychainError(Kind::unavailable, 0,
+                         QStringLiteral("org.freedesktop.secrets is neither owned nor activatable"));
+}
+
 QString KeychainError::description() const
 {
     switch (m_kind) {
     case Kind::unableToStore:
         return QLatin1String("Failed to store in Keychain (status: ") + QString::number(m_status) +
                QLatin1Char(')');
+    case Kind::unavailable:
+        return QStringLiteral("No keyring is available to store the API key");
     case Kind::encodingFailed:
         break;
     }
@@ -43,12 +57,32 @@ QString KeychainError::description() const
 
 namespace {
 
+const QString secretServiceName = QStringLiteral("org.freedesktop.secrets");
+
 // Lives on the keychain thread; only there to give queued calls a home.
 class KeychainContext : public QObject
 {
 public:
     using QObject::QObject;
 };
+
+QDBusMessage busCall(const char *method)
+{
+    return QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                          QStringLiteral("/org/freedesktop/DBus"),
+                                          QStringLiteral("org.freedesktop.DBus"), QLatin1String(method));
+}
+
+std::optional<QString> keyFromBytes(const QByteArray &bytes)
+{
+    // A leading U+FEFF is part of the key, not a byte-order mark.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QString key = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return key;
+}
 
 } // namespace
 
@@ -82,81 +116,168 @@ void KeychainService::stop()
     m_thread->wait(QDeadlineTimer(2000));
 }
 
-KeychainService::Outcome KeychainService::run(std::function<QKeychain::Job *()> makeJob) const
+bool KeychainService::post(std::function<void()> work)
 {
     if (m_stopped.load())
-        return {};
-    auto promise = std::make_shared<std::promise<Outcome>>();
-    std::future<Outcome> future = promise->get_future();
-    QMetaObject::invokeMethod(
-        m_context,
-        [makeJob = std::move(makeJob), promise] {
-            QKeychain::Job *job = makeJob();
-            // A job that outlives the caller's wait must still clean itself
-            // up, and must not be deleted while the backend holds it: QtKeychain
-            // frees it after it has finished, on this thread.
-            job->setAutoDelete(true);
-            QObject::connect(job, &QKeychain::Job::finished, job, [promise](QKeychain::Job *finished) {
-                Outcome outcome;
-                outcome.finished = true;
-                outcome.error = finished->error();
-                outcome.errorString = finished->errorString();
-                if (auto *read = qobject_cast<QKeychain::ReadPasswordJob *>(finished))
-                    outcome.data = read->binaryData();
-                promise->set_value(std::move(outcome));
-            });
-            job->start();
-        },
-        Qt::QueuedConnection);
-    if (future.wait_for(operationBound) != std::future_status::ready)
-        return {};
-    return future.get();
+        return false;
+    return QMetaObject::invokeMethod(m_context, std::move(work), Qt::QueuedConnection);
 }
 
-void KeychainService::saveAPIKey(const QString &key) const
+void KeychainService::throwNoAnswer()
+{
+    throw KeychainError::unableToStore(QKeychain::OtherError,
+                                       QStringLiteral("no answer from the secret store in time"));
+}
+
+QCoro::Task<KeychainService::Outcome> KeychainService::run(std::function<QKeychain::Job *()> makeJob)
+{
+    auto promise = std::make_shared<QPromise<Outcome>>();
+    QFuture<Outcome> future = promise->future();
+    promise->start();
+    const bool posted = post([makeJob = std::move(makeJob), promise] {
+        QKeychain::Job *job = makeJob();
+        // QtKeychain frees the job after it has finished, on this thread.
+        job->setAutoDelete(true);
+        QObject::connect(job, &QKeychain::Job::finished, job, [promise](QKeychain::Job *finished) {
+            Outcome outcome;
+            outcome.error = finished->error();
+            outcome.errorString = finished->errorString();
+            if (auto *read = qobject_cast<QKeychain::ReadPasswordJob *>(finished))
+                outcome.data = read->binaryData();
+            promise->addResult(std::move(outcome));
+            promise->finish();
+        });
+        job->start();
+    });
+    if (!posted) {
+        promise->addResult(
+            Outcome{QKeychain::OtherError, QStringLiteral("the keychain thread has ended"), {}});
+        promise->finish();
+    }
+    Outcome outcome = co_await future;
+    co_return outcome;
+}
+
+void KeychainService::remember(std::optional<std::optional<QString>> key, bool isWrite)
+{
+    std::lock_guard guard(m_lock);
+    if (isWrite)
+        ++m_remembered.writes;
+    m_remembered.key = std::move(key);
+}
+
+QCoro::Task<> KeychainService::saveAPIKeyAsync(QString key)
 {
     // QString::toUtf8 would quietly turn a lone surrogate into U+FFFD and
     // store a different key than the one given.
     if (!key.isValidUtf16())
         throw KeychainError::encodingFailed();
-    const Outcome outcome = run([key] {
+    auto storing = run([key] {
         auto *job = new QKeychain::WritePasswordJob(service());
         job->setKey(apiKeyAccount());
         job->setTextData(key);
         return job;
     });
-    if (!outcome.finished)
-        throw KeychainError::unableToStore(QKeychain::OtherError,
-                                           QStringLiteral("no answer from the secret store in time"));
-    if (outcome.error != QKeychain::NoError)
+    const Outcome outcome = co_await std::move(storing);
+    if (outcome.error != QKeychain::NoError) {
+        // Whatever the keyring holds now, it is no longer known here.
+        remember(std::nullopt, true);
         throw KeychainError::unableToStore(outcome.error, outcome.errorString);
+    }
+    remember(std::optional<QString>(key), true);
 }
 
-std::optional<QString> KeychainService::loadAPIKey() const
+QCoro::Task<std::optional<QString>> KeychainService::loadAPIKeyAsync()
 {
-    const Outcome outcome = run([] {
+    quint64 writesBefore = 0;
+    std::optional<std::optional<QString>> remembered;
+    {
+        std::lock_guard guard(m_lock);
+        remembered = m_remembered.key;
+        writesBefore = m_remembered.writes;
+    }
+    // A copy is returned: QCoro 0.8 moves from whatever lvalue co_return
+    // names.
+    if (remembered)
+        co_return *remembered;
+    auto reading = run([] {
         auto *job = new QKeychain::ReadPasswordJob(service());
         job->setKey(apiKeyAccount());
         return job;
     });
-    if (!outcome.finished || outcome.error != QKeychain::NoError)
-        return std::nullopt;
-    // A leading U+FEFF is part of the key, not a byte-order mark.
-    QStringDecoder decoder(QStringDecoder::Utf8,
-                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    QString key = decoder.decode(outcome.data);
-    if (decoder.hasError())
-        return std::nullopt;
-    return key;
+    const Outcome outcome = co_await std::move(reading);
+    // A store that cannot be reached counts as holding nothing, once: asking
+    // again would only make the user wait again.
+    std::optional<QString> key =
+        outcome.error == QKeychain::NoError ? keyFromBytes(outcome.data) : std::nullopt;
+    {
+        std::lock_guard guard(m_lock);
+        if (m_remembered.writes == writesBefore)
+            m_remembered.key = key;
+    }
+    co_return key;
 }
 
-void KeychainService::deleteAPIKey() const
+QCoro::Task<> KeychainService::deleteAPIKeyAsync()
 {
-    run([] {
+    auto deleting = run([] {
         auto *job = new QKeychain::DeletePasswordJob(service());
         job->setKey(apiKeyAccount());
         return job;
     });
+    const Outcome outcome = co_await std::move(deleting);
+    const bool gone = outcome.error == QKeychain::NoError || outcome.error == QKeychain::EntryNotFound;
+    remember(gone ? std::optional<std::optional<QString>>(std::optional<QString>()) : std::nullopt, true);
+}
+
+void KeychainService::saveAPIKey(const QString &key)
+{
+    waitFor<void>([this, key] { return saveAPIKeyAsync(key); });
+}
+
+std::optional<QString> KeychainService::loadAPIKey()
+{
+    try {
+        return waitFor<std::optional<QString>>([this] { return loadAPIKeyAsync(); });
+    } catch (const KeychainError &) {
+        return std::nullopt;
+    }
+}
+
+void KeychainService::deleteAPIKey()
+{
+    try {
+        waitFor<void>([this] { return deleteAPIKeyAsync(); });
+    } catch (const KeychainError &) {
+    }
+}
+
+bool KeychainService::secretServiceExists()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    const QDBusReply<bool> owned = bus.interface()->isServiceRegistered(secretServiceName);
+    if (owned.isValid() && owned.value())
+        return true;
+    const QDBusReply<QStringList> activatable = bus.interface()->activatableServiceNames();
+    return activatable.isValid() && activatable.value().contains(secretServiceName);
+}
+
+QCoro::Task<bool> KeychainService::secretServiceExistsAsync()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        co_return false;
+    QDBusMessage owner = busCall("NameHasOwner");
+    owner << secretServiceName;
+    QDBusPendingReply<bool> owned = bus.asyncCall(owner);
+    co_await owned;
+    if (owned.isValid() && owned.value())
+        co_return true;
+    QDBusPendingReply<QStringList> activatable = bus.asyncCall(busCall("ListActivatableNames"));
+    co_await activatable;
+    co_return activatable.isValid() && activatable.value().contains(secretServiceName);
 }
 
 } // namespace sendova

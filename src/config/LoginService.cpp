@@ -23,9 +23,9 @@ LoginError LoginError::invalidURL(const QString &url)
     return LoginError(Kind::invalidURL, 0, QLatin1String("Not a usable URL: ") + url);
 }
 
-LoginError LoginError::invalidResponse(const QString &url)
+LoginError LoginError::invalidResponse(const QString &detail)
 {
-    return LoginError(Kind::invalidResponse, 0, QLatin1String("No HTTP reply can come from ") + url);
+    return LoginError(Kind::invalidResponse, 0, QLatin1String("Not an HTTP reply: ") + detail);
 }
 
 LoginError LoginError::invalidToken()
@@ -155,12 +155,14 @@ HttpRequest LoginService::makeRequest(const QString &serverUrl, const char *path
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.isRelative())
         throw LoginError::invalidURL(text);
+    // Before the scheme: "localhost:8080" parses as the scheme "localhost"
+    // with no host, and is a server address missing its scheme.
+    if (url.host().isEmpty())
+        throw LoginError::invalidURL(text);
     const QString scheme = url.scheme().toLower();
     // A URL of another kind parses, but nothing it leads to answers in HTTP.
     if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
         throw LoginError::invalidResponse(text);
-    if (url.host().isEmpty())
-        throw LoginError::invalidURL(text);
 
     HttpRequest request;
     request.url = url;
@@ -169,15 +171,56 @@ HttpRequest LoginService::makeRequest(const QString &serverUrl, const char *path
     return request;
 }
 
+QCoro::Task<HttpReply> LoginService::send(HttpRequest request)
+{
+    const QString url = request.url.toString();
+    HttpSession session;
+    {
+        std::lock_guard guard(m_lock);
+        m_running.insert(&session);
+    }
+    std::exception_ptr failure;
+    HttpReply reply;
+    try {
+        // Named before it is awaited: GCC 12 destroys the argument
+        // temporaries of a co_await expression twice.
+        auto pending = session.send(std::move(request));
+        reply = co_await std::move(pending);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    {
+        std::lock_guard guard(m_lock);
+        m_running.erase(&session);
+    }
+    if (failure) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const TransportError &error) {
+            if (error.kind() != TransportError::Kind::notHttp)
+                throw;
+            throw LoginError::invalidResponse(url + QLatin1String(": ") + error.technicalText());
+        }
+    }
+    if (reply.status < 100)
+        throw LoginError::invalidResponse(url + QLatin1String(": no status line"));
+    co_return reply;
+}
+
+void LoginService::cancel()
+{
+    std::lock_guard guard(m_lock);
+    for (HttpSession *session : m_running)
+        session->cancel();
+}
+
 QCoro::Task<HttpReply> LoginService::post(QString serverUrl, const char *path, QByteArray body)
 {
     HttpRequest request = makeRequest(serverUrl, path);
     request.method = "POST";
     request.headers = {HttpHeader{"Content-Type", "application/json"}};
     request.body = HttpBody{std::move(body), nullptr, 0, {}};
-    // Named before it is awaited: GCC 12 destroys the argument temporaries of
-    // a co_await expression twice.
-    auto pending = m_session.send(std::move(request));
+    auto pending = send(std::move(request));
     co_return co_await std::move(pending);
 }
 
@@ -198,13 +241,21 @@ QCoro::Task<ExchangeTokenResponse> LoginService::exchangeSetupToken(QString serv
     co_return decodeReply<ExchangeTokenResponse>(reply);
 }
 
-QCoro::Task<bool> LoginService::testConnection(QString serverUrl, QString apiKey)
+QCoro::Task<StatusReply> LoginService::status(QString serverUrl, QString apiKey)
 {
     HttpRequest request = makeRequest(serverUrl, "/api/status");
     request.headers = {HttpHeader{"X-API-Key", apiKey.toUtf8()}};
-    auto pending = m_session.send(std::move(request));
+    auto pending = send(std::move(request));
     const HttpReply reply = co_await std::move(pending);
-    co_return reply.status == 200;
+    co_return StatusReply{reply.status,
+                          reply.status == 200 ? std::nullopt : json::refusalMessage(reply.body)};
+}
+
+QCoro::Task<bool> LoginService::testConnection(QString serverUrl, QString apiKey)
+{
+    auto pending = status(std::move(serverUrl), std::move(apiKey));
+    const StatusReply reply = co_await std::move(pending);
+    co_return reply.accepted();
 }
 
 } // namespace sendova

@@ -8,7 +8,9 @@
 
 #include <QCoroTask>
 
+#include <mutex>
 #include <optional>
+#include <set>
 
 namespace sendova {
 
@@ -29,7 +31,7 @@ public:
 
     static LoginError serverError(int statusCode);
     static LoginError invalidURL(const QString &url);
-    static LoginError invalidResponse(const QString &url);
+    static LoginError invalidResponse(const QString &detail);
     static LoginError invalidToken();
     static LoginError connectionFailed();
     static LoginError invalidCredentials();
@@ -121,13 +123,28 @@ struct ExchangeTokenResponse
     static ExchangeTokenResponse decode(const QByteArray &body);
 };
 
+// The server's answer to a connection test.
+struct StatusReply
+{
+    int statusCode = 0;
+    // The server's own explanation of a refusal, when its body carries one.
+    std::optional<QString> serverMessage;
+
+    // The key works: the only answer testConnection counts as success.
+    bool accepted() const { return statusCode == 200; }
+    // The server refused this key; any other status says something about
+    // the server, not the key.
+    bool keyRefused() const { return statusCode == 401 || statusCode == 403; }
+};
+
 // Obtains and checks API keys. It only sends and decodes: what a reply means
 // (success, the server's error code) is for the caller to judge, and nothing
 // is stored or logged here, since requests and replies carry passwords and
 // keys.
 //
 // Each operation may throw LoginError, TransportError (unchanged from the
-// HTTP session) or DecodingError.
+// HTTP session) or DecodingError. Each runs as a transfer of its own, so a
+// connection test never waits behind a slow login.
 class LoginService
 {
 public:
@@ -148,13 +165,23 @@ public:
                                                           QString machineName);
     // True for status 200 only; the body is not looked at.
     QCoro::Task<bool> testConnection(QString serverUrl, QString apiKey);
+    // The same request, with what the server answered.
+    QCoro::Task<StatusReply> status(QString serverUrl, QString apiKey);
+
+    // Aborts every operation in flight; each fails with a TransportError
+    // whose isCancellation() is true. Thread-safe (a signal handler's
+    // relay may call it).
+    void cancel();
 
 private:
     // Throws LoginError for a URL that cannot carry an HTTP request.
     static HttpRequest makeRequest(const QString &serverUrl, const char *path);
+    // Throws LoginError::invalidResponse for an answer that is not HTTP.
+    QCoro::Task<HttpReply> send(HttpRequest request);
     QCoro::Task<HttpReply> post(QString serverUrl, const char *path, QByteArray body);
 
-    HttpSession m_session;
+    std::mutex m_lock;
+    std::set<HttpSession *> m_running;
 };
 
 } // namespace sendova

@@ -3,6 +3,7 @@
 #include "net/FileError.h"
 #include "net/HttpSession.h"
 #include "support/LogService.h"
+#include "support/StrictJson.h"
 #include "upload/HashService.h"
 #include "upload/UploadError.h"
 
@@ -45,13 +46,28 @@ double steadySeconds()
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-qint64 fileSize(const QString &path)
+// Only a regular file has a size that holds while it is read twice (once
+// for the hash, once for the transfer): a pipe or a socket would give other
+// bytes the second time, a folder or a device none that mean anything.
+qint64 regularFileSize(const QString &path)
 {
     struct stat attributes
     {
     };
     if (::stat(QFile::encodeName(path).constData(), &attributes) != 0)
         throw FileError(path, QString::fromLocal8Bit(std::strerror(errno)));
+    const char *kind = nullptr;
+    if (S_ISDIR(attributes.st_mode))
+        kind = "is a folder";
+    else if (S_ISFIFO(attributes.st_mode))
+        kind = "is a pipe";
+    else if (S_ISSOCK(attributes.st_mode))
+        kind = "is a socket";
+    else if (!S_ISREG(attributes.st_mode))
+        kind = "is a device";
+    if (kind)
+        throw FileError(path, QLatin1String(kind) +
+                                  QLatin1String(", not a regular file; only files can be uploaded"));
     return qint64(attributes.st_size);
 }
 
@@ -177,13 +193,56 @@ void AppViewModel::dismissResult()
     setUploadProgress(UploadProgress{});
 }
 
-void AppViewModel::saveConfig()
+void AppViewModel::savedWith(const std::exception_ptr &failure)
 {
+    if (!failure) {
+        setErrorMessage(std::nullopt);
+        return;
+    }
     try {
-        m_configService.saveConfig(m_config);
+        std::rethrow_exception(failure);
     } catch (const Error &error) {
         setErrorMessage(error.description());
     }
+}
+
+QCoro::Task<bool> AppViewModel::saveConfigAsync(KeyStorage storage)
+{
+    QPointer<AppViewModel> self(this);
+    std::exception_ptr failure;
+    try {
+        auto saving = m_configService.saveConfigAsync(m_config, storage);
+        co_await std::move(saving);
+    } catch (const Error &) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return !failure;
+    savedWith(failure);
+    co_return !failure;
+}
+
+bool AppViewModel::saveConfig(KeyStorage storage)
+{
+    std::exception_ptr failure;
+    try {
+        m_configService.saveConfig(m_config, storage);
+    } catch (const Error &) {
+        failure = std::current_exception();
+    }
+    savedWith(failure);
+    return !failure;
+}
+
+QCoro::Task<> AppViewModel::reloadFromDiskAsync()
+{
+    QPointer<AppViewModel> self(this);
+    auto loading = m_configService.loadConfigAsync();
+    const AppConfig config = co_await std::move(loading);
+    if (!self)
+        co_return;
+    setConfig(config);
+    setRecentUploads(m_configService.loadRecentUploads());
 }
 
 void AppViewModel::reloadFromDisk()
@@ -204,12 +263,26 @@ void AppViewModel::clearRecentUploads()
     setRecentUploads({});
 }
 
-void AppViewModel::logout()
+void AppViewModel::forgetAccount()
 {
-    m_configService.deleteAllData();
     setConfig(AppConfig::defaults());
     setRecentUploads({});
     setShowSetup(true);
+}
+
+QCoro::Task<> AppViewModel::logoutAsync()
+{
+    QPointer<AppViewModel> self(this);
+    auto deleting = m_configService.deleteAllDataAsync();
+    co_await std::move(deleting);
+    if (self)
+        forgetAccount();
+}
+
+void AppViewModel::logout()
+{
+    m_configService.deleteAllData();
+    forgetAccount();
 }
 
 void AppViewModel::copyLink(const QString &url)
@@ -220,22 +293,32 @@ void AppViewModel::copyLink(const QString &url)
 
 QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> task)
 {
+    if (!task)
+        task = std::make_shared<UploadTask>();
     if (!m_config.isConfigured()) {
         setShowSetup(true);
         co_return;
     }
 
+    const quint64 serial = ++m_uploadsStarted;
     LogService::shared().clear();
+    m_lastFailure.reset();
     const QString fileName = fileURL.fileName();
     // The settings of the moment the upload started; an edit in the settings
     // view does not redirect an upload halfway.
     const AppConfig config = m_config;
     const QString serverUrl = config.serverUrl();
     QPointer<AppViewModel> self(this);
+    // After every wait: a cancelled upload goes no further, so nothing it
+    // did after the cancel can land on a newer upload's progress or log.
+    const auto stopIfCancelled = [&task] {
+        if (task->isCancelled())
+            throw CancellationError();
+    };
     std::exception_ptr failure;
 
     try {
-        const qint64 size = fileSize(fileURL.toLocalFile());
+        const qint64 size = regularFileSize(fileURL.toLocalFile());
         log("INFO", "Upload",
             QLatin1String("Starting upload: ") + fileName + QLatin1String(" (") +
                 QLocale::c().formattedDataSize(size, 1, QLocale::DataSizeSIFormat) + QLatin1Char(')'));
@@ -247,22 +330,23 @@ QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> tas
         log("DEBUG", "Hash", QStringLiteral("Calculating SHA-256..."));
         // Tasks are named before they are awaited: GCC 12 destroys some
         // temporaries of a co_await expression twice.
-        HashService::ProgressHandler onHashProgress = [self](double fraction) {
+        HashService::ProgressHandler onHashProgress = [self, task](double fraction) {
             // A report can land after the step it belongs to has ended (the
             // hash may finish before the workflow even waits for it); it must
-            // not take the state back.
-            onMainThread(self, [fraction](AppViewModel &model) {
-                if (model.m_uploadProgress.state.get<UploadState::Hashing>())
+            // not take the state back, nor move a newer upload's bar.
+            onMainThread(self, [task, fraction](AppViewModel &model) {
+                if (!task->isCancelled() && model.m_uploadProgress.state.get<UploadState::Hashing>())
                     model.setUploadState(UploadState::hashing(fraction));
             });
         };
-        QCoro::Task<QString> hashing = HashService::shared().hashFile(fileURL, std::move(onHashProgress));
+        HashService::StopCheck stopHashing = [task] { return task->isCancelled(); };
+        QCoro::Task<QString> hashing =
+            HashService::shared().hashFile(fileURL, std::move(onHashProgress), std::move(stopHashing));
         const QString hash = co_await std::move(hashing);
         if (!self)
             co_return;
+        stopIfCancelled();
         log("INFO", "Hash", QLatin1String("Calculated: ") + hash);
-        if (task->isCancelled())
-            throw CancellationError();
 
         if (config.checkForDuplicates) {
             setUploadState(UploadState::checkingDuplicate());
@@ -275,6 +359,7 @@ QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> tas
             }
             if (!self)
                 co_return;
+            stopIfCancelled();
             if (check.success && check.data && check.data->exists && check.data->url) {
                 const QString url = *check.data->url;
                 log("INFO", "Upload", QLatin1String("Duplicate found: ") + url);
@@ -287,16 +372,15 @@ QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> tas
             }
         }
 
-        if (task->isCancelled())
-            throw CancellationError();
+        stopIfCancelled();
         log("INFO", "Upload", QStringLiteral("Starting file transfer..."));
         setUploadState(UploadState::uploading());
 
         auto meter = std::make_shared<SpeedMeter>(SpeedMeter{m_clock(), 0});
         auto transfer = std::make_shared<UploadService>(
-            [self, meter](qint64 totalSent, qint64) {
-                onMainThread(self, [meter, totalSent](AppViewModel &model) {
-                    if (!model.m_uploadProgress.state.get<UploadState::Uploading>())
+            [self, task, meter](qint64 totalSent, qint64) {
+                onMainThread(self, [task, meter, totalSent](AppViewModel &model) {
+                    if (task->isCancelled() || !model.m_uploadProgress.state.get<UploadState::Uploading>())
                         return;
                     const double now = model.m_clock();
                     const double elapsed = now - meter->time;
@@ -319,12 +403,14 @@ QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> tas
         }
         if (!self)
             co_return;
+        stopIfCancelled();
 
         if (!result.success || !result.data) {
-            // The server's own code and message are not shown; a refusal
-            // without an error object is still a refusal, not a hang.
+            // The failed state shows the status text only; the server's own
+            // message stays available to callers. A refusal without an
+            // error object is still a refusal, not a hang.
             if (result.error)
-                throw UploadError::serverError(0);
+                throw UploadError::serverError(0, result.error->message);
             throw UploadError::invalidResponse();
         }
 
@@ -346,20 +432,13 @@ QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> tas
 
     if (!self)
         co_return;
-    bool cancelled = false;
-    try {
-        std::rethrow_exception(failure);
-    } catch (const CancellationError &) {
-        cancelled = true;
-    } catch (const TransportError &error) {
-        // The cancel action aborted the transfer: that is the user's choice,
-        // not a failure to report.
-        cancelled = error.isCancellation() && task->isCancelled();
-    } catch (...) {
-    }
-    if (cancelled) {
-        log("INFO", "Upload", QStringLiteral("Cancelled by user"));
-        setUploadProgress(UploadProgress{});
+    // Whatever ended a cancelled upload (the check, the aborted transfer,
+    // the stopped hash), it ends as the user's choice, not as a failure.
+    if (task->isCancelled()) {
+        if (serial == m_uploadsStarted) {
+            log("INFO", "Upload", QStringLiteral("Cancelled by user"));
+            setUploadProgress(UploadProgress{});
+        }
         co_return;
     }
     const QString message = fail(failure);
@@ -369,23 +448,35 @@ QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> tas
 
 QString AppViewModel::fail(const std::exception_ptr &failure)
 {
-    QString technical;
-    QString description;
+    UploadFailure outcome;
     try {
         std::rethrow_exception(failure);
     } catch (const TransportError &error) {
-        technical = error.technicalText();
-        description = UploadError::networkError(error).description();
+        outcome.detail = error.technicalText();
+        outcome.description = UploadError::networkError(error).description();
+    } catch (const DecodingError &error) {
+        // The decoder's words mean nothing to the user, in any language.
+        outcome.detail = error.technicalText();
+        outcome.description = UploadError::invalidResponse().description();
+    } catch (const UploadError &error) {
+        outcome.detail = error.technicalText();
+        outcome.description = error.description();
+        if (error.errorCase() == UploadError::Case::serverError) {
+            outcome.serverStatus = error.statusCode();
+            outcome.serverMessage = error.serverMessage();
+        }
     } catch (const Error &error) {
-        technical = error.technicalText();
-        description = error.description();
+        outcome.detail = error.technicalText();
+        outcome.description = error.description();
     } catch (const std::exception &error) {
-        technical = description = QString::fromLocal8Bit(error.what());
+        outcome.detail = outcome.description = QString::fromLocal8Bit(error.what());
     } catch (...) {
-        technical = description = QStringLiteral("Unknown error");
+        outcome.detail = outcome.description = QStringLiteral("Unknown error");
     }
-    log("ERROR", "Upload", QLatin1String("Failed: ") + technical);
-    setUploadState(UploadState::failed(description));
+    log("ERROR", "Upload", QLatin1String("Failed: ") + outcome.detail);
+    setUploadState(UploadState::failed(outcome.description));
+    const QString description = outcome.description;
+    m_lastFailure = std::move(outcome);
     return description;
 }
 

@@ -21,6 +21,21 @@
 
 namespace sendova {
 
+// What the last failed upload ran into, beyond the text its failed state
+// shows: the command-line client prints the server's own words, and the
+// technical detail is what the log carries.
+struct UploadFailure
+{
+    // The failed state's text.
+    QString description;
+    // The technical rendering, as logged after "Failed: ".
+    QString detail;
+    // For a refusal by the server: its HTTP status (0 for a refusal inside a
+    // successful reply) and its own explanation, when it gave one.
+    std::optional<int> serverStatus;
+    QString serverMessage;
+};
+
 // The main program's observable state and its upload workflow. Lives on the
 // main thread; progress from the hashing pool and the HTTP worker is handed
 // over to that thread before it touches anything here.
@@ -52,6 +67,9 @@ public:
     // Expiry recorded when the server names none.
     static constexpr qint64 defaultLifetimeSeconds = 604800;
 
+    // Loads the settings and the recent uploads. The key is read from the
+    // keyring once per process: a program with an interface awaits
+    // ConfigService::loadConfigAsync() first, so that this finds it known.
     explicit AppViewModel(ConfigService &configService = ConfigService::shared(), DesktopActions desktop = {},
                           QObject *parent = nullptr);
 
@@ -73,23 +91,34 @@ public:
     // Starts upload() as a new task and makes it the current one. An upload
     // already running goes on.
     QCoro::Task<> startUpload(QUrl fileURL);
-    // The workflow for one file. Never throws: every failure ends in the
-    // progress state.
-    QCoro::Task<> upload(QUrl fileURL, std::shared_ptr<UploadTask> task);
+    // The workflow for one file, cancelled through task (one is made when
+    // none is given). Never throws: every failure ends in the progress
+    // state. Once its task is cancelled, an upload stops at its next step and
+    // touches neither the progress nor the log of an upload started after it.
+    QCoro::Task<> upload(QUrl fileURL, std::shared_ptr<UploadTask> task = {});
+    // Set when an upload ends in the failed state, cleared when the next one
+    // starts.
+    const std::optional<UploadFailure> &lastFailure() const { return m_lastFailure; }
 
     // The popover's cancel action.
     void cancelUpload();
     // Back to the drop zone after a result or an error.
     void dismissResult();
-    // Key to the keychain, the rest to config.json; a failure lands in
-    // errorMessage.
-    void saveConfig();
+    // Key to the keychain (or to config.json with KeyStorage::configFile),
+    // the rest to config.json. A failure lands in errorMessage and leaves
+    // file and key as they were; a success clears an earlier save error.
+    // Returns whether it saved. The awaitable forms are the ones for the
+    // tray program, whose main thread must never wait on the keyring.
+    QCoro::Task<bool> saveConfigAsync(KeyStorage storage = KeyStorage::keychain);
+    bool saveConfig(KeyStorage storage = KeyStorage::keychain);
+    QCoro::Task<> reloadFromDiskAsync();
     void reloadFromDisk();
     void addRecent(const RecentUpload &entry);
     // The recent-uploads section's clear button: the file goes too.
     void clearRecentUploads();
     // Forgets the account: settings, key and recent uploads, on disk and
     // here, and asks for the setup again.
+    QCoro::Task<> logoutAsync();
     void logout();
     // Through the desktop's clipboard, when the program has one.
     void copyLink(const QString &url);
@@ -111,6 +140,8 @@ private:
     // Logs the failure, shows it in the progress state and returns the
     // user-facing text.
     QString fail(const std::exception_ptr &failure);
+    void savedWith(const std::exception_ptr &failure);
+    void forgetAccount();
 
     AppConfig m_config;
     QList<RecentUpload> m_recentUploads;
@@ -120,6 +151,10 @@ private:
     std::optional<QString> m_errorMessage;
     ConfigService &m_configService;
     std::shared_ptr<UploadTask> m_currentUploadTask;
+    std::optional<UploadFailure> m_lastFailure;
+    // Counts the uploads started, so a cancelled one can tell whether a
+    // newer one owns the progress and the log by now.
+    quint64 m_uploadsStarted = 0;
 
     DesktopActions m_desktop;
     Clock m_clock;

@@ -53,6 +53,24 @@ QString memberPath(const QString &path, const char *member)
     return path.isEmpty() ? name : path + QLatin1Char('.') + name;
 }
 
+std::optional<QString> refusalMessage(const QByteArray &body)
+{
+    const Json document = Json::parse(body.constBegin(), body.constEnd(), nullptr, false);
+    if (!document.is_object())
+        return std::nullopt;
+    for (const char *errorName : {"Error", "error"}) {
+        const Json *error = member(document, errorName);
+        if (!error || !error->is_object())
+            continue;
+        for (const char *messageName : {"Message", "message"}) {
+            const Json *message = member(*error, messageName);
+            if (message && message->is_string())
+                return QString::fromStdString(message->get<std::string>());
+        }
+    }
+    return std::nullopt;
+}
+
 std::string toUtf8(const QString &text)
 {
     return text.toStdString();

@@ -13,8 +13,8 @@
 namespace sendova {
 
 // A JSON document (a server reply, a settings file) that is not what its
-// writer promised. memberPath names the member ("Data.FileSize"), empty for the body as a whole; reason says what
-// was wrong with it.
+// writer promised. memberPath names the member ("Data.FileSize"), empty for the body as a whole; reason says
+// what was wrong with it.
 class DecodingError : public Error
 {
 public:
@@ -51,6 +51,10 @@ std::optional<QDateTime> optionalTimestamp(const Json &object, const char *membe
 const Json *optionalObject(const Json &object, const char *member, const QString &path);
 
 QString memberPath(const QString &path, const char *member);
+
+// The server's own explanation in a refusal: the message of its error object,
+// spelled "Error"/"Message" or "error"/"message". Nothing for any other body.
+std::optional<QString> refusalMessage(const QByteArray &body);
 
 // ISO 8601 internet date-time with a zone, first with fractional seconds and
 // then, for the same string, without; nothing else is accepted.

@@ -1,6 +1,7 @@
 #include "upload/HashService.h"
 
 #include "net/FileError.h"
+#include "upload/UploadTask.h"
 
 #include <QFile>
 #include <QFuture>
@@ -37,7 +38,8 @@ struct DigestContextDeleter
     void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
 };
 
-QString hashNow(const QString &path, const HashService::ProgressHandler &progress)
+QString hashNow(const QString &path, const HashService::ProgressHandler &progress,
+                const HashService::StopCheck &stop)
 {
     const QByteArray nativePath = QFile::encodeName(path);
     int fd;
@@ -65,6 +67,8 @@ QString hashNow(const QString &path, const HashService::ProgressHandler &progres
     const auto buffer = std::make_unique<unsigned char[]>(size_t(HashService::chunkSize));
     qint64 total = 0;
     for (;;) {
+        if (stop && stop())
+            throw CancellationError();
         // A short read is not the end of the file; fill the chunk so that
         // progress comes exactly once per 1 MiB.
         qint64 filled = 0;
@@ -115,21 +119,22 @@ HashService::HashService()
     m_pool.setExpiryTimeout(-1);
 }
 
-QCoro::Task<QString> HashService::hashFile(QUrl fileUrl, ProgressHandler progress)
+QCoro::Task<QString> HashService::hashFile(QUrl fileUrl, ProgressHandler progress, StopCheck stop)
 {
     auto promise = std::make_shared<QPromise<Outcome>>();
     QFuture<Outcome> future = promise->future();
     promise->start();
-    m_pool.start([promise, path = fileUrl.toLocalFile(), progress = std::move(progress)] {
-        Outcome outcome;
-        try {
-            outcome.hash = hashNow(path, progress);
-        } catch (...) {
-            outcome.error = std::current_exception();
-        }
-        promise->addResult(outcome);
-        promise->finish();
-    });
+    m_pool.start(
+        [promise, path = fileUrl.toLocalFile(), progress = std::move(progress), stop = std::move(stop)] {
+            Outcome outcome;
+            try {
+                outcome.hash = hashNow(path, progress, stop);
+            } catch (...) {
+                outcome.error = std::current_exception();
+            }
+            promise->addResult(outcome);
+            promise->finish();
+        });
     const Outcome outcome = co_await future;
     if (outcome.error)
         std::rethrow_exception(outcome.error);

@@ -18,6 +18,9 @@ public:
     // far divided by the size the file had when it was opened (0.0 when that
     // size reads 0). Must be cheap and hand off to other threads itself.
     using ProgressHandler = std::function<void(double fraction)>;
+    // Asked on the hashing thread before each chunk; true stops the hashing
+    // there. Must be cheap and thread-safe.
+    using StopCheck = std::function<bool()>;
 
     static constexpr qint64 chunkSize = 1024 * 1024;
 
@@ -27,10 +30,11 @@ public:
     HashService &operator=(const HashService &) = delete;
 
     // "sha256:" followed by 64 lower-case hexadecimal digits. Throws
-    // FileError when the file cannot be opened, examined, read or closed;
-    // also rethrows whatever the progress handler throws. Requests made while
-    // one runs wait their turn.
-    QCoro::Task<QString> hashFile(QUrl fileUrl, ProgressHandler progress = {});
+    // FileError when the file cannot be opened, examined, read or closed,
+    // CancellationError when stop said so; also rethrows whatever the
+    // progress handler throws. Requests made while one runs wait their turn,
+    // so a stopped request frees the thread for the next one at once.
+    QCoro::Task<QString> hashFile(QUrl fileUrl, ProgressHandler progress = {}, StopCheck stop = {});
 
 private:
     HashService();

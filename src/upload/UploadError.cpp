@@ -6,11 +6,12 @@ namespace sendova {
 
 namespace {
 
-QString technicalName(UploadError::Case errorCase, int statusCode)
+QString technicalName(UploadError::Case errorCase, int statusCode, const QString &serverMessage)
 {
     switch (errorCase) {
     case UploadError::Case::serverError:
-        return QStringLiteral("serverError(%1)").arg(statusCode);
+        return QStringLiteral("serverError(%1)").arg(statusCode) +
+               (serverMessage.isEmpty() ? QString() : QLatin1String(": ") + serverMessage);
     case UploadError::Case::networkError:
         return QStringLiteral("networkError");
     case UploadError::Case::invalidURL:
@@ -23,8 +24,9 @@ QString technicalName(UploadError::Case errorCase, int statusCode)
 
 } // namespace
 
-UploadError::UploadError(Case errorCase, int statusCode)
-    : Error(technicalName(errorCase, statusCode)), m_case(errorCase), m_statusCode(statusCode)
+UploadError::UploadError(Case errorCase, int statusCode, QString serverMessage)
+    : Error(technicalName(errorCase, statusCode, serverMessage)), m_case(errorCase), m_statusCode(statusCode),
+      m_serverMessage(std::move(serverMessage))
 {}
 
 UploadError::UploadError(std::shared_ptr<const Error> underlying)
@@ -32,9 +34,9 @@ UploadError::UploadError(std::shared_ptr<const Error> underlying)
       m_underlying(std::move(underlying))
 {}
 
-UploadError UploadError::serverError(int statusCode)
+UploadError UploadError::serverError(int statusCode, QString serverMessage)
 {
-    return UploadError(Case::serverError, statusCode);
+    return UploadError(Case::serverError, statusCode, std::move(serverMessage));
 }
 
 UploadError UploadError::invalidURL()

@@ -14,7 +14,9 @@ class UploadError : public Error
 public:
     enum class Case { serverError, networkError, invalidURL, invalidResponse };
 
-    static UploadError serverError(int statusCode);
+    // serverMessage is the server's own explanation, when it gave one; the
+    // description does not show it (callers that want it ask for it).
+    static UploadError serverError(int statusCode, QString serverMessage = QString());
     // For callers that want a transport failure shown as a network error.
     template<std::derived_from<Error> Underlying>
     static UploadError networkError(Underlying underlying)
@@ -27,6 +29,7 @@ public:
     Case errorCase() const { return m_case; }
     // Meaningful for serverError only.
     int statusCode() const { return m_statusCode; }
+    QString serverMessage() const { return m_serverMessage; }
     // Set for networkError only.
     const Error *underlying() const { return m_underlying.get(); }
 
@@ -34,11 +37,12 @@ public:
     QString description() const override;
 
 private:
-    UploadError(Case errorCase, int statusCode);
+    UploadError(Case errorCase, int statusCode, QString serverMessage = QString());
     explicit UploadError(std::shared_ptr<const Error> underlying);
 
     Case m_case;
     int m_statusCode = 0;
+    QString m_serverMessage;
     std::shared_ptr<const Error> m_underlying;
 };
 

@@ -2,8 +2,8 @@
 
 #include "platform/MachineName.h"
 #include "support/LogService.h"
-#include "upload/MultipartBody.h"
 #include "support/StrictJson.h"
+#include "upload/MultipartBody.h"
 #include "upload/UploadError.h"
 
 #include <QStringDecoder>
@@ -38,6 +38,18 @@ QString bodyText(const QByteArray &body)
     return text;
 }
 
+// What the server said about its refusal: its error object's message, or a
+// short plain-text body (what a proxy in front of it may send).
+QString refusalText(const HttpReply &reply, const QString &text)
+{
+    if (std::optional<QString> message = json::refusalMessage(reply.body))
+        return *message;
+    const QByteArray type = reply.header("Content-Type").value_or(QByteArray()).trimmed().toLower();
+    if (type.startsWith("text/plain") && text.size() <= 200)
+        return text.trimmed();
+    return QString();
+}
+
 // Status, body and decoding, the same for both requests.
 template<typename Record>
 Record handleReply(const HttpReply &reply)
@@ -47,7 +59,7 @@ Record handleReply(const HttpReply &reply)
     log("DEBUG", "HTTP", QStringLiteral("Body: ") + text);
     if (reply.status >= 400) {
         log("ERROR", "HTTP", QStringLiteral("Server error %1: ").arg(reply.status) + text);
-        throw UploadError::serverError(reply.status);
+        throw UploadError::serverError(reply.status, refusalText(reply, text));
     }
     try {
         return Record::decode(reply.body);

@@ -1,5 +1,5 @@
 #include "config/ConfigService.h"
-#include "ConfigTestSupport.h"
+#include "KeychainTestSupport.h"
 #include "config/KeychainService.h"
 #include "support/StrictJson.h"
 
@@ -186,36 +186,56 @@ private Q_SLOTS:
         QVERIFY(!readAll(m_service->configURL()).contains("127.0.0.1"));
     }
 
-    void interruptedSaveKeepsThePreviousFile()
+    // A save that fails must not leave a new key next to old settings.
+    void failedSaveKeepsFileAndKey_data()
     {
-        m_service->saveConfig(customConfig());
-        const QByteArray before = readAll(m_service->configURL());
+        QTest::addColumn<QString>("storedKey");
+        QTest::newRow("a key was stored") << QStringLiteral("old-key");
+        QTest::newRow("no key was stored") << QString();
+    }
+    void failedSaveKeepsFileAndKey()
+    {
+        QFETCH(QString, storedKey);
+        AppConfig before = customConfig();
+        before.apiKey = storedKey;
+        m_service->saveConfig(before);
+        const QByteArray file = readAll(m_service->configURL());
 
-        AppConfig bigger = customConfig();
-        bigger._serverUrl =
+        AppConfig after = customConfig();
+        after.apiKey = QStringLiteral("new-key");
+        after._serverUrl =
             QStringLiteral("https://") + QString(4096, QLatin1Char('a')) + QStringLiteral(".example");
         try {
             const FileSizeLimit limit(512);
-            m_service->saveConfig(bigger);
+            m_service->saveConfig(after);
             QFAIL("a save cut short reported success");
         } catch (const ConfigSaveError &error) {
             QVERIFY2(
                 error.description().startsWith(QLatin1String("Error saving configuration: Could not write ")),
                 qPrintable(error.description()));
         }
-        QCOMPARE(readAll(m_service->configURL()), before);
-        QCOMPARE(m_service->loadConfig(), customConfig());
+        QCOMPARE(readAll(m_service->configURL()), file);
         // No temporary file is left next to it.
         QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden | QDir::System),
                  QStringList{QStringLiteral("config.json")});
+        const std::optional<QString> expected =
+            storedKey.isEmpty() ? std::nullopt : std::optional<QString>(storedKey);
+        QCOMPARE(keyringSecret(), expected);
+        QCOMPARE(KeychainService::shared().loadAPIKey(), expected);
     }
 
-    void saveIntoAVanishedFolderFails()
+    void keyInTheFileWhenAsked()
     {
-        QVERIFY(QDir(folder()).removeRecursively());
-        QVERIFY_THROWS_EXCEPTION(ConfigSaveError, m_service->saveConfig(customConfig()));
-        // The key was stored before the file failed.
-        QCOMPARE(KeychainService::shared().loadAPIKey(), std::optional<QString>(QStringLiteral("key-1")));
+        m_service->saveConfig(customConfig());
+        AppConfig insecure = customConfig();
+        insecure.apiKey = QStringLiteral("file-only");
+        m_service->saveConfig(insecure, KeyStorage::configFile);
+
+        QVERIFY(readAll(m_service->configURL()).contains("\"apiKey\": \"file-only\""));
+        QCOMPARE(modeBits(m_service->configURL()), 0600);
+        // The keychain's older key would otherwise win over the file's.
+        QCOMPARE(keyringSecret(), std::nullopt);
+        QCOMPARE(m_service->loadConfig(), insecure);
     }
 
     void deleteAllDataReturnsToNeverSaved()

@@ -2,15 +2,21 @@
 // test can give it a different session bus than its own (QtKeychain picks its
 // backend once per process) and can bound how long it may take.
 //
-//   keychain_probe load                   prints "none" or "key:<key>"
-//   keychain_probe store KEY              prints "stored" or "error:<description>"
-//   keychain_probe load-config FOLDER     prints "key:<apiKey>"
-//   keychain_probe save-config FOLDER KEY prints "saved" or "error:<description>"
+//   keychain_probe load                      prints "none" or "key:<key>"
+//   keychain_probe store KEY                 prints "stored" or "error:<description>"
+//   keychain_probe exists                    prints "yes" or "no" (a Secret Service)
+//   keychain_probe load-config FOLDER        prints "key:<apiKey>"
+//   keychain_probe save-config FOLDER KEY [insecure]
+//                                            prints "saved" or "error:<description>"
+//   keychain_probe read-once FOLDER          loads the configuration, lets another
+//                                            process store "changed", loads the key
+//                                            again; prints both keys
 
 #include "config/ConfigService.h"
 #include "config/KeychainService.h"
 
 #include <QCoreApplication>
+#include <QProcess>
 #include <QTextStream>
 
 using namespace sendova;
@@ -21,20 +27,32 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments().mid(1);
     QTextStream out(stdout);
     const QString command = args.value(0);
+    KeychainService &keychain = KeychainService::shared();
     try {
         if (command == QLatin1String("load")) {
-            const std::optional<QString> key = KeychainService::shared().loadAPIKey();
+            const std::optional<QString> key = keychain.loadAPIKey();
             out << (key ? QLatin1String("key:") + *key : QStringLiteral("none")) << Qt::endl;
         } else if (command == QLatin1String("store")) {
-            KeychainService::shared().saveAPIKey(args.value(1));
+            keychain.saveAPIKey(args.value(1));
             out << "stored" << Qt::endl;
+        } else if (command == QLatin1String("exists")) {
+            out << (KeychainService::secretServiceExists() ? "yes" : "no") << Qt::endl;
         } else if (command == QLatin1String("load-config")) {
             out << "key:" << ConfigService(args.value(1)).loadConfig().apiKey << Qt::endl;
         } else if (command == QLatin1String("save-config")) {
             AppConfig config;
             config.apiKey = args.value(2);
-            ConfigService(args.value(1)).saveConfig(config);
+            const KeyStorage storage =
+                args.value(3) == QLatin1String("insecure") ? KeyStorage::configFile : KeyStorage::keychain;
+            ConfigService(args.value(1)).saveConfig(config, storage);
             out << "saved" << Qt::endl;
+        } else if (command == QLatin1String("read-once")) {
+            out << "key:" << ConfigService(args.value(1)).loadConfig().apiKey;
+            out.flush();
+            QProcess other;
+            other.start(app.applicationFilePath(), {QStringLiteral("store"), QStringLiteral("changed")});
+            other.waitForFinished();
+            out << " key:" << keychain.loadAPIKey().value_or(QStringLiteral("none")) << Qt::endl;
         } else {
             return 2;
         }

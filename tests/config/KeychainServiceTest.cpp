@@ -1,5 +1,6 @@
 #include "config/KeychainService.h"
-#include "ConfigTestSupport.h"
+#include "BlockingWait.h"
+#include "KeychainTestSupport.h"
 #include "config/AppConfig.h"
 
 #include <QDBusArgument>
@@ -21,80 +22,6 @@ using namespace sendova::test;
 namespace {
 
 using Attributes = QMap<QString, QString>;
-
-// A session bus with no Secret Service and nothing it could start on
-// demand: no service folders, so the keyring cannot be activated.
-class BareBus
-{
-public:
-    explicit BareBus(const QString &folder)
-    {
-        const QString config = folder + QStringLiteral("/bus.conf");
-        writeAll(config,
-                 QByteArrayLiteral(
-                     "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                     " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                     "<busconfig><type>session</type><listen>unix:dir=") +
-                     QFile::encodeName(folder) +
-                     QByteArrayLiteral(
-                         "</listen><auth>EXTERNAL</auth>"
-                         "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                         "<allow eavesdrop=\"true\"/>"
-                         "<allow own=\"*\"/></policy></busconfig>\n"));
-        m_daemon.start(QStringLiteral("dbus-daemon"),
-                       {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                        QStringLiteral("--print-address=1")});
-        if (m_daemon.waitForStarted()) {
-            while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(10000)) {
-            }
-            m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-        }
-    }
-    ~BareBus()
-    {
-        m_daemon.terminate();
-        m_daemon.waitForFinished();
-    }
-    QString address() const { return m_address; }
-
-private:
-    QProcess m_daemon;
-    QString m_address;
-};
-
-struct ProbeResult
-{
-    bool finished = false;
-    QString output;
-};
-
-// Well under KeychainService::operationBound, so a probe that waited out the
-// bound (a hang in the backend) fails the test instead of passing slowly.
-constexpr int probeLimitMs = 20000;
-
-ProbeResult runProbe(const QString &busAddress, const QStringList &arguments)
-{
-    QProcess probe;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
-    // The backend choice follows the desktop; these tests want the plain
-    // Secret Service path whatever desktop runs them.
-    for (const char *name :
-         {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_SESSION_VERSION", "KDE_FULL_SESSION",
-          "GNOME_DESKTOP_SESSION_ID", "GNOME_KEYRING_CONTROL", "DISPLAY"})
-        environment.remove(QString::fromLatin1(name));
-    probe.setProcessEnvironment(environment);
-    probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    probe.start(QStringLiteral(KEYCHAIN_PROBE), arguments);
-    ProbeResult result;
-    result.finished = probe.waitForFinished(probeLimitMs);
-    if (!result.finished) {
-        probe.kill();
-        probe.waitForFinished();
-    }
-    result.output = QString::fromUtf8(probe.readAllStandardOutput()).trimmed();
-    return result;
-}
 
 // The items the Secret Service holds for our service and account, asked of
 // the keyring directly rather than through the code under test; nothing when
@@ -159,6 +86,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, key);
         KeychainService::shared().saveAPIKey(key);
+        QCOMPARE(keyringSecret(), std::optional<QString>(key));
         QCOMPARE(KeychainService::shared().loadAPIKey(), std::optional<QString>(key));
         QCOMPARE(storedItemCount(), 1);
     }
@@ -172,7 +100,7 @@ private Q_SLOTS:
         // The same item took the new value: it was never deleted, so no
         // moment existed in which a failure could have left no key at all.
         QCOMPARE(storedItems(), before);
-        QCOMPARE(KeychainService::shared().loadAPIKey(), std::optional<QString>(QStringLiteral("second")));
+        QCOMPARE(keyringSecret(), std::optional<QString>(QStringLiteral("second")));
     }
 
     void storeAfterTheItemWasDeletedElsewhere()
@@ -186,7 +114,7 @@ private Q_SLOTS:
         QVERIFY(tool.waitForFinished());
         QCOMPARE(storedItemCount(), 0);
         KeychainService::shared().saveAPIKey(QStringLiteral("again"));
-        QCOMPARE(KeychainService::shared().loadAPIKey(), std::optional<QString>(QStringLiteral("again")));
+        QCOMPARE(keyringSecret(), std::optional<QString>(QStringLiteral("again")));
     }
 
     void loadWithoutItemOrAfterDeleteIsNothing()
@@ -211,6 +139,39 @@ private Q_SLOTS:
         QVERIFY(worker->wait(QDeadlineTimer(KeychainService::operationBound * 3)));
         delete worker;
         QCOMPARE(loaded, std::optional<QString>(QStringLiteral("from a worker")));
+        QCOMPARE(keyringSecret(), loaded);
+    }
+
+    // The tray program's calls: the caller gets its thread back while the
+    // keyring works, so an interface keeps drawing.
+    void awaitableCallsLeaveTheCallerFree()
+    {
+        QCoro::Task<> storing = KeychainService::shared().saveAPIKeyAsync(QStringLiteral("awaited"));
+        QVERIFY(!storing.isReady());
+        blockingWait(std::move(storing));
+        QCOMPARE(keyringSecret(), std::optional<QString>(QStringLiteral("awaited")));
+        QCOMPARE(blockingWait(KeychainService::shared().loadAPIKeyAsync()),
+                 std::optional<QString>(QStringLiteral("awaited")));
+        QCoro::Task<> deleting = KeychainService::shared().deleteAPIKeyAsync();
+        QVERIFY(!deleting.isReady());
+        blockingWait(std::move(deleting));
+        QCOMPARE(storedItemCount(), 0);
+    }
+
+    // The command-line client and the share program each read the
+    // configuration and then the key: the keyring is asked once.
+    void theKeyIsReadOncePerProcess()
+    {
+        KeychainService::shared().saveAPIKey(QStringLiteral("first"));
+        QTemporaryDir folder;
+        AppConfig onDisk;
+        QVERIFY(writeAll(folder.filePath(QStringLiteral("config.json")), onDisk.encode()));
+        const ProbeResult probe =
+            runProbe(QStringLiteral(KEYCHAIN_PROBE), qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"),
+                     {QStringLiteral("read-once"), folder.path()});
+        QVERIFY(probe.finished);
+        QCOMPARE(probe.output, QStringLiteral("key:first key:first"));
+        QCOMPARE(keyringSecret(), std::optional<QString>(QStringLiteral("changed")));
     }
 
     void unencodableKeyIsRefusedAndTheOldKeyStays()
@@ -224,7 +185,7 @@ private Q_SLOTS:
             QCOMPARE(error.kind(), KeychainError::Kind::encodingFailed);
             QCOMPARE(error.description(), QStringLiteral("Failed to encode API key"));
         }
-        QCOMPARE(KeychainService::shared().loadAPIKey(), std::optional<QString>(QStringLiteral("old")));
+        QCOMPARE(keyringSecret(), std::optional<QString>(QStringLiteral("old")));
     }
 
     void storeFailureDescription_data()
@@ -268,41 +229,52 @@ private Q_SLOTS:
             QVERIFY2(!bus->address().isEmpty(), "dbus-daemon did not start");
             address = bus->address();
         }
+        const auto probe = [&](const QStringList &arguments) {
+            // A probe that waited out the bound (a hang in the backend) fails.
+            const ProbeResult result = runProbe(QStringLiteral(KEYCHAIN_PROBE), address, arguments);
+            return result.finished ? result.output : QStringLiteral("<no answer in time>");
+        };
 
         // The keyring of our own bus holds a key the probe must not see.
         KeychainService::shared().saveAPIKey(QStringLiteral("on the other bus"));
 
-        const ProbeResult load = runProbe(address, {QStringLiteral("load")});
-        QVERIFY2(load.finished, "loading without a Secret Service did not end before the bound");
-        QCOMPARE(load.output, QStringLiteral("none"));
-
-        const ProbeResult store = runProbe(address, {QStringLiteral("store"), QStringLiteral("new")});
-        QVERIFY(store.finished);
+        QCOMPARE(probe({QStringLiteral("exists")}), QStringLiteral("no"));
+        QCOMPARE(probe({QStringLiteral("load")}), QStringLiteral("none"));
+        const QString store = probe({QStringLiteral("store"), QStringLiteral("new")});
         QVERIFY2(QRegularExpression(
                      QStringLiteral(R"(^error:Failed to store in Keychain \(status: [1-9][0-9]*\)$)"))
-                     .match(store.output)
+                     .match(store)
                      .hasMatch(),
-                 qPrintable(store.output));
-
-        // The file's key is what loading the configuration then uses.
-        AppConfig onDisk;
-        onDisk.apiKey = QStringLiteral("from the file");
-        QDir().mkpath(folder.filePath(QStringLiteral("Sendova")));
-        QVERIFY(writeAll(folder.filePath(QStringLiteral("Sendova/config.json")), onDisk.encode()));
-        const ProbeResult config =
-            runProbe(address, {QStringLiteral("load-config"), folder.filePath(QStringLiteral("Sendova"))});
-        QVERIFY(config.finished);
-        QCOMPARE(config.output, QStringLiteral("key:from the file"));
+                 qPrintable(store));
 
         // A save whose key cannot be stored writes no file.
         const QString fresh = folder.filePath(QStringLiteral("Fresh"));
-        const ProbeResult save =
-            runProbe(address, {QStringLiteral("save-config"), fresh, QStringLiteral("k")});
-        QVERIFY(save.finished);
-        QVERIFY2(save.output.startsWith(QLatin1String(
+        const QString refused = probe({QStringLiteral("save-config"), fresh, QStringLiteral("k")});
+        QVERIFY2(refused.startsWith(QLatin1String(
                      "error:Error saving configuration: Failed to store in Keychain (status: ")),
-                 qPrintable(save.output));
+                 qPrintable(refused));
         QVERIFY(!QFile::exists(fresh + QStringLiteral("/config.json")));
+
+        // Asked for, the key goes into the private file, and loading the
+        // configuration finds it there.
+        const QString sendova = folder.filePath(QStringLiteral("Sendova"));
+        QCOMPARE(probe({QStringLiteral("save-config"), sendova, QStringLiteral("in the file"),
+                        QStringLiteral("insecure")}),
+                 QStringLiteral("saved"));
+        QCOMPARE(modeBits(sendova), 0700);
+        QCOMPARE(modeBits(sendova + QStringLiteral("/config.json")), 0600);
+        QCOMPARE(probe({QStringLiteral("load-config"), sendova}), QStringLiteral("key:in the file"));
+    }
+
+    void secretServiceThatCanBeStartedCounts()
+    {
+        QVERIFY(KeychainService::secretServiceExists());
+        QVERIFY(blockingWait(KeychainService::secretServiceExistsAsync()));
+        QTemporaryDir folder;
+        BareBus bus(folder.path(), true);
+        QVERIFY2(!bus.address().isEmpty(), "dbus-daemon did not start");
+        QCOMPARE(runProbe(QStringLiteral(KEYCHAIN_PROBE), bus.address(), {QStringLiteral("exists")}).output,
+                 QStringLiteral("yes"));
     }
 };
 

@@ -226,22 +226,66 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<bool>("expected");
-        QTest::newRow("200, any body") << 200 << QByteArray("not json at all") << true;
-        QTest::newRow("200, empty") << 200 << QByteArray() << true;
-        QTest::newRow("204") << 204 << QByteArray() << false;
-        QTest::newRow("201") << 201 << QByteArray(R"({"ok":true})") << false;
-        QTest::newRow("401") << 401 << QByteArray(R"({"success":false})") << false;
-        QTest::newRow("500") << 500 << html500() << false;
+        QTest::addColumn<bool>("keyRefused");
+        QTest::addColumn<QString>("serverMessage");
+        QTest::newRow("200, any body") << 200 << QByteArray("not json at all") << true << false << QString();
+        QTest::newRow("200, empty") << 200 << QByteArray() << true << false << QString();
+        QTest::newRow("204") << 204 << QByteArray() << false << false << QString();
+        QTest::newRow("201") << 201 << QByteArray(R"({"ok":true})") << false << false << QString();
+        QTest::newRow("401")
+            << 401
+            << QByteArray(R"({"success":false,"error":{"code":"INVALID_API_KEY","message":"Bad key"}})")
+            << false << true << QStringLiteral("Bad key");
+        QTest::newRow("403") << 403 << QByteArray() << false << true << QString();
+        QTest::newRow("500") << 500 << html500() << false << false << QString();
+        QTest::newRow("503 explained")
+            << 503 << QByteArray(R"({"Error":{"Code":"DOWN","Message":"Maintenance until noon"}})") << false
+            << false << QStringLiteral("Maintenance until noon");
     }
     void testConnectionStatus()
     {
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(bool, expected);
+        QFETCH(bool, keyRefused);
+        QFETCH(QString, serverMessage);
         m_server->enqueue(ScriptedReply::json(status, body));
         QCOMPARE(
             blockingWait(LoginService::shared().testConnection(m_server->baseUrl(), QStringLiteral("k"))),
             expected);
+        m_server->enqueue(ScriptedReply::json(status, body));
+        const StatusReply reply =
+            blockingWait(LoginService::shared().status(m_server->baseUrl(), QStringLiteral("k")));
+        QCOMPARE(reply.statusCode, status);
+        QCOMPARE(reply.keyRefused(), keyRefused);
+        QCOMPARE(reply.serverMessage.value_or(QString()), serverMessage);
+    }
+
+    // One transfer per operation: a connection test does not queue behind a
+    // login the server is slow to answer, and cancel() stops what runs.
+    void operationsRunSideBySideAndCancel()
+    {
+        ScriptedReply slow = ScriptedReply::json(200, R"({"success":true})");
+        slow.delay = std::chrono::seconds(20);
+        m_server->enqueue(slow);
+        m_server->enqueue(ScriptedReply::json(200, "{}"));
+        QCoro::Task<LoginResponse> login =
+            LoginService::shared().login(m_server->baseUrl(), QStringLiteral("u"), QStringLiteral("p"));
+        QVERIFY(m_server->waitForRequests(1));
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(
+            blockingWait(LoginService::shared().testConnection(m_server->baseUrl(), QStringLiteral("k"))));
+        QVERIFY(!login.isReady());
+
+        LoginService::shared().cancel();
+        try {
+            blockingWait(std::move(login));
+            QFAIL("a cancelled login returned");
+        } catch (const TransportError &error) {
+            QVERIFY(error.isCancellation());
+        }
+        QVERIFY(clock.elapsed() < 10000);
     }
 
     void unusableUrlSendsNothing_data()
@@ -252,6 +296,8 @@ private Q_SLOTS:
         QTest::newRow("space in the host") << QStringLiteral(" x") << false << LoginError::Kind::invalidURL;
         QTest::newRow("empty server") << QString() << true << LoginError::Kind::invalidURL;
         QTest::newRow("no scheme") << QStringLiteral("127.0.0.1") << true << LoginError::Kind::invalidURL;
+        QTest::newRow("host and port, no scheme")
+            << QStringLiteral("localhost:8080") << true << LoginError::Kind::invalidURL;
         QTest::newRow("no host") << QStringLiteral("http://") << true << LoginError::Kind::invalidURL;
         QTest::newRow("not HTTP") << QStringLiteral("ftp") << false << LoginError::Kind::invalidResponse;
     }
@@ -280,6 +326,38 @@ private Q_SLOTS:
         });
         expectKind([&] { blockingWait(LoginService::shared().testConnection(server, QStringLiteral("k"))); });
         QCOMPARE(m_server->connectionsAccepted(), 0);
+    }
+
+    void answerThatIsNotHttp_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("no status line") << QByteArray("hello\r\n");
+        QTest::newRow("another protocol") << QByteArray("SSH-2.0-OpenSSH_9.2\r\n");
+    }
+    void answerThatIsNotHttp()
+    {
+        QFETCH(QByteArray, answer);
+        ScriptedReply raw;
+        raw.raw = answer;
+        m_server->setDefaultReply(raw);
+        const auto expectInvalidResponse = [](auto &&call) {
+            try {
+                call();
+                QFAIL("no LoginError");
+            } catch (const LoginError &error) {
+                QCOMPARE(error.kind(), LoginError::Kind::invalidResponse);
+            }
+        };
+        const QString server = m_server->baseUrl();
+        expectInvalidResponse([&] {
+            blockingWait(LoginService::shared().login(server, QStringLiteral("u"), QStringLiteral("p")));
+        });
+        expectInvalidResponse([&] {
+            blockingWait(
+                LoginService::shared().exchangeSetupToken(server, QStringLiteral("t"), QStringLiteral("m")));
+        });
+        expectInvalidResponse(
+            [&] { blockingWait(LoginService::shared().testConnection(server, QStringLiteral("k"))); });
     }
 
     void transportFailurePassesThrough()

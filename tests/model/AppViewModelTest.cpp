@@ -6,6 +6,7 @@
 #include "support/LogService.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QPointer>
 #include <QRandomGenerator>
@@ -13,6 +14,12 @@
 #include <QTest>
 #include <QTimeZone>
 #include <QTimer>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 
 using namespace sendova;
 using namespace sendova::test;
@@ -32,6 +39,43 @@ const QByteArray lookupRefusedReply = R"({"Success":false})";
 const QByteArray refusedWithErrorReply =
     R"({"Success":false,"Error":{"Code":"QUOTA","Message":"Over quota"}})";
 const QByteArray refusedBareReply = R"({"Success":false})";
+const QByteArray tooLargeReply =
+    R"({"Success":false,"Error":{"Code":"FILE_TOO_LARGE","Message":"Too large for this server"}})";
+
+// A listening socket in the file system, which stat() shows as a socket.
+struct UnixSocket
+{
+    int fd = -1;
+    bool bind(const QString &path)
+    {
+        fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = QFile::encodeName(path);
+        ::unlink(name.constData());
+        std::memcpy(address.sun_path, name.constData(),
+                    size_t(qMin(name.size(), qsizetype(sizeof address.sun_path - 1))));
+        return fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    }
+    ~UnixSocket()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// What read() has taken in, all threads of this process together.
+qint64 bytesReadByThisProcess()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        qFatal("no /proc/self/io");
+    for (const QByteArray &line : io.readAll().split('\n')) {
+        if (line.startsWith("rchar: "))
+            return line.mid(7).toLongLong();
+    }
+    return -1;
+}
 
 // "LEVEL   [Category] message", without the time stamp.
 QStringList logLines()
@@ -296,9 +340,12 @@ private Q_SLOTS:
                 return QTest::newRow(qPrintable(QLatin1String(name) + QLatin1String(suffix)));
             };
             row("missing file") << u"missing"_qs << notify << u"No such file or directory"_qs << 0;
+            row("folder") << u"folder"_qs << notify << u"is a folder, not a regular file"_qs << 0;
+            row("socket") << u"socket"_qs << notify << u"is a socket, not a regular file"_qs << 0;
             row("lookup status 500") << u"lookup500"_qs << notify << u"Server error (500)"_qs << 1;
             row("upload status 413") << u"upload413"_qs << notify << u"Server error (413)"_qs << 2;
-            row("upload not JSON") << u"notJson"_qs << notify << QString() << 2;
+            row("upload not JSON") << u"notJson"_qs << notify << u"The server sent an invalid response"_qs
+                                   << 2;
             row("refused with error") << u"refusedError"_qs << notify << u"Server error (0)"_qs << 2;
             row("refused bare") << u"refusedBare"_qs << notify << u"The server sent an invalid response"_qs
                                 << 2;
@@ -316,10 +363,10 @@ private Q_SLOTS:
         auto model = makeModel(true, notify);
         if (step == u"lookup500"_qs) {
             m_server->enqueue(ScriptedReply::json(500, "<html>oops</html>"));
-        } else if (step != u"missing"_qs && step != u"refused"_qs) {
+        } else if (!QStringList{u"missing"_qs, u"folder"_qs, u"socket"_qs, u"refused"_qs}.contains(step)) {
             m_server->enqueue(ScriptedReply::json(200, notStoredReply));
             const QHash<QString, ScriptedReply> replies = {
-                {u"upload413"_qs, ScriptedReply::json(413, "too large")},
+                {u"upload413"_qs, ScriptedReply::json(413, tooLargeReply)},
                 {u"notJson"_qs, ScriptedReply::json(200, "<html>ok</html>")},
                 {u"refusedError"_qs, ScriptedReply::json(200, refusedWithErrorReply)},
                 {u"refusedBare"_qs, ScriptedReply::json(200, refusedBareReply)},
@@ -333,8 +380,16 @@ private Q_SLOTS:
         }
         StateRecorder states;
         states.attach(*model);
-        const QUrl file = step == u"missing"_qs ? QUrl::fromLocalFile(m_dir.filePath(u"gone.txt"_qs))
-                                                : writeFile(u"doc.pdf"_qs, "%PDF");
+        UnixSocket socket;
+        QUrl file = writeFile(u"doc.pdf"_qs, "%PDF");
+        if (step == u"missing"_qs)
+            file = QUrl::fromLocalFile(m_dir.filePath(u"gone.txt"_qs));
+        if (step == u"folder"_qs)
+            file = QUrl::fromLocalFile(m_dir.path());
+        if (step == u"socket"_qs) {
+            QVERIFY(socket.bind(m_dir.filePath(u"socket"_qs)));
+            file = QUrl::fromLocalFile(m_dir.filePath(u"socket"_qs));
+        }
 
         blockingWait(model->startUpload(file));
 
@@ -343,7 +398,7 @@ private Q_SLOTS:
         if (!expectedMessage.isEmpty())
             QVERIFY2(failed->message.contains(expectedMessage), qPrintable(failed->message));
         QCOMPARE(states.cases.last(), u"failed"_qs);
-        if (step == u"missing"_qs) {
+        if (step == u"missing"_qs || step == u"folder"_qs || step == u"socket"_qs) {
             // Nothing was read: the progress keeps the previous (resting) fields.
             QCOMPARE(states.cases, QStringList{u"failed"_qs});
             QCOMPARE(model->uploadProgress().fileName, QString());
@@ -353,6 +408,17 @@ private Q_SLOTS:
         QCOMPARE(m_server->requests().size(), expectedRequests);
         QVERIFY(logLines().last().startsWith(u"ERROR   [Upload] Failed: "_qs));
         QVERIFY(model->recentUploads().isEmpty());
+        // The server's own words stay available to callers that show them.
+        QVERIFY(model->lastFailure());
+        QCOMPARE(model->lastFailure()->description, failed->message);
+        const QHash<QString, QPair<int, QString>> refusals = {
+            {u"upload413"_qs, {413, u"Too large for this server"_qs}},
+            {u"refusedError"_qs, {0, u"Over quota"_qs}},
+        };
+        if (refusals.contains(step)) {
+            QCOMPARE(model->lastFailure()->serverStatus, std::optional<int>(refusals[step].first));
+            QCOMPARE(model->lastFailure()->serverMessage, refusals[step].second);
+        }
         const QString name = file.fileName();
         QCOMPARE(m_desktop.calls,
                  notify ? QStringList{u"error "_qs + name + u": "_qs + failed->message} : QStringList{});
@@ -400,6 +466,7 @@ private Q_SLOTS:
         }
     }
 
+    // The hash stops at its next chunk: the file is not read to its end.
     void cancelDuringHashing()
     {
         auto model = makeModel();
@@ -410,16 +477,55 @@ private Q_SLOTS:
             if (hashing && hashing->progress > 0 && model->currentUploadTask())
                 model->cancelUpload();
         });
+        const qint64 size = 256 * 1024 * 1024;
+        const QUrl file = writeFile(u"large.bin"_qs, QByteArray());
+        QVERIFY(QFile::resize(file.toLocalFile(), size));
+        const qint64 readBefore = bytesReadByThisProcess();
 
-        blockingWait(model->startUpload(writeFile(u"large.bin"_qs, QByteArray(8 * 1024 * 1024, 'h'))));
+        blockingWait(model->startUpload(file));
 
+        QVERIFY(bytesReadByThisProcess() - readBefore < size / 4);
         QCOMPARE(model->uploadProgress(), UploadProgress{});
         QVERIFY(!model->currentUploadTask());
         QCOMPARE(m_server->requests().size(), 0);
-        QVERIFY(logLines().contains(u"INFO    [Hash] Calculated: "_qs +
-                                    sha256Text(QByteArray(8 * 1024 * 1024, 'h'))));
         QCOMPARE(logLines().last(), u"INFO    [Upload] Cancelled by user"_qs);
         QVERIFY(m_desktop.calls.isEmpty());
+    }
+
+    // A cancelled upload, still hashing, never writes over the progress or
+    // the log of the upload started after it.
+    void cancelledUploadLeavesTheNextOneAlone()
+    {
+        m_server->setDefaultReply(ScriptedReply::json(200, bareReply));
+        auto model = makeModel(false);
+        const QUrl old = writeFile(u"old.bin"_qs, QByteArray());
+        QVERIFY(QFile::resize(old.toLocalFile(), 64 * 1024 * 1024));
+        std::optional<QCoro::Task<>> next;
+        connect(model.get(), &AppViewModel::uploadProgressChanged, this, [&] {
+            const auto *hashing = model->uploadProgress().state.get<UploadState::Hashing>();
+            if (!next && hashing && hashing->progress > 0) {
+                model->cancelUpload();
+                next = model->startUpload(writeFile(u"new.txt"_qs, "new"));
+            }
+        });
+
+        blockingWait(model->startUpload(old));
+        QVERIFY(next);
+        blockingWait(std::move(*next));
+
+        QCOMPARE(model->uploadProgress().fileName, u"new.txt"_qs);
+        QCOMPARE(model->uploadProgress().fileSize, 3);
+        QCOMPARE(model->uploadProgress().state, UploadState::completed(u"https://s.example/f/abc"_qs, true));
+        const QString log = LogService::shared().logText();
+        QVERIFY2(!log.contains(u"old.bin"_qs) && !log.contains(u"Cancelled"_qs), qPrintable(log));
+    }
+
+    void uploadWithoutATaskMakesOne()
+    {
+        m_server->enqueue(ScriptedReply::json(200, uploadedReply));
+        auto model = makeModel(false);
+        blockingWait(model->upload(writeFile(u"a.txt"_qs, "a")));
+        QCOMPARE(model->uploadProgress().state, UploadState::completed(u"https://s.example/f/abc"_qs, false));
     }
 
     void cancelDuringTransfer()
@@ -523,10 +629,15 @@ private Q_SLOTS:
         AppConfig config = model.config();
         config.apiKey.clear();
         model.setConfig(config);
-        model.saveConfig();
+        QVERIFY(!model.saveConfig());
         QVERIFY(model.errorMessage());
         QVERIFY2(model.errorMessage()->startsWith(u"Error saving configuration: "_qs),
                  qPrintable(*model.errorMessage()));
+
+        // Once the folder can take the file, a save clears the old error.
+        QVERIFY(QFile::remove(blocked) && QDir().mkdir(blocked));
+        QVERIFY(blockingWait(model.saveConfigAsync()));
+        QVERIFY(!model.errorMessage());
     }
 };
 

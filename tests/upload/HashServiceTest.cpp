@@ -1,6 +1,7 @@
 #include "upload/HashService.h"
 #include "BlockingWait.h"
 #include "net/FileError.h"
+#include "upload/UploadTask.h"
 
 #include <QFile>
 #include <QProcess>
@@ -9,6 +10,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -50,6 +52,7 @@ private Q_SLOTS:
     void sizeReadingZeroReportsZero();
     void missingFileFailsWithoutProgress();
     void requestsMadeTogetherAllFinish();
+    void stopsAtTheNextChunkWhenAsked();
 };
 
 void HashServiceTest::digestAndProgress_data()
@@ -145,6 +148,32 @@ void HashServiceTest::requestsMadeTogetherAllFinish()
         tasks.push_back(HashService::shared().hashFile(QUrl::fromLocalFile(path)));
     for (qsizetype i = 0; i < paths.size(); ++i)
         QCOMPARE(blockingWait(std::move(tasks[size_t(i)])), opensslDigest(paths[i]));
+}
+
+// A cancelled upload of a huge file must not keep the CPU busy, nor hold up
+// the next file's hash.
+void HashServiceTest::stopsAtTheNextChunkWhenAsked()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("big.bin"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.resize(64 * MiB));
+    file.close();
+
+    std::atomic<int> reports{0};
+    bool stopped = false;
+    try {
+        blockingWait(HashService::shared().hashFile(
+            QUrl::fromLocalFile(path), [&](double) { ++reports; }, [&] { return reports >= 2; }));
+    } catch (const CancellationError &) {
+        stopped = true;
+    }
+    QVERIFY(stopped);
+    QCOMPARE(reports.load(), 2);
+    QVERIFY(blockingWait(HashService::shared().hashFile(QUrl::fromLocalFile(path), {}, [] {
+                return false;
+            })).startsWith(QLatin1String("sha256:")));
 }
 
 QTEST_GUILESS_MAIN(HashServiceTest)

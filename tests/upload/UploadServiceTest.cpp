@@ -90,6 +90,8 @@ private Q_SLOTS:
     void everyUploadHasItsOwnBoundary();
     void replyHandling_data();
     void replyHandling();
+    void refusalKeepsTheServersWords_data();
+    void refusalKeepsTheServersWords();
     void invalidServerUrlFailsBeforeAnything_data();
     void invalidServerUrlFailsBeforeAnything();
     void unreadableFileFailsBeforeAnyRequest();
@@ -333,6 +335,43 @@ void UploadServiceTest::replyHandling()
     for (const QString &line : lines)
         expected << (line.contains(QLatin1String("%1")) ? line.arg(decodeDescription) : line);
     QCOMPARE(logLines(), expected);
+}
+
+void UploadServiceTest::refusalKeepsTheServersWords_data()
+{
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("error object") << QByteArray("application/json")
+                                  << QByteArray(R"({"Success":false,"Error":{"Code":"FILE_TOO_LARGE",)"
+                                                R"("Message":"The file is larger than the limit"}})")
+                                  << QStringLiteral("The file is larger than the limit");
+    QTest::newRow("plain text from a proxy")
+        << QByteArray("text/plain; charset=utf-8") << QByteArray("Request body too large\n")
+        << QStringLiteral("Request body too large");
+    QTest::newRow("HTML page") << QByteArray("text/html") << QByteArray("<h1>413</h1>") << QString();
+}
+
+void UploadServiceTest::refusalKeepsTheServersWords()
+{
+    QFETCH(QByteArray, contentType);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    LoopbackHttpServer server;
+    ScriptedReply refusal = ScriptedReply::json(413, body);
+    refusal.headers = {{"Content-Type", contentType}};
+    server.enqueue(refusal);
+    UploadService service([](qint64, qint64) {});
+    try {
+        blockingWait(service.upload(writeFile(dir, QStringLiteral("big.bin"), "b"), server.baseUrl(),
+                                    QStringLiteral("k"), {}));
+        QFAIL("a refusal was taken for a result");
+    } catch (const UploadError &error) {
+        QCOMPARE(error.statusCode(), 413);
+        QCOMPARE(error.serverMessage(), message);
+        QCOMPARE(error.description(), QStringLiteral("Server error (413)"));
+    }
 }
 
 void UploadServiceTest::invalidServerUrlFailsBeforeAnything_data()
