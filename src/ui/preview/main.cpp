@@ -201,6 +201,18 @@ private:
     int m_failures = 0;
 };
 
+// The key comes from the keyring without holding up the event loop; the
+// window opens once it is known.
+QCoro::Task<> openWindow(DesktopActions desktop)
+{
+    auto loading = ConfigService::shared().loadConfigAsync();
+    co_await std::move(loading);
+    auto *model = new AppViewModel(ConfigService::shared(), std::move(desktop), qApp);
+    auto *window = new MenuBarWindow(model);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -237,8 +249,6 @@ int main(int argc, char **argv)
 
     DesktopActions desktop;
     desktop.copyToClipboard = [](const QString &text) { Clipboard::writeText(text); };
-    AppViewModel model(ConfigService::shared(), desktop);
-    MenuBarWindow window(&model);
-    window.show();
+    QCoro::Task<> opening = openWindow(std::move(desktop));
     return app.exec();
 }
