@@ -3,198 +3,110 @@
 
 #include <QtTest>
 
+#include <functional>
+#include <map>
+
 using namespace sendova::server;
 
-class TestServerText : public QObject
+namespace {
+
+std::string describe(const ByteRange &range)
+{
+    const char *kinds[] = {"whole", "", "unsatisfiable"};
+    return range.kind == ByteRange::Kind::Partial
+               ? std::to_string(range.first) + "-" + std::to_string(range.last)
+               : kinds[int(range.kind)];
+}
+
+// Each helper's answer as text, so that one table holds them all.
+const std::map<QByteArray, std::function<std::string(const std::string &)>> Helpers{
+    {"disposition", [](const std::string &in) { return contentDisposition(in); }},
+    {"name",
+     [](const std::string &in) {
+         const auto name = sanitizeFileName(in);
+         return isValidUtf8(name) ? name : "invalid UTF-8";
+     }},
+    {"range of 10", [](const std::string &in) { return describe(parseRange(in, 10)); }},
+    {"range of 0", [](const std::string &in) { return describe(parseRange(in, 0)); }},
+    {"hash",
+     [](const std::string &in) { return parsePrefixedHash(in) || parseBareHash(in) ? "valid" : "neither"; }},
+    {"size",
+     [](const std::string &in) {
+         const auto size = parseByteSize(in);
+         return size ? std::to_string(*size) : "invalid";
+     }},
+};
+
+} // namespace
+
+class ServerTextTest : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void contentDispositionIsSafe_data();
-    void contentDispositionIsSafe();
-    void fileNamesAreCut_data();
-    void fileNamesAreCut();
-    void rangesAreParsed_data();
-    void rangesAreParsed();
-    void hashForms_data();
-    void hashForms();
-    void byteSizes_data();
-    void byteSizes();
-    void setupLinkEncodesBothValues();
-    void timestampsHaveMillisecondsAndZ_data();
-    void timestampsHaveMillisecondsAndZ();
+    void helpers_data();
+    void helpers();
 };
 
-void TestServerText::contentDispositionIsSafe_data()
+void ServerTextTest::helpers_data()
 {
-    QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<QByteArray>("header");
-    QTest::newRow("plain") << QByteArray("report.pdf")
-                           << QByteArray("attachment; filename=\"report.pdf\"; filename*=UTF-8''report.pdf");
-    QTest::newRow("space") << QByteArray("my file.txt")
-                           << QByteArray(
-                                  "attachment; filename=\"my file.txt\"; filename*=UTF-8''my%20file.txt");
-    QTest::newRow("quote and backslash")
-        << QByteArray("a\"b\\c") << QByteArray("attachment; filename=\"a_b_c\"; filename*=UTF-8''a%22b%5Cc");
-    QTest::newRow("non-ASCII: one _ per character")
-        << QByteArray("Relat\xC3\xB3rio \xE2\x82\xAC.pdf")
-        << QByteArray(
-               "attachment; filename=\"Relat_rio _.pdf\"; filename*=UTF-8''Relat%C3%B3rio%20%E2%82%AC.pdf");
-    QTest::newRow("line breaks") << QByteArray("a\r\nSet-Cookie: x")
-                                 << QByteArray("attachment; filename=\"a__Set-Cookie: x\"; "
-                                               "filename*=UTF-8''a%0D%0ASet-Cookie%3A%20x");
-    QTest::newRow("percent") << QByteArray("100%.txt")
-                             << QByteArray("attachment; filename=\"100_.txt\"; filename*=UTF-8''100%25.txt");
+    QTest::addColumn<QByteArray>("helper");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("output");
+    const auto row = [](const char *name, const char *helper, const QByteArray &input,
+                        const QByteArray &output) {
+        QTest::newRow(name) << QByteArray(helper) << input << output;
+    };
+    const QByteArray digits(64, 'a');
+
+    row("quote and backslash", "disposition", "a\"b\\c",
+        "attachment; filename=\"a_b_c\"; filename*=UTF-8''a%22b%5Cc");
+    row("line breaks", "disposition", "a\r\nSet-Cookie: x",
+        "attachment; filename=\"a__Set-Cookie: x\"; filename*=UTF-8''a%0D%0ASet-Cookie%3A%20x");
+
+    row("only a directory", "name", "dir/", "file");
+    row("blanks around", "name", "  a.txt  ", "a.txt");
+    // A right-to-left override would show "invoice\u202Efdp.exe" as "invoiceexe.pdf".
+    row("bidirectional marks", "name",
+        "invoice\xE2\x80\xAE"
+        "fdp.exe\xE2\x81\xA6\xD8\x9C",
+        "invoicefdp.exe");
+    row("300 ASCII characters", "name", QByteArray(300, 'a'), QByteArray(255, 'a'));
+    // 127 two-byte characters fit in 255 bytes; the 128th would be split.
+    row("300 two-byte characters", "name", QByteArray("\xC3\xA9").repeated(300),
+        QByteArray("\xC3\xA9").repeated(127));
+    row("overlong encoding of /", "name",
+        "a\xC0\xAF"
+        "b",
+        "a\xEF\xBF\xBD\xEF\xBF\xBD"
+        "b");
+    row("DEL", "name",
+        "a\x7F"
+        "b",
+        "ab");
+
+    row("spaces", "range of 10", " bytes= 2 - 3 ", "2-3");
+    row("suffix longer than the file", "range of 10", "bytes=-50", "0-9");
+    row("zero suffix", "range of 10", "bytes=-0", "unsatisfiable");
+    row("any range of an empty file", "range of 0", "bytes=0-", "unsatisfiable");
+    row("last before first", "range of 10", "bytes=5-2", "whole");
+    row("several ranges", "range of 10", "bytes=0-1,4-5", "whole");
+    row("huge number", "range of 10", "bytes=99999999999999999999999-", "whole");
+
+    row("63 digits", "hash", digits.mid(1), "neither");
+
+    row("K", "size", "512K", "524288");
+    row("unit only", "size", "G", "invalid");
+    row("overflow", "size", "99999999999999999G", "invalid");
 }
 
-void TestServerText::contentDispositionIsSafe()
+void ServerTextTest::helpers()
 {
-    QFETCH(QByteArray, name);
-    QFETCH(QByteArray, header);
-    const QByteArray actual = QByteArray::fromStdString(contentDisposition(name.toStdString()));
-    QCOMPARE(actual, header);
-    QVERIFY(!actual.contains('\r') && !actual.contains('\n'));
+    QFETCH(QByteArray, helper);
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, output);
+    QCOMPARE(QByteArray::fromStdString(Helpers.at(helper)(input.toStdString())), output);
 }
 
-void TestServerText::fileNamesAreCut_data()
-{
-    QTest::addColumn<QByteArray>("raw");
-    QTest::addColumn<QByteArray>("stored");
-    QTest::newRow("empty") << QByteArray() << QByteArray("file");
-    QTest::newRow("only a directory") << QByteArray("dir/") << QByteArray("file");
-    QTest::newRow("blanks around") << QByteArray("  a.txt  ") << QByteArray("a.txt");
-    QTest::newRow("300 ASCII characters") << QByteArray(300, 'a') << QByteArray(255, 'a');
-    // 2-byte characters: 127 fit in 255 bytes, the 128th would be split.
-    QTest::newRow("300 two-byte characters")
-        << QByteArray("\xC3\xA9").repeated(300) << QByteArray("\xC3\xA9").repeated(127);
-    QTest::newRow("overlong encoding of /") << QByteArray("a\xC0\xAF"
-                                                          "b")
-                                            << QByteArray("a\xEF\xBF\xBD\xEF\xBF\xBD"
-                                                          "b");
-    QTest::newRow("DEL") << QByteArray("a\x7F"
-                                       "b")
-                         << QByteArray("ab");
-}
-
-void TestServerText::fileNamesAreCut()
-{
-    QFETCH(QByteArray, raw);
-    QFETCH(QByteArray, stored);
-    const auto actual = sanitizeFileName(raw.toStdString());
-    QCOMPARE(QByteArray::fromStdString(actual), stored);
-    QVERIFY(isValidUtf8(actual));
-}
-
-void TestServerText::rangesAreParsed_data()
-{
-    QTest::addColumn<QByteArray>("header");
-    QTest::addColumn<int>("size");
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<int>("first");
-    QTest::addColumn<int>("last");
-    const int whole = int(ByteRange::Kind::Whole);
-    const int partial = int(ByteRange::Kind::Partial);
-    const int unsatisfiable = int(ByteRange::Kind::Unsatisfiable);
-    QTest::newRow("closed") << QByteArray("bytes=0-0") << 10 << partial << 0 << 0;
-    QTest::newRow("spaces") << QByteArray(" bytes= 2 - 3 ") << 10 << partial << 2 << 3;
-    QTest::newRow("suffix longer than file") << QByteArray("bytes=-50") << 10 << partial << 0 << 9;
-    QTest::newRow("zero suffix") << QByteArray("bytes=-0") << 10 << unsatisfiable << 0 << 0;
-    QTest::newRow("any range of an empty file") << QByteArray("bytes=0-") << 0 << unsatisfiable << 0 << 0;
-    QTest::newRow("last before first") << QByteArray("bytes=5-2") << 10 << whole << 0 << 0;
-    QTest::newRow("negative") << QByteArray("bytes=-3-5") << 10 << whole << 0 << 0;
-    QTest::newRow("huge number") << QByteArray("bytes=99999999999999999999999-") << 10 << whole << 0 << 0;
-    QTest::newRow("no dash") << QByteArray("bytes=5") << 10 << whole << 0 << 0;
-}
-
-void TestServerText::rangesAreParsed()
-{
-    QFETCH(QByteArray, header);
-    QFETCH(int, size);
-    QFETCH(int, kind);
-    QFETCH(int, first);
-    QFETCH(int, last);
-    const auto range = parseRange(header.toStdString(), static_cast<std::uint64_t>(size));
-    QCOMPARE(int(range.kind), kind);
-    if (range.kind == ByteRange::Kind::Partial) {
-        QCOMPARE(range.first, std::uint64_t(first));
-        QCOMPARE(range.last, std::uint64_t(last));
-    }
-}
-
-void TestServerText::hashForms_data()
-{
-    const std::string digits(64, 'a');
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<bool>("prefixed");
-    QTest::addColumn<bool>("bare");
-    QTest::newRow("prefixed") << QByteArray::fromStdString("sha256:" + digits) << true << false;
-    QTest::newRow("bare") << QByteArray::fromStdString(digits) << false << true;
-    QTest::newRow("63 digits") << QByteArray::fromStdString(digits.substr(1)) << false << false;
-    QTest::newRow("65 digits") << QByteArray::fromStdString(digits + "a") << false << false;
-    QTest::newRow("not hex") << QByteArray::fromStdString("g" + digits.substr(1)) << false << false;
-    QTest::newRow("other algorithm") << QByteArray::fromStdString("sha512:" + digits) << false << false;
-    QTest::newRow("prefix upper-case") << QByteArray::fromStdString("SHA256:" + digits) << false << false;
-}
-
-void TestServerText::hashForms()
-{
-    QFETCH(QByteArray, text);
-    QFETCH(bool, prefixed);
-    QFETCH(bool, bare);
-    QCOMPARE(parsePrefixedHash(text.toStdString()).has_value(), prefixed);
-    QCOMPARE(parseBareHash(text.toStdString()).has_value(), bare);
-}
-
-void TestServerText::byteSizes_data()
-{
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<qulonglong>("bytes");
-    QTest::addColumn<bool>("valid");
-    QTest::newRow("plain") << QByteArray("1048576") << qulonglong(1048576) << true;
-    QTest::newRow("K") << QByteArray("512K") << qulonglong(512 * 1024) << true;
-    QTest::newRow("M") << QByteArray("100M") << qulonglong(100) * 1024 * 1024 << true;
-    QTest::newRow("G lower-case") << QByteArray("2g") << qulonglong(2) * 1024 * 1024 * 1024 << true;
-    QTest::newRow("unit only") << QByteArray("G") << qulonglong(0) << false;
-    QTest::newRow("negative") << QByteArray("-5") << qulonglong(0) << false;
-    QTest::newRow("overflow") << QByteArray("99999999999999999G") << qulonglong(0) << false;
-    QTest::newRow("other unit") << QByteArray("5T") << qulonglong(0) << false;
-}
-
-void TestServerText::byteSizes()
-{
-    QFETCH(QByteArray, text);
-    QFETCH(qulonglong, bytes);
-    QFETCH(bool, valid);
-    const auto parsed = parseByteSize(text.toStdString());
-    QCOMPARE(parsed.has_value(), valid);
-    if (valid) {
-        QCOMPARE(qulonglong(*parsed), bytes);
-    }
-}
-
-void TestServerText::setupLinkEncodesBothValues()
-{
-    QCOMPARE(
-        QByteArray::fromStdString(setupLink("ab-_c", "http://host:8080/base path?x=1&y")),
-        QByteArray("sendova://setup?token=ab-_c&server=http%3A%2F%2Fhost%3A8080%2Fbase%20path%3Fx%3D1%26y"));
-}
-
-void TestServerText::timestampsHaveMillisecondsAndZ_data()
-{
-    QTest::addColumn<qlonglong>("millis");
-    QTest::addColumn<QByteArray>("text");
-    QTest::newRow("epoch") << qlonglong(0) << QByteArray("1970-01-01T00:00:00.000Z");
-    QTest::newRow("with milliseconds") << qlonglong(1796574311123) << QByteArray("2026-12-06T16:25:11.123Z");
-    QTest::newRow("single digit milliseconds")
-        << qlonglong(1796574311007) << QByteArray("2026-12-06T16:25:11.007Z");
-}
-
-void TestServerText::timestampsHaveMillisecondsAndZ()
-{
-    QFETCH(qlonglong, millis);
-    QFETCH(QByteArray, text);
-    QCOMPARE(QByteArray::fromStdString(formatTimestamp(fromMillis(millis))), text);
-}
-
-QTEST_GUILESS_MAIN(TestServerText)
-#include "tst_server_text.moc"
+QTEST_GUILESS_MAIN(ServerTextTest)
+#include "ServerTextTest.moc"
