@@ -18,7 +18,6 @@ namespace sendova::server::test {
 // Ordered, so that tests can see the order in which members were written.
 using Json = nlohmann::ordered_json;
 
-inline constexpr int TestIterations = 1000;
 inline constexpr auto TestPassword = "correct horse battery";
 
 inline std::string readFile(const std::filesystem::path &path)
@@ -104,7 +103,7 @@ private:
 inline ServerOptions testOptions()
 {
     ServerOptions options;
-    options.passwordIterations = TestIterations;
+    options.passwordIterations = 1000;
     options.logRequests = false;
     options.purgeInterval = std::chrono::seconds(0);
     return options;
