@@ -291,6 +291,10 @@
         <source>This kind of item cannot be uploaded</source>
         <translation>This kind of item cannot be uploaded</translation>
     </message>
+    <message id="share.note.first_file_only">
+        <source>Only the first of %1 files is uploaded</source>
+        <translation>Only the first of %1 files is uploaded</translation>
+    </message>
     <message id="share.status.hashing">
         <source>Preparing file…</source>
         <translation>Preparing file…</translation>

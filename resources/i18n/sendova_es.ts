@@ -291,6 +291,10 @@
         <source>This kind of item cannot be uploaded</source>
         <translation>Este tipo de elemento no se puede subir</translation>
     </message>
+    <message id="share.note.first_file_only">
+        <source>Only the first of %1 files is uploaded</source>
+        <translation>Solo se sube 1 de los %1 archivos</translation>
+    </message>
     <message id="share.status.hashing">
         <source>Preparing file…</source>
         <translation>Preparando archivo…</translation>

@@ -291,6 +291,10 @@
         <source>This kind of item cannot be uploaded</source>
         <translation>Este tipo de item não pode ser enviado</translation>
     </message>
+    <message id="share.note.first_file_only">
+        <source>Only the first of %1 files is uploaded</source>
+        <translation>Só é enviado 1 dos %1 arquivos</translation>
+    </message>
     <message id="share.status.hashing">
         <source>Preparing file…</source>
         <translation>Preparando arquivo…</translation>

@@ -1,123 +1,188 @@
 #include "app/CommandLineClient.h"
 
 #include "app/NotificationService.h"
+#include "app/PasswordPrompt.h"
 #include "app/SetupLink.h"
 #include "config/KeychainService.h"
 #include "config/LoginService.h"
+#include "model/AppViewModel.h"
 #include "platform/Clipboard.h"
+#include "platform/DesktopNotifications.h"
+#include "platform/TerminationSignals.h"
 #include "support/LocalizationService.h"
 #include "support/LogService.h"
-#include "model/AppViewModel.h"
 
-#include <QCoreApplication>
+#include <QCommandLineParser>
 #include <QDBusConnection>
+#include <QFile>
 #include <QFileInfo>
-#include <QTimer>
+#include <QStandardPaths>
 
 #include <QCoroSignal>
 
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <iostream>
-#include <string>
 
 namespace sendova {
 
 namespace {
 
-const char *const usageText =
-    "Usage: sendova [COMMAND] [OPTIONS]\n"
-    "\n"
-    "Commands:\n"
-    "  upload [--verbose] FILE...               upload files and print their links\n"
-    "  login --server URL --user NAME [--password-stdin]\n"
-    "                                           sign in and store the API key\n"
-    "  setup LINK                               configure from a sendova://setup link\n"
-    "  status                                   test the connection to the server\n"
-    "  recent                                   list recent uploads (link, name, date)\n"
-    "  logout                                   delete the settings, recent uploads and key\n"
-    "  --help, --version\n"
-    "\n"
-    "Exit status: 0 done, 1 failed, 2 not configured or wrong usage, 130 interrupted.\n"
-    "SENDOVA_SERVER overrides the configured server address.\n";
+// The progress line is redrawn at most this often.
+constexpr int progressRedrawMs = 100;
 
-void out(const QString &text)
+struct CommandInfo
 {
-    std::cout << text.toStdString() << '\n' << std::flush;
+    const char *name;
+    const char *syntax;
+    const char *summary;
+};
+
+constexpr CommandInfo commands[] = {
+    {"upload", "[--verbose] [--] FILE…", "upload files and print their links"},
+    {"login", "--server URL --user NAME [--password-stdin]", "sign in and store the API key"},
+    {"setup", "LINK", "configure from a sendova://setup link"},
+    {"status", "", "test the connection to the server"},
+    {"recent", "", "list recent uploads (link, name, date)"},
+    {"logout", "", "delete the settings, recent uploads and API key"},
+    {"help", "[COMMAND]", "show the help of a command"},
+};
+
+const CommandInfo *findCommand(const QString &name)
+{
+    for (const CommandInfo &command : commands) {
+        if (name == QLatin1String(command.name))
+            return &command;
+    }
+    return nullptr;
 }
 
-void err(const QString &text)
+void write(FILE *stream, const QString &text)
 {
-    std::cerr << text.toStdString() << '\n' << std::flush;
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+void out(const QString &line)
+{
+    write(stdout, line + QLatin1Char('\n'));
+}
+
+void err(const QString &line)
+{
+    write(stderr, line + QLatin1Char('\n'));
+}
+
+// Where ConfigService keeps its files, found without creating the folder:
+// help must not leave anything behind.
+QString dataFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QLatin1String("/Sendova");
+}
+
+QString usageText()
+{
+    // A call longer than the column puts its summary on the next line.
+    constexpr int column = 30;
+    QString text = QStringLiteral("Usage: sendova COMMAND [OPTIONS] [ARGUMENTS]\n\nCommands:\n");
+    for (const CommandInfo &command : commands) {
+        const QString call =
+            (QString::fromUtf8(command.name) + QLatin1Char(' ') + QString::fromUtf8(command.syntax))
+                .trimmed();
+        const QString summary = QString::fromUtf8(command.summary);
+        if (call.size() > column)
+            text += QStringLiteral("  %1\n  %2  %3\n").arg(call, QString(column, QLatin1Char(' ')), summary);
+        else
+            text += QStringLiteral("  %1  %2\n").arg(call, -column).arg(summary);
+    }
+    const QString folder = dataFolder();
+    text += QStringLiteral("\nOptions:\n"
+                           "  -h, --help                      show this help; after a command, its own\n"
+                           "  --version                       show the version\n"
+                           "\n"
+                           "Results (links, listings) go to standard output, messages to standard error.\n"
+                           "Exit status: 0 done, 1 failed, 2 not configured or wrong usage,\n"
+                           "130 on Ctrl-C, 143 on SIGTERM.\n"
+                           "\n"
+                           "Settings are kept in %1/config.json and recent uploads in\n"
+                           "%1/recents.json; the API key is kept in the desktop's keyring\n"
+                           "(Secret Service). SENDOVA_SERVER overrides the configured server address.\n")
+                .arg(folder);
+    return text;
+}
+
+// Each command's options; every command takes --help.
+void describe(QCommandLineParser &parser, const QString &command)
+{
+    parser.addOption(
+        QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help.")));
+    if (command == QLatin1String("upload")) {
+        parser.setApplicationDescription(
+            QStringLiteral("Uploads each file and prints its link on a line of its own, in the order given.\n"
+                           "A file that fails does not stop the others; the exit status is then 1."));
+        parser.addOption(QCommandLineOption(QStringLiteral("verbose"),
+                                            QStringLiteral("Print each upload's log on standard error.")));
+        parser.addPositionalArgument(QStringLiteral("files"),
+                                     QStringLiteral("The files to upload; put -- before names that "
+                                                    "begin with a dash."),
+                                     QStringLiteral("FILE…"));
+    } else if (command == QLatin1String("login")) {
+        parser.setApplicationDescription(
+            QStringLiteral("Signs in with a user name and password and stores the API key the server "
+                           "issues.\nThe password is asked for on the terminal."));
+        parser.addOption(QCommandLineOption(QStringLiteral("server"), QStringLiteral("The server's address."),
+                                            QStringLiteral("URL")));
+        parser.addOption(QCommandLineOption(QStringLiteral("user"), QStringLiteral("The user name."),
+                                            QStringLiteral("NAME")));
+        parser.addOption(QCommandLineOption(QStringLiteral("password-stdin"),
+                                            QStringLiteral("Read the password from standard input.")));
+    } else if (command == QLatin1String("setup")) {
+        parser.setApplicationDescription(
+            QStringLiteral("Exchanges the one-time token of a setup link for an API key and stores it."));
+        parser.addPositionalArgument(QStringLiteral("link"),
+                                     QStringLiteral("A sendova://setup?token=…&server=… link."),
+                                     QStringLiteral("LINK"));
+    } else if (command == QLatin1String("status")) {
+        parser.setApplicationDescription(QStringLiteral(
+            "Asks the server whether it accepts the stored API key, and prints its address when it does."));
+    } else if (command == QLatin1String("recent")) {
+        parser.setApplicationDescription(
+            QStringLiteral("Lists the recent uploads, newest first: link, file name and upload time (UTC),\n"
+                           "separated by tabs."));
+    } else if (command == QLatin1String("logout")) {
+        parser.setApplicationDescription(
+            QStringLiteral("Deletes the settings, the list of recent uploads and the API key."));
+    } else if (command == QLatin1String("help")) {
+        parser.setApplicationDescription(QStringLiteral("Shows the help of a command, or the overview."));
+        parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("A command's name."),
+                                     QStringLiteral("[COMMAND]"));
+    }
+}
+
+QString commandHelp(const CommandInfo &command)
+{
+    QCommandLineParser parser;
+    describe(parser, QString::fromUtf8(command.name));
+    // Qt's first line names the executable; ours names the command.
+    const QString generated = parser.helpText();
+    return QStringLiteral("Usage: sendova %1 %2")
+               .arg(QString::fromUtf8(command.name), QString::fromUtf8(command.syntax))
+               .trimmed() +
+           generated.mid(generated.indexOf(QLatin1Char('\n')));
+}
+
+int usageError(const QString &message, const QString &command = QString())
+{
+    err(QStringLiteral("sendova: ") + message);
+    err(command.isEmpty() ? QStringLiteral("Try 'sendova --help'.")
+                          : QStringLiteral("Try 'sendova help %1'.").arg(command));
+    return CommandLineClient::usage;
 }
 
 bool desktopSession()
 {
     return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
-}
-
-// The clipboard and notifications follow the settings when there is a
-// desktop to show them; on a bare terminal they are skipped quietly.
-DesktopActions commandLineDesktop()
-{
-    DesktopActions actions;
-    if (desktopSession()) {
-        actions.copyToClipboard = [](const QString &text) { Clipboard::copyPersistently(text); };
-    }
-    if (desktopSession() && QDBusConnection::sessionBus().isConnected()) {
-        NotificationService &notifications = NotificationService::shared();
-        actions.showUploadComplete = [&notifications](const QString &name, const QString &url) {
-            notifications.showUploadComplete(name, url);
-        };
-        actions.showDuplicate = [&notifications](const QString &name, const QString &url) {
-            notifications.showDuplicate(name, url);
-        };
-        actions.showError = [&notifications](const QString &name, const QString &message) {
-            notifications.showError(name, message);
-        };
-    }
-    return actions;
-}
-
-// One line from standard input, without echo when it is a terminal.
-QString readPassword(bool fromStdin)
-{
-    const bool terminal = !fromStdin && ::isatty(STDIN_FILENO);
-    termios saved{};
-    if (terminal) {
-        std::cerr << "Password: " << std::flush;
-        ::tcgetattr(STDIN_FILENO, &saved);
-        termios quiet = saved;
-        quiet.c_lflag &= ~tcflag_t(ECHO);
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
-    std::string line;
-    std::getline(std::cin, line);
-    if (terminal) {
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-        std::cerr << '\n';
-    }
-    return QString::fromStdString(line);
-}
-
-// --name VALUE pairs; nothing when an option is unknown or lacks its value.
-std::optional<QHash<QString, QString>> options(const QStringList &arguments, const QStringList &withValue,
-                                               const QStringList &flags)
-{
-    QHash<QString, QString> found;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString &name = arguments[i];
-        if (flags.contains(name)) {
-            found.insert(name, QString());
-        } else if (withValue.contains(name) && i + 1 < arguments.size()) {
-            found.insert(name, arguments[++i]);
-        } else {
-            return std::nullopt;
-        }
-    }
-    return found;
 }
 
 QString stateLine(const UploadProgress &progress)
@@ -141,66 +206,179 @@ QString stateLine(const UploadProgress &progress)
 
 } // namespace
 
+// While one lives, an interrupt lets the save finish and then ends the run.
+class CommandLineClient::SavingScope
+{
+public:
+    explicit SavingScope(CommandLineClient &client) : m_client(client) { ++m_client.m_saving; }
+    ~SavingScope()
+    {
+        if (--m_client.m_saving == 0 && m_client.m_stopCode)
+            m_client.finish(*m_client.m_stopCode);
+    }
+    SavingScope(const SavingScope &) = delete;
+    SavingScope &operator=(const SavingScope &) = delete;
+
+private:
+    CommandLineClient &m_client;
+};
+
 bool CommandLineClient::handles(const QStringList &arguments)
 {
-    static const QStringList commands = {
-        QStringLiteral("upload"), QStringLiteral("login"),  QStringLiteral("setup"),
-        QStringLiteral("status"), QStringLiteral("recent"), QStringLiteral("logout"),
-        QStringLiteral("--help"), QStringLiteral("-h"),     QStringLiteral("--version")};
-    return !arguments.isEmpty() && commands.contains(arguments.first());
+    if (arguments.isEmpty())
+        return false;
+    const QString &first = arguments.first();
+    if (findCommand(first) || first.startsWith(QLatin1Char('-')))
+        return true;
+    // Names neither a file nor a link: a mistyped command.
+    return !first.contains(QLatin1Char('/')) && !first.contains(QLatin1Char(':')) &&
+           !QFileInfo::exists(first);
 }
 
-CommandLineClient::CommandLineClient(QObject *parent) : QObject(parent) {}
+CommandLineClient::CommandLineClient(QObject *parent) : QObject(parent)
+{
+    m_progressTimer.setSingleShot(true);
+    connect(&m_progressTimer, &QTimer::timeout, this, &CommandLineClient::drawProgress);
+}
 
 CommandLineClient::~CommandLineClient() = default;
 
-void CommandLineClient::interrupt()
+void CommandLineClient::start(QStringList arguments)
 {
-    m_interrupted = true;
+    m_execution = execute(std::move(arguments));
+}
+
+QCoro::Task<> CommandLineClient::execute(QStringList arguments)
+{
+    auto running = run(std::move(arguments));
+    const int code = co_await std::move(running);
+    finish(m_stopCode.value_or(code));
+}
+
+void CommandLineClient::finish(int exitCode)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    clearProgress();
+    QMetaObject::invokeMethod(
+        this, [this, exitCode] { Q_EMIT finished(exitCode); }, Qt::QueuedConnection);
+}
+
+void CommandLineClient::interrupt(int signalNumber)
+{
+    if (m_stopCode)
+        return;
+    m_stopCode = TerminationSignals::exitCodeFor(signalNumber);
+    if (m_prompt)
+        m_prompt->abandon();
+    // A running transfer is stopped; a request of the login service, which
+    // cannot be cancelled, is abandoned with the process. Either way nothing
+    // of it needs saving: what a finished request brought is saved before the
+    // event loop (and with it this call) can run again.
     if (m_model)
         m_model->cancelUpload();
+    if (m_saving == 0)
+        finish(*m_stopCode);
 }
 
 QCoro::Task<int> CommandLineClient::run(QStringList arguments)
 {
-    const QString command = arguments.value(0);
-    arguments.removeFirst();
-    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
-        std::cout << usageText;
+    const QString name = arguments.value(0);
+    if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
+        write(stdout, usageText());
         co_return success;
     }
-    if (command == QLatin1String("--version")) {
+    if (name == QLatin1String("--version")) {
         out(QStringLiteral("sendova ") + QStringLiteral(SENDOVA_VERSION));
         co_return success;
     }
+    const CommandInfo *command = findCommand(name);
+    if (!command) {
+        co_return usageError(name.startsWith(QLatin1Char('-'))
+                                 ? QStringLiteral("unknown option '%1'").arg(name)
+                                 : QStringLiteral("unknown command '%1'").arg(name));
+    }
 
-    m_model = std::make_unique<AppViewModel>(ConfigService::shared(), commandLineDesktop());
-    if (command == QLatin1String("upload")) {
-        auto pending = upload(arguments);
-        co_return co_await std::move(pending);
+    QCommandLineParser parser;
+    describe(parser, name);
+    // The first item stands for the program's name.
+    if (!parser.parse(arguments))
+        co_return usageError(name + QLatin1String(": ") + parser.errorText(), name);
+    if (parser.isSet(QStringLiteral("help"))) {
+        write(stdout, commandHelp(*command));
+        co_return success;
     }
-    if (command == QLatin1String("login")) {
-        auto pending = login(arguments);
-        co_return co_await std::move(pending);
+    const QStringList positional = parser.positionalArguments();
+    if (name == QLatin1String("upload")) {
+        if (positional.isEmpty())
+            co_return usageError(QStringLiteral("upload: no file given"), name);
+        auto uploading = upload(positional, parser.isSet(QStringLiteral("verbose")));
+        co_return co_await std::move(uploading);
     }
-    if (command == QLatin1String("setup")) {
-        auto pending = setup(arguments);
-        co_return co_await std::move(pending);
+    if (name == QLatin1String("help"))
+        co_return help(positional);
+    if (name == QLatin1String("setup")) {
+        if (positional.size() != 1)
+            co_return usageError(QStringLiteral("setup takes one link"), name);
+        auto configuring = setup(positional.first());
+        co_return co_await std::move(configuring);
     }
-    if (!arguments.isEmpty()) {
-        err(QStringLiteral("sendova: %1 takes no arguments").arg(command));
-        co_return usage;
+    if (!positional.isEmpty())
+        co_return usageError(QStringLiteral("%1 takes no arguments").arg(name), name);
+    if (name == QLatin1String("login")) {
+        const QString server = parser.value(QStringLiteral("server"));
+        const QString user = parser.value(QStringLiteral("user"));
+        if (server.isEmpty() || user.isEmpty())
+            co_return usageError(QStringLiteral("login needs --server and --user"), name);
+        auto signingIn = login(server, user, parser.isSet(QStringLiteral("password-stdin")));
+        co_return co_await std::move(signingIn);
     }
-    if (command == QLatin1String("status")) {
-        auto pending = status();
-        co_return co_await std::move(pending);
+    if (name == QLatin1String("status")) {
+        auto testing = status();
+        co_return co_await std::move(testing);
     }
-    if (command == QLatin1String("recent"))
+    if (name == QLatin1String("recent"))
         co_return recent();
-    if (command == QLatin1String("logout"))
-        co_return logout();
-    err(QStringLiteral("sendova: unknown command %1 (see sendova --help)").arg(command));
-    co_return usage;
+    co_return logout();
+}
+
+int CommandLineClient::help(const QStringList &names)
+{
+    if (names.isEmpty()) {
+        write(stdout, usageText());
+        return success;
+    }
+    const CommandInfo *command = names.size() == 1 ? findCommand(names.first()) : nullptr;
+    if (!command)
+        return usageError(QStringLiteral("help: no command '%1'").arg(names.join(QLatin1Char(' '))));
+    write(stdout, commandHelp(*command));
+    return success;
+}
+
+AppViewModel &CommandLineClient::model()
+{
+    if (m_model)
+        return *m_model;
+    DesktopActions actions;
+    // The clipboard and notifications follow the settings when there is a
+    // desktop to show them; on a bare terminal they are skipped quietly.
+    if (desktopSession())
+        actions.copyToClipboard = [](const QString &text) { Clipboard::copyPersistently(text); };
+    actions.showUploadComplete = [this](const QString &name, const QString &url) {
+        if (m_notify)
+            NotificationService::shared().showUploadComplete(name, url);
+    };
+    actions.showDuplicate = [this](const QString &name, const QString &url) {
+        if (m_notify)
+            NotificationService::shared().showDuplicate(name, url);
+    };
+    actions.showError = [this](const QString &name, const QString &message) {
+        if (m_notify)
+            NotificationService::shared().showError(name, message);
+    };
+    m_model = std::make_unique<AppViewModel>(ConfigService::shared(), std::move(actions));
+    return *m_model;
 }
 
 int CommandLineClient::notConfigured()
@@ -210,40 +388,95 @@ int CommandLineClient::notConfigured()
     return usage;
 }
 
-void CommandLineClient::showProgress()
+QCoro::Task<> CommandLineClient::prepareNotifications()
 {
-    const QString line = stateLine(m_model->uploadProgress());
-    std::cerr << "\r\033[K" << line.toStdString() << std::flush;
-    m_progressShown = !line.isEmpty();
+    if (!model().config().showNotifications || !desktopSession())
+        co_return;
+    // Without a server that owns the name or can be started for it, a post
+    // could only fail: skip them quietly.
+    auto asking = DesktopNotifications::serverAvailable(QDBusConnection::sessionBus());
+    m_notify = co_await std::move(asking);
+    if (!m_notify)
+        co_return;
+    m_notificationsUsed = true;
+    NotificationService &notifications = NotificationService::shared();
+    notifications.setLinksOpenable(false);
+    notifications.setErrorReporter([this](const QString &error) {
+        // One line for the first failure (a server that could not be
+        // started, say); the rest are not even tried.
+        if (!m_notify)
+            return;
+        m_notify = false;
+        clearProgress();
+        err(QStringLiteral("sendova: notifications are not shown: ") + error);
+    });
 }
 
-QCoro::Task<int> CommandLineClient::upload(QStringList arguments)
+QCoro::Task<> CommandLineClient::waitForNotifications()
 {
-    const bool verbose = arguments.removeAll(QStringLiteral("--verbose")) > 0;
-    if (arguments.isEmpty()) {
-        err(QStringLiteral("sendova: upload needs at least one file"));
-        co_return usage;
+    if (!m_notificationsUsed)
+        co_return;
+    NotificationService &notifications = NotificationService::shared();
+    // A notification still on its way to the server would be lost with the
+    // process; give it a moment, never long.
+    if (notifications.pendingPosts() > 0) {
+        auto idle = qCoro(&notifications, &NotificationService::idle, std::chrono::seconds(2));
+        co_await std::move(idle);
     }
-    if (!m_model->config().isConfigured())
+}
+
+void CommandLineClient::scheduleProgress()
+{
+    if (m_progressTimer.isActive())
+        return;
+    const qint64 since = m_sinceProgressDrawn.isValid() ? m_sinceProgressDrawn.elapsed() : progressRedrawMs;
+    if (since >= progressRedrawMs)
+        drawProgress();
+    else
+        m_progressTimer.start(int(progressRedrawMs - since));
+}
+
+void CommandLineClient::drawProgress()
+{
+    if (!m_model)
+        return;
+    const QString line = stateLine(m_model->uploadProgress());
+    write(stderr, QStringLiteral("\r\033[K") + line);
+    m_progressShown = !line.isEmpty();
+    m_sinceProgressDrawn.start();
+}
+
+void CommandLineClient::clearProgress()
+{
+    m_progressTimer.stop();
+    if (!m_progressShown)
+        return;
+    write(stderr, QStringLiteral("\r\033[K"));
+    m_progressShown = false;
+}
+
+QCoro::Task<int> CommandLineClient::upload(QStringList files, bool verbose)
+{
+    AppViewModel &model = this->model();
+    if (!model.config().isConfigured())
         co_return notConfigured();
+    auto preparing = prepareNotifications();
+    co_await std::move(preparing);
 
     QMetaObject::Connection progressLine;
     if (::isatty(STDERR_FILENO))
-        progressLine = connect(m_model.get(), &AppViewModel::uploadProgressChanged, this,
-                               &CommandLineClient::showProgress);
+        progressLine =
+            connect(&model, &AppViewModel::uploadProgressChanged, this, &CommandLineClient::scheduleProgress);
 
     int result = success;
-    for (const QString &file : std::as_const(arguments)) {
-        if (m_interrupted)
-            break;
+    for (const QString &file : std::as_const(files)) {
         const QUrl url = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
-        auto pending = m_model->startUpload(url);
-        co_await std::move(pending);
-        if (m_progressShown) {
-            std::cerr << "\r\033[K" << std::flush;
-            m_progressShown = false;
-        }
-        const UploadState &state = m_model->uploadProgress().state;
+        auto uploading = model.startUpload(url);
+        co_await std::move(uploading);
+        if (m_stopCode)
+            break;
+        clearProgress();
+        const UploadState &state = model.uploadProgress().state;
         if (const auto *completed = state.get<UploadState::Completed>()) {
             out(completed->url);
         } else if (const auto *failed = state.get<UploadState::Failed>()) {
@@ -259,38 +492,22 @@ QCoro::Task<int> CommandLineClient::upload(QStringList arguments)
     disconnect(progressLine);
     auto notifying = waitForNotifications();
     co_await std::move(notifying);
-    co_return m_interrupted ? int(interrupted) : result;
+    co_return result;
 }
 
-QCoro::Task<> CommandLineClient::waitForNotifications()
+QCoro::Task<int> CommandLineClient::login(QString server, QString user, bool passwordFromStdin)
 {
-    if (!desktopSession() || !QDBusConnection::sessionBus().isConnected())
-        co_return;
-    NotificationService &notifications = NotificationService::shared();
-    // A notification still on its way to the server would be lost with the
-    // process; give it a moment, never long.
-    if (notifications.pendingPosts() > 0) {
-        auto idle = qCoro(&notifications, &NotificationService::idle, std::chrono::seconds(2));
-        co_await std::move(idle);
-    }
-}
-
-QCoro::Task<int> CommandLineClient::login(QStringList arguments)
-{
-    const auto given = options(arguments, {QStringLiteral("--server"), QStringLiteral("--user")},
-                               {QStringLiteral("--password-stdin")});
-    if (!given || !given->contains(QStringLiteral("--server")) ||
-        !given->contains(QStringLiteral("--user"))) {
-        err(QStringLiteral("Usage: sendova login --server URL --user NAME [--password-stdin]"));
-        co_return usage;
-    }
-    const QString server = given->value(QStringLiteral("--server"));
-    const QString user = given->value(QStringLiteral("--user"));
-    const QString password = readPassword(given->contains(QStringLiteral("--password-stdin")));
+    m_prompt = std::make_unique<PasswordPrompt>();
+    auto reading = m_prompt->read(passwordFromStdin ? QString() : QStringLiteral("Password: "));
+    const std::optional<QString> password = co_await std::move(reading);
+    m_prompt.reset();
+    if (!password || password->isEmpty())
+        co_return usageError(QStringLiteral("login: no password given; nothing was sent"),
+                             QStringLiteral("login"));
 
     LoginResponse reply;
     try {
-        auto pending = LoginService::shared().login(server, user, password);
+        auto pending = LoginService::shared().login(server, user, *password);
         reply = co_await std::move(pending);
     } catch (const Error &error) {
         err(QStringLiteral("sendova: ") + error.description());
@@ -310,48 +527,47 @@ QCoro::Task<int> CommandLineClient::login(QStringList arguments)
         co_return failure;
     }
 
-    AppConfig config = m_model->config();
+    AppViewModel &model = this->model();
+    AppConfig config = model.config();
     config._serverUrl = reply.data->serverUrl.value_or(server);
     config.apiKey = *reply.data->apiKey;
-    m_model->setConfig(config);
-    m_model->saveConfig();
-    if (m_model->errorMessage()) {
-        err(QStringLiteral("sendova: ") + *m_model->errorMessage());
+    {
+        const SavingScope saving(*this);
+        model.setConfig(config);
+        model.saveConfig();
+    }
+    if (model.errorMessage()) {
+        err(QStringLiteral("sendova: ") + *model.errorMessage());
         co_return failure;
     }
-    out(QStringLiteral("Signed in to %1 as %2.")
+    err(QStringLiteral("Signed in to %1 as %2.")
             .arg(reply.data->tenantName.value_or(config._serverUrl), reply.data->userName.value_or(user)));
     co_return success;
 }
 
-QCoro::Task<int> CommandLineClient::setup(QStringList arguments)
+QCoro::Task<int> CommandLineClient::setup(QString text)
 {
-    if (arguments.size() != 1) {
-        err(QStringLiteral("Usage: sendova setup LINK"));
-        co_return usage;
-    }
-    const std::optional<SetupLink> link = SetupLink::parse(arguments.first());
-    if (!link) {
-        err(QStringLiteral("sendova: not a setup link: %1").arg(arguments.first()));
-        co_return usage;
-    }
+    const std::optional<SetupLink> link = SetupLink::parse(text);
+    if (!link)
+        co_return usageError(QStringLiteral("not a setup link: %1").arg(text), QStringLiteral("setup"));
     // The user typed the command, so the server is theirs to choose; still,
     // say where the key will come from before asking for it.
     err(QStringLiteral("Connecting to %1…").arg(link->serverUrl));
-    auto pending = performSetup(*m_model, link->token, link->serverUrl);
+    auto pending = performSetup(model(), link->token, link->serverUrl);
     const SetupOutcome outcome = co_await std::move(pending);
     if (!outcome.configured) {
-        err(outcome.title + QLatin1String(": ") + outcome.message);
+        // The outcome's title is the tray's alert title; the message says it all.
+        err(QStringLiteral("sendova: ") + outcome.message);
         co_return failure;
     }
-    out(outcome.title);
-    out(outcome.message);
+    err(outcome.title);
+    err(outcome.message);
     co_return success;
 }
 
 QCoro::Task<int> CommandLineClient::status()
 {
-    const AppConfig &config = m_model->config();
+    const AppConfig &config = model().config();
     if (!config.isConfigured())
         co_return notConfigured();
     const QString server = config.serverUrl();
@@ -370,7 +586,7 @@ QCoro::Task<int> CommandLineClient::status()
 
 int CommandLineClient::recent()
 {
-    for (const RecentUpload &entry : m_model->recentUploads())
+    for (const RecentUpload &entry : model().recentUploads())
         out(entry.url + QLatin1Char('\t') + entry.fileName + QLatin1Char('\t') +
             RecentUpload::formatDate(entry.uploadedAt));
     return success;
@@ -378,8 +594,16 @@ int CommandLineClient::recent()
 
 int CommandLineClient::logout()
 {
-    ConfigService::shared().deleteAllData();
-    out(QStringLiteral("Signed out; settings, recent uploads and the API key were deleted."));
+    const ConfigService &config = ConfigService::shared();
+    const bool stored = QFile::exists(config.configURL()) || QFile::exists(config.recentsURL()) ||
+                        KeychainService::shared().loadAPIKey().has_value();
+    {
+        const SavingScope saving(*this);
+        config.deleteAllData();
+    }
+    err(stored
+            ? QStringLiteral("Signed out: the settings, recent uploads and API key were deleted.")
+            : QStringLiteral("Nothing to sign out of: no settings, recent uploads or API key were stored."));
     return success;
 }
 

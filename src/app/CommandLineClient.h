@@ -1,55 +1,100 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
 
 #include <QCoroTask>
 
 #include <memory>
+#include <optional>
+
+class QCommandLineParser;
 
 namespace sendova {
 
 class AppViewModel;
+class PasswordPrompt;
 
 // `sendova <command> …`: the same configuration, keychain, workflow and
 // recent uploads as the tray program, without a display.
 //
-// Exit codes: 0 done, 1 failed, 2 not configured or wrong usage, 130
-// interrupted.
+// Standard output carries results only (links, the listing of `recent`, the
+// answer of `status`); everything else goes to standard error. Exit codes:
+// 0 done, 1 failed, 2 not configured or wrong usage, 128 + the signal
+// (130 for Ctrl-C, 143 for SIGTERM) when interrupted.
+//
+// Everything it says is English, whatever language the tray program is set
+// to: its texts have no translations, and one language throughout beats a
+// mix of the two.
 class CommandLineClient : public QObject
 {
     Q_OBJECT
 
 public:
-    enum ExitCode { success = 0, failure = 1, usage = 2, interrupted = 130 };
+    enum ExitCode { success = 0, failure = 1, usage = 2 };
 
-    // True when the arguments name a command of this client rather than
-    // files or a link for the tray program.
+    // True when the arguments are for this client (a command, an option, or
+    // a word that can only be a mistyped command) rather than files or a
+    // link for the tray program.
     static bool handles(const QStringList &arguments);
 
     explicit CommandLineClient(QObject *parent = nullptr);
     ~CommandLineClient() override;
 
-    // arguments without the program name.
-    QCoro::Task<int> run(QStringList arguments);
+    // Runs the command in arguments (without the program name); finished()
+    // reports its exit code.
+    void start(QStringList arguments);
 
-    // Ctrl-C: stops the running upload as the cancel button would.
-    void interrupt();
+    // A terminating signal: the running request or upload is abandoned and
+    // the command ends at once, unless settings are being saved, in which
+    // case it ends as soon as they are.
+    void interrupt(int signalNumber);
+    bool wasInterrupted() const { return m_stopCode.has_value(); }
+
+Q_SIGNALS:
+    // Once per run, queued so that a command that needs no waiting still
+    // reaches a running event loop.
+    void finished(int exitCode);
 
 private:
-    QCoro::Task<int> upload(QStringList arguments);
-    QCoro::Task<int> login(QStringList arguments);
-    QCoro::Task<int> setup(QStringList arguments);
+    QCoro::Task<> execute(QStringList arguments);
+    QCoro::Task<int> run(QStringList arguments);
+    QCoro::Task<int> upload(QStringList files, bool verbose);
+    QCoro::Task<int> login(QString server, QString user, bool passwordFromStdin);
+    QCoro::Task<int> setup(QString link);
     QCoro::Task<int> status();
     int recent();
     int logout();
+    int help(const QStringList &commands);
     int notConfigured();
-    void showProgress();
+
+    AppViewModel &model();
+    QCoro::Task<> prepareNotifications();
     QCoro::Task<> waitForNotifications();
+    void scheduleProgress();
+    void drawProgress();
+    void clearProgress();
+    void finish(int exitCode);
+
+    // Settings being written: an interrupt waits for the end of this.
+    class SavingScope;
+    int m_saving = 0;
 
     std::unique_ptr<AppViewModel> m_model;
-    bool m_interrupted = false;
+    std::unique_ptr<PasswordPrompt> m_prompt;
+    QCoro::Task<> m_execution;
+    std::optional<int> m_stopCode;
+    bool m_finished = false;
+    // A notification server answers; cleared after the first failed post,
+    // which is reported once.
+    bool m_notify = false;
+    bool m_notificationsUsed = false;
+
     bool m_progressShown = false;
+    QElapsedTimer m_sinceProgressDrawn;
+    QTimer m_progressTimer;
 };
 
 } // namespace sendova

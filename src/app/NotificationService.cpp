@@ -33,7 +33,8 @@ NotificationService &NotificationService::shared()
 }
 
 NotificationService::NotificationService(const QDBusConnection &bus, QObject *parent)
-    : QObject(parent), m_notifications(bus), m_openUrl([](const QUrl &url) { sendova::UrlOpener::open(url); })
+    : QObject(parent), m_notifications(bus),
+      m_openUrl([](const QUrl &url) { sendova::UrlOpener::open(url); }), m_reportError(writeErrorLine)
 {
     connect(&m_notifications, &DesktopNotifications::actionInvoked, this, &NotificationService::handleAction);
     connect(&m_notifications, &DesktopNotifications::notificationClosed, this, [this](uint notificationId) {
@@ -45,6 +46,11 @@ NotificationService::NotificationService(const QDBusConnection &bus, QObject *pa
 void NotificationService::setUrlOpener(UrlHandler opener)
 {
     m_openUrl = std::move(opener);
+}
+
+void NotificationService::setErrorReporter(ErrorReporter reporter)
+{
+    m_reportError = std::move(reporter);
 }
 
 void NotificationService::showUploadComplete(const QString &fileName, const QString &url)
@@ -78,7 +84,7 @@ void NotificationService::post(const QString &title, const char *subtitleKey, co
     notification.identifier = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     // Only a notification with a link has anything to do when clicked; asking
     // for the action otherwise would make servers show a useless button.
-    if (!userInfo.url.isEmpty())
+    if (m_linksOpenable && !userInfo.url.isEmpty())
         notification.defaultActionLabel = LocalizationService::shared().localized("result.button.open");
 
     ++m_pendingPosts;
@@ -93,7 +99,8 @@ void NotificationService::post(const QString &title, const char *subtitleKey, co
                                      self->remember(*outcome.notificationId, userInfo);
                                  Q_EMIT self->posted(identifier, *outcome.notificationId);
                              } else {
-                                 writeErrorLine(outcome.error);
+                                 if (self->m_reportError)
+                                     self->m_reportError(outcome.error);
                                  Q_EMIT self->postFailed(identifier, outcome.error);
                              }
                              if (--self->m_pendingPosts == 0)

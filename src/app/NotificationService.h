@@ -15,8 +15,8 @@ namespace sendova {
 // Announces the end of an upload with a desktop notification. Called on the
 // main thread; posting returns at once and never fails to the caller: a
 // server's refusal shows only as a "Notification error: " line on standard
-// output. A click on an upload-complete or duplicate notification opens its
-// link.
+// output (or wherever the program sends such errors instead). A click on an
+// upload-complete or duplicate notification opens its link.
 //
 // Desktop notifications have a summary and a body but no subtitle: the title
 // ("Sendova", "Sendova - Error") is the summary, and the localized subtitle
@@ -29,6 +29,7 @@ class NotificationService : public QObject
 
 public:
     using UrlHandler = std::function<void(const QUrl &url)>;
+    using ErrorReporter = std::function<void(const QString &error)>;
 
     static constexpr const char *productTitle = "Sendova";
     static constexpr const char *errorTitle = "Sendova - Error";
@@ -51,6 +52,11 @@ public:
     void showError(const QString &fileName, const QString &message);
 
     void setUrlOpener(UrlHandler opener);
+    // Replaces the "Notification error: " line on standard output.
+    void setErrorReporter(ErrorReporter reporter);
+    // Whether a notification with a link offers to open it. A program that
+    // exits right after posting has nobody left to act on the click.
+    void setLinksOpenable(bool openable) { m_linksOpenable = openable; }
 
     // Posts still waiting for the server's answer. A short-lived program
     // waits for idle() before it exits, or its last notification may never
@@ -69,6 +75,8 @@ private:
 
     DesktopNotifications m_notifications;
     UrlHandler m_openUrl;
+    ErrorReporter m_reportError;
+    bool m_linksOpenable = true;
     int m_pendingPosts = 0;
     QHash<uint, UserInfo> m_userInfo;
     // Oldest first, so that a server that never reports closed notifications

@@ -1,38 +1,16 @@
 #include "app/CommandLineClient.h"
-#include "config/ConfigService.h"
+#include "platform/TerminationSignals.h"
 #include "support/LocalizationService.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
-
-#include <QCoroTask>
 
 #include <csignal>
+#include <cstdio>
 #include <iostream>
+
 #include <unistd.h>
 
 using namespace sendova;
-
-namespace {
-
-int interruptPipe[2] = {-1, -1};
-
-void onInterrupt(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(interruptPipe[1], &byte, 1);
-}
-
-QCoro::Task<> runAndQuit(CommandLineClient &client, QStringList arguments)
-{
-    auto pending = client.run(std::move(arguments));
-    const int code = co_await std::move(pending);
-    // Queued: a command that needs no waiting ends before the loop starts.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [code] { QCoreApplication::exit(code); }, Qt::QueuedConnection);
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -47,24 +25,23 @@ int main(int argc, char *argv[])
         return arguments.isEmpty() ? 0 : CommandLineClient::usage;
     }
 
-    const AppConfig config = ConfigService::shared().loadConfig();
-    LocalizationService::shared().setLanguage(
-        languageFromCode(config.languageCode).value_or(Language::english));
+    // The command line speaks English whatever the tray is set to (see
+    // CommandLineClient), so nothing is read before the command needs it.
+    LocalizationService::shared().setLanguage(Language::english);
 
     CommandLineClient client;
-    // Ctrl-C and SIGTERM reach the event loop through a pipe, so that the
-    // upload is cancelled cleanly instead of the process dying mid-transfer.
-    if (::pipe(interruptPipe) == 0) {
-        std::signal(SIGINT, onInterrupt);
-        std::signal(SIGTERM, onInterrupt);
+    TerminationSignals signals({SIGINT, SIGTERM});
+    QObject::connect(&signals, &TerminationSignals::received, &client, &CommandLineClient::interrupt);
+    QObject::connect(&client, &CommandLineClient::finished, &app,
+                     [](int code) { QCoreApplication::exit(code); });
+    client.start(std::move(arguments));
+    const int code = app.exec();
+    if (client.wasInterrupted()) {
+        // Work still running on other threads (a hash, a transfer) is left to
+        // the kernel rather than waited for: nothing of it needs saving, since
+        // every save ends before the loop can stop.
+        std::fflush(nullptr);
+        ::_exit(code);
     }
-    QSocketNotifier interrupts(interruptPipe[0], QSocketNotifier::Read);
-    QObject::connect(&interrupts, &QSocketNotifier::activated, &client, [&client] {
-        char byte;
-        [[maybe_unused]] const auto got = ::read(interruptPipe[0], &byte, 1);
-        client.interrupt();
-    });
-
-    QCoro::Task<> running = runAndQuit(client, std::move(arguments));
-    return app.exec();
+    return code;
 }

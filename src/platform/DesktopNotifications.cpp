@@ -1,10 +1,13 @@
 #include "platform/DesktopNotifications.h"
 
 #include <QDBusAbstractInterface>
+#include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QTimer>
 #include <QVariantMap>
+
+#include <QCoroDBus>
 
 namespace sendova {
 
@@ -54,7 +57,30 @@ QString renderError(const QDBusError &error)
     return error.name() + QLatin1String(": ") + error.message();
 }
 
+QDBusMessage busDaemonCall(const char *method)
+{
+    return QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                          QStringLiteral("/org/freedesktop/DBus"),
+                                          QStringLiteral("org.freedesktop.DBus"), QLatin1String(method));
+}
+
 } // namespace
+
+QCoro::Task<bool> DesktopNotifications::serverAvailable(QDBusConnection bus)
+{
+    if (!bus.isConnected())
+        co_return false;
+    const QString name = QLatin1String(serviceName);
+    QDBusPendingCall ownerCall = bus.asyncCall(busDaemonCall("NameHasOwner") << name);
+    const QDBusMessage owner = co_await ownerCall;
+    if (owner.type() == QDBusMessage::ReplyMessage && owner.arguments().value(0).toBool())
+        co_return true;
+    QDBusPendingCall activatableCall = bus.asyncCall(busDaemonCall("ListActivatableNames"));
+    const QDBusMessage activatable = co_await activatableCall;
+    if (activatable.type() != QDBusMessage::ReplyMessage)
+        co_return false;
+    co_return activatable.arguments().value(0).toStringList().contains(name);
+}
 
 DesktopNotifications::DesktopNotifications(const QDBusConnection &bus, QObject *parent)
     : QObject(parent), m_interface(new NotificationsInterface(bus, this))

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+#include <QCoroTask>
+
 #include <functional>
 #include <optional>
 
@@ -55,6 +57,11 @@ public:
     ~DesktopNotifications() override;
 
     void post(const DesktopNotification &notification, Completion completion);
+
+    // Whether anyone would answer a post: a server owns the name, or the bus
+    // can start one on demand (many desktops start theirs on first use). Both
+    // are questions to the bus itself, answered at once.
+    static QCoro::Task<bool> serverAvailable(QDBusConnection bus);
 
     // The body text for a server that does or does not render body markup.
     static QString composeBody(const QString &heading, const QString &text, bool serverRendersMarkup);

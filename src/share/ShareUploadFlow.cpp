@@ -10,12 +10,16 @@
 #include "config/KeychainService.h"
 #include "net/HttpSession.h"
 #include "platform/MachineName.h"
+#include "support/LocalizationService.h"
+#include "support/StrictJson.h"
 #include "upload/HashService.h"
 #include "upload/MultipartBody.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QPointer>
+
+#include <cstdio>
 
 namespace sendova {
 
@@ -46,6 +50,13 @@ std::optional<QUrl> requestUrl(const QString &text)
 
 QString describe(const std::exception &failure)
 {
+    // The decoder's words ("Data.Url: required member is missing") mean
+    // nothing to the user; they go where a developer looks, the window says
+    // what happened.
+    if (const auto *decoding = dynamic_cast<const DecodingError *>(&failure)) {
+        std::fprintf(stderr, "sendova-share: the server's reply could not be read: %s\n", decoding->what());
+        return LocalizationService::shared().localized("error.invalid_response");
+    }
     if (const auto *error = dynamic_cast<const Error *>(&failure))
         return error->description();
     return QString::fromLocal8Bit(failure.what());

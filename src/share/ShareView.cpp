@@ -101,7 +101,8 @@ public:
     QSize minimumSizeHint() const override { return {0, fontMetrics().height()}; }
     QSize sizeHint() const override
     {
-        return {fontMetrics().horizontalAdvance(m_fullText), fontMetrics().height()};
+        // Rounded up: a width rounded down would elide the text it was taken from.
+        return {int(std::ceil(QFontMetricsF(font()).horizontalAdvance(m_fullText))), fontMetrics().height()};
     }
 
 protected:
@@ -289,6 +290,12 @@ ShareView::ShareView(ShareViewModel *model, QWidget *parent) : QWidget(parent), 
     header->addWidget(m_productIcon, 0, Qt::AlignVCenter);
     header->addWidget(m_productName, 0, Qt::AlignVCenter);
     header->addStretch(1);
+    // Says so when a selection of several files arrives: only the first is sent.
+    auto *note = makeElidedLabel(this, TextStyle::caption);
+    note->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    note->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    m_filesNote = note;
+    header->addWidget(m_filesNote, 0, Qt::AlignVCenter);
     layout->addLayout(header);
     layout->addSpacing(headerGap);
 
@@ -391,8 +398,9 @@ QWidget *ShareView::buildSuccessPage()
     texts->setSpacing(2);
     m_successTitle = makeLabel(page, TextStyle::headline, false);
     m_successTitle->setAlignment(Qt::AlignHCenter);
-    m_successCopied = makeLabel(page, TextStyle::caption, true);
-    m_successCopied->setAlignment(Qt::AlignHCenter);
+    // The copy confirmation, or the link itself while it is not copied.
+    m_successCopied = makeElidedLabel(page, TextStyle::caption);
+    m_successCopied->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     texts->addWidget(m_successTitle);
     texts->addWidget(m_successCopied);
     layout->addLayout(texts);
@@ -449,6 +457,12 @@ void ShareView::render()
     if (!m_model)
         return;
 
+    const int filesLeftOut = m_model->filesLeftOut();
+    static_cast<ElidedLabel *>(m_filesNote)
+        ->setFullText(filesLeftOut > 0 ? localizedFormat("share.note.first_file_only", filesLeftOut + 1)
+                                       : QString());
+    m_filesNote->setVisible(filesLeftOut > 0);
+
     const ShareState state = m_model->state();
     const std::optional<QString> fileName = m_model->fileName();
     using Kind = ShareState::Kind;
@@ -485,7 +499,8 @@ void ShareView::render()
     }
     case Kind::success:
         m_successTitle->setText(localizedText("share.status.uploaded"));
-        m_successCopied->setText(localizedText("share.url.copied"));
+        static_cast<ElidedLabel *>(m_successCopied)
+            ->setFullText(m_model->linkCopied() ? localizedText("share.url.copied") : state.text());
         m_copyButton->setText(localizedText("share.button.copy_url"));
         m_content->setCurrentWidget(m_successPage);
         break;

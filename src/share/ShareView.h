@@ -48,6 +48,7 @@ private:
     QPointer<ShareViewModel> m_model;
     QLabel *m_productIcon = nullptr;
     QLabel *m_productName = nullptr;
+    QLabel *m_filesNote = nullptr;
     QStackedWidget *m_content = nullptr;
 
     QWidget *m_idlePage = nullptr;

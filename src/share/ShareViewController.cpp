@@ -140,6 +140,16 @@ void ShareViewController::processInputItems()
         m_viewModel->setState(ShareState::error(localizedText("share.error.no_files_received")));
         return;
     }
+    // One file per run: the others of a file manager's selection are
+    // counted, so that the window can say they were not sent.
+    int usable = 0;
+    for (const ShareItem &item : std::as_const(*m_context)) {
+        for (const ShareAttachment &attachment : item.attachments)
+            usable += attachment.type != ShareAttachment::Type::none;
+    }
+    if (usable > 1)
+        m_viewModel->setFilesLeftOut(usable - 1);
+
     for (const ShareItem &item : std::as_const(*m_context)) {
         for (const ShareAttachment &attachment : item.attachments) {
             if (attachment.type == ShareAttachment::Type::fileURL) {

@@ -60,6 +60,18 @@ void ShareViewModel::setFileName(const QString &name)
     Q_EMIT changed();
 }
 
+void ShareViewModel::setFilesLeftOut(int count)
+{
+    m_filesLeftOut = count;
+    Q_EMIT changed();
+}
+
+void ShareViewModel::setLinkCopied(bool copied)
+{
+    m_linkCopied = copied;
+    Q_EMIT changed();
+}
+
 void ShareViewModel::cancel()
 {
     if (m_onCancel)
@@ -94,6 +106,7 @@ void ShareViewModel::putOnClipboard(const QString &text)
     if (copy.outcome != Clipboard::Outcome::keptAfterExit &&
         copy.outcome != Clipboard::Outcome::keptWhileRunning)
         Clipboard::writeText(text);
+    setLinkCopied(true);
 }
 
 QString ShareViewModel::formatSpeed(double bytesPerSecond)

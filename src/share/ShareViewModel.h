@@ -55,6 +55,11 @@ public:
     double uploadSpeed() const { return m_uploadSpeed; }
     std::optional<QString> fileName() const { return m_fileName; }
     std::optional<QString> resultURL() const { return m_resultURL; }
+    // Whether the link is on the clipboard: the run put it there (a stored
+    // copy's always, an upload's when automatic copy is on) or copyURL() did.
+    bool linkCopied() const { return m_linkCopied; }
+    // Files shared along with the one this run uploads, which it leaves out.
+    int filesLeftOut() const { return m_filesLeftOut; }
 
     // Written by the upload flow; public so that the view can be shown in
     // any state.
@@ -63,6 +68,8 @@ public:
     void setUploadProgress(double value);
     void setUploadSpeed(double value);
     void setFileName(const QString &name);
+    void setFilesLeftOut(int count);
+    void setLinkCopied(bool copied);
 
     // Installed by the host; the view's buttons call them.
     void setOnCancel(Callback callback) { m_onCancel = std::move(callback); }
@@ -105,7 +112,7 @@ private:
                                                  QString apiKey);
 
     void recordBodySent(qint64 totalSent, qint64 totalExpected);
-    static void putOnClipboard(const QString &text);
+    void putOnClipboard(const QString &text);
 
     ShareState m_state;
     double m_hashProgress = 0;
@@ -115,6 +122,8 @@ private:
     Callback m_onCancel;
     Callback m_onComplete;
     std::optional<QString> m_resultURL;
+    bool m_linkCopied = false;
+    int m_filesLeftOut = 0;
     Clock m_clock;
     ShareSpeedMeter m_speedMeter;
 };

@@ -2,7 +2,7 @@
 #include "support/Language.h"
 #include "support/LocalizationService.h"
 
-#include "../support/TestNotificationServer.h"
+#include "TestNotificationServer.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>

@@ -2,8 +2,12 @@
 // exit codes, what lands on stdout and stderr, and links whose bytes come back
 // exactly as they were uploaded.
 
+#include "PrivateBus.h"
+#include "TestNotificationServer.h"
+
 #include <httplib.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,9 +18,15 @@
 #include <QtTest>
 
 #include <arpa/inet.h>
+#include <csignal>
+#include <fcntl.h>
 #include <memory>
 #include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -37,20 +47,22 @@ struct Outcome
 };
 
 // In a session of its own: without a controlling terminal, a password prompt
-// fails instead of waiting on whoever runs the tests.
+// fails instead of waiting on whoever runs the tests. The event loop runs
+// meanwhile, so a D-Bus service of the test can answer the program.
 Outcome run(const QString &program, const QStringList &args, const QProcessEnvironment &env,
-            const QByteArray &input = {})
+            const QByteArray &input = {}, const QString &workingDirectory = {})
 {
     QProcess process;
     process.setChildProcessModifier([] { ::setsid(); });
     process.setProcessEnvironment(env);
+    process.setWorkingDirectory(workingDirectory);
     process.start(program, args);
     if (!process.waitForStarted()) {
         return {};
     }
     process.write(input);
     process.closeWriteChannel();
-    if (!process.waitForFinished(Timeout)) {
+    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, Timeout)) {
         process.kill();
         process.waitForFinished();
         return {};
@@ -77,6 +89,193 @@ struct Download
 {
     int status = 0;
     QByteArray body;
+};
+
+// Takes connections and reads requests but never answers: a server that hangs.
+class SilentServer
+{
+public:
+    SilentServer()
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::listen(m_listener, 4);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
+        m_url = QStringLiteral("http://127.0.0.1:%1").arg(ntohs(address.sin_port));
+    }
+    ~SilentServer()
+    {
+        for (const int fd : {m_listener, m_connection}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+    SilentServer(const SilentServer &) = delete;
+    SilentServer &operator=(const SilentServer &) = delete;
+
+    QString url() const { return m_url; }
+
+    // True once the head of a request has arrived.
+    bool waitForRequest(int timeoutMs)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        pollfd listener{m_listener, POLLIN, 0};
+        if (::poll(&listener, 1, int(deadline.remainingTime())) != 1) {
+            return false;
+        }
+        m_connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        QByteArray head;
+        while (!head.contains("\r\n\r\n")) {
+            pollfd connection{m_connection, POLLIN, 0};
+            char buffer[4096];
+            const ssize_t got = ::poll(&connection, 1, int(deadline.remainingTime())) == 1
+                                    ? ::read(m_connection, buffer, sizeof buffer)
+                                    : 0;
+            if (got <= 0) {
+                return false;
+            }
+            head.append(buffer, got);
+        }
+        return true;
+    }
+
+private:
+    int m_listener = -1;
+    int m_connection = -1;
+    QString m_url;
+};
+
+// `sendova` as typed in an interactive shell: a pseudo-terminal is its
+// controlling terminal, standard input and standard error; standard output
+// goes to a pipe of its own.
+class TerminalSession
+{
+public:
+    ~TerminalSession()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        for (const int fd : {m_terminal, m_output}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+
+    bool start(const QStringList &args, const QProcessEnvironment &env)
+    {
+        // Everything the child needs exists before fork: after it, only exec.
+        QList<QByteArray> argStrings{ClientBinary.toLocal8Bit()};
+        for (const QString &arg : args) {
+            argStrings << arg.toLocal8Bit();
+        }
+        QList<QByteArray> envStrings;
+        for (const QString &entry : env.toStringList()) {
+            envStrings << entry.toLocal8Bit();
+        }
+        std::vector<char *> argv;
+        std::vector<char *> envp;
+        for (QByteArray &arg : argStrings) {
+            argv.push_back(arg.data());
+        }
+        for (QByteArray &entry : envStrings) {
+            envp.push_back(entry.data());
+        }
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        int output[2];
+        if (::pipe2(output, O_CLOEXEC) != 0) {
+            return false;
+        }
+        m_pid = ::forkpty(&m_terminal, nullptr, nullptr, nullptr);
+        if (m_pid == 0) {
+            ::dup2(output[1], STDOUT_FILENO);
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        ::close(output[1]);
+        m_output = output[0];
+        m_clock.start();
+        return m_pid > 0;
+    }
+
+    // Reads the terminal until it has shown text.
+    bool waitForText(const QByteArray &text, int timeoutMs)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!terminal.contains(text) && !deadline.hasExpired()) {
+            pump(100);
+        }
+        return terminal.contains(text);
+    }
+    void type(const QByteArray &keys)
+    {
+        [[maybe_unused]] const auto n = ::write(m_terminal, keys.data(), keys.size());
+    }
+    // The terminal's interrupt character: SIGINT for the foreground process group.
+    void pressCtrlC() { type("\x03"); }
+    void signal(int number) { ::kill(m_pid, number); }
+    bool echoing() const
+    {
+        termios state{};
+        return ::tcgetattr(m_terminal, &state) == 0 && (state.c_lflag & ECHO);
+    }
+
+    // The exit code, or -1 when the program has not ended normally in time.
+    int waitForExit(int timeoutMs)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!deadline.hasExpired()) {
+            int status = 0;
+            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_pid = -1;
+                elapsedMs = m_clock.elapsed();
+                while (pump(0)) {
+                }
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            pump(50);
+        }
+        return -1;
+    }
+
+    QByteArray terminal;
+    QByteArray output;
+    qint64 elapsedMs = 0;
+
+private:
+    // True when anything was read.
+    bool pump(int timeoutMs)
+    {
+        pollfd fds[2] = {{m_terminal, POLLIN, 0}, {m_output, POLLIN, 0}};
+        if (::poll(fds, 2, timeoutMs) <= 0) {
+            return false;
+        }
+        bool read = false;
+        char buffer[4096];
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].revents & POLLIN) {
+                const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+                if (got > 0) {
+                    (i == 0 ? terminal : output).append(buffer, got);
+                    read = true;
+                }
+            }
+        }
+        return read;
+    }
+
+    pid_t m_pid = -1;
+    int m_terminal = -1;
+    int m_output = -1;
+    QElapsedTimer m_clock;
 };
 
 Download fetch(const QString &link)
@@ -167,11 +366,28 @@ public:
     Outcome sendova(const QStringList &args, const QByteArray &input = {},
                     const QString &serverOverride = {}) const
     {
+        return run(ClientBinary, args, environment(serverOverride), input,
+                   m_dir.path() + QStringLiteral("/files"));
+    }
+    QProcessEnvironment environment(const QString &serverOverride = {}) const
+    {
         auto env = m_env;
         if (!serverOverride.isEmpty()) {
             env.insert(QStringLiteral("SENDOVA_SERVER"), serverOverride);
         }
-        return run(ClientBinary, args, env, input);
+        return env;
+    }
+    // As the tray program's settings would have them.
+    void setSetting(const QString &name, const QJsonValue &value) const
+    {
+        QFile config(dataFile(QStringLiteral("config.json")));
+        if (!config.open(QIODevice::ReadWrite)) {
+            return;
+        }
+        auto settings = QJsonDocument::fromJson(config.readAll()).object();
+        settings[name] = value;
+        config.resize(0);
+        config.write(QJsonDocument(settings).toJson());
     }
     Outcome setup(const Server &server) const
     {
@@ -236,6 +452,11 @@ private Q_SLOTS:
     void duplicate_data();
     void duplicate();
     void logout();
+    void interrupt_data();
+    void interrupt();
+    void notifications_data();
+    void notifications();
+    void progressLine();
 };
 
 void EndToEndTest::withoutServer_data()
@@ -244,19 +465,39 @@ void EndToEndTest::withoutServer_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("out");
     QTest::addColumn<QByteArray>("err");
+    // Whether the data folder may exist afterwards (the keychain is read only
+    // together with it).
+    QTest::addColumn<bool>("readsData");
     const QString anyFile = QCoreApplication::applicationFilePath();
-    QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << 0
-                               << QByteArray("sendova " SENDOVA_VERSION "\n") << QByteArray();
-    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0 << QByteArray("upload")
-                            << QByteArray();
-    QTest::newRow("unknown command") << QStringList{QStringLiteral("launch")} << 2 << QByteArray()
-                                     << QByteArray("sendova --help");
+    const auto args = [](const char *line) { return QString::fromLatin1(line).split(u' '); };
+    QTest::newRow("--version") << args("--version") << 0 << QByteArray("sendova " SENDOVA_VERSION "\n")
+                               << QByteArray() << false;
+    // Where the settings and the key live.
+    QTest::newRow("--help") << args("--help") << 0 << QByteArray("keyring") << QByteArray() << false;
+    QTest::newRow("help") << args("help") << 0 << QByteArray("config.json") << QByteArray() << false;
+    QTest::newRow("help of a command")
+        << args("help login") << 0 << QByteArray("--password-stdin") << QByteArray() << false;
+    QTest::newRow("command's --help")
+        << args("upload --help") << 0 << QByteArray("--verbose") << QByteArray() << false;
+    QTest::newRow("unknown command") << args("launch") << 2 << QByteArray() << QByteArray("sendova --help")
+                                     << false;
+    QTest::newRow("unknown option") << args("--launch") << 2 << QByteArray() << QByteArray("unknown option")
+                                    << false;
+    QTest::newRow("unknown option of a command")
+        << args("upload --fast x") << 2 << QByteArray() << QByteArray("sendova help upload") << false;
+    QTest::newRow("help of no command")
+        << args("help launch") << 2 << QByteArray() << QByteArray("no command 'launch'") << false;
+    QTest::newRow("missing value") << args("login --user") << 2 << QByteArray() << QByteArray("--user")
+                                   << false;
+    QTest::newRow("upload without files")
+        << args("upload --verbose") << 2 << QByteArray() << QByteArray("no file") << false;
     QTest::newRow("status unconfigured")
-        << QStringList{QStringLiteral("status")} << 2 << QByteArray() << QByteArray("sendova setup");
-    QTest::newRow("upload unconfigured")
-        << QStringList{QStringLiteral("upload"), anyFile} << 2 << QByteArray() << QByteArray("sendova setup");
-    QTest::newRow("recent, nothing yet")
-        << QStringList{QStringLiteral("recent")} << 0 << QByteArray() << QByteArray();
+        << args("status") << 2 << QByteArray() << QByteArray("sendova setup") << true;
+    QTest::newRow("upload unconfigured") << QStringList{QStringLiteral("upload"), anyFile} << 2
+                                         << QByteArray() << QByteArray("sendova setup") << true;
+    QTest::newRow("recent, nothing yet") << args("recent") << 0 << QByteArray() << QByteArray() << true;
+    QTest::newRow("logout, nothing stored")
+        << args("logout") << 0 << QByteArray() << QByteArray("Nothing to sign out of") << true;
 }
 
 // An empty expectation for a stream requires that stream to be empty: a
@@ -267,9 +508,13 @@ void EndToEndTest::withoutServer()
     QFETCH(int, exitCode);
     QFETCH(QByteArray, out);
     QFETCH(QByteArray, err);
+    QFETCH(bool, readsData);
     const Client client;
     const auto outcome = client.sendova(args);
     QCOMPARE(outcome.exitCode, exitCode);
+    if (!readsData) {
+        QVERIFY(!QFileInfo::exists(client.dataFile(QString())));
+    }
     if (args.first() == QStringLiteral("--version") || out.isEmpty()) {
         QCOMPARE(outcome.out, out);
     } else {
@@ -298,6 +543,9 @@ void EndToEndTest::login_data()
     QTest::newRow("disabled account")
         << UserName << Password << true << true << 1 << QByteArray("This account is inactive");
     QTest::newRow("server unreachable") << UserName << Password << false << false << 1 << QByteArray();
+    // Refused before anything is sent: a server would only say "wrong password".
+    QTest::newRow("empty password") << UserName << QByteArray() << false << true << 2
+                                    << QByteArray("no password given");
 }
 
 void EndToEndTest::login()
@@ -319,11 +567,11 @@ void EndToEndTest::login()
                                          user, QStringLiteral("--password-stdin")},
                                         password + '\n');
     QCOMPARE(outcome.exitCode, exitCode);
+    QCOMPARE(outcome.out, QByteArray());
     if (exitCode == 0) {
-        QCOMPARE(outcome.lines().size(), 1);
+        QVERIFY2(outcome.err.startsWith("Signed in to " + Tenant.toUtf8()), outcome.err.constData());
         QCOMPARE(client.status(), 0);
     } else {
-        QCOMPARE(outcome.out, QByteArray());
         QVERIFY2(outcome.err.contains(err) && !outcome.err.trimmed().isEmpty(), outcome.err.constData());
         QCOMPARE(client.status(), 2);
     }
@@ -341,12 +589,11 @@ void EndToEndTest::setup_data()
     QTest::newRow("host-less form") << QStringLiteral("sendova:setup?token={token}&server={server}") << false
                                     << 0 << QByteArray();
     QTest::newRow("used twice") << standard << true << 1
-                                << QByteArray("Error de Setup: This setup link has already been used; ask "
+                                << QByteArray("sendova: This setup link has already been used; ask "
                                               "for a new one\n");
     QTest::newRow("unknown token") << QStringLiteral(
                                           "sendova://setup?token=N0tAT0kenTheServerGave&server={server}")
-                                   << false << 1
-                                   << QByteArray("Error de Setup: This setup link is not valid\n");
+                                   << false << 1 << QByteArray("sendova: This setup link is not valid\n");
     QTest::newRow("web link") << QStringLiteral("https://example.org/setup?token={token}&server={server}")
                               << false << 2 << QByteArray();
     QTest::newRow("scheme in capitals")
@@ -377,11 +624,12 @@ void EndToEndTest::setup()
     }
     const auto outcome = client.sendova({QStringLiteral("setup"), link});
     QCOMPARE(outcome.exitCode, exitCode);
+    QCOMPARE(outcome.out, QByteArray());
     if (exitCode == 0) {
-        QCOMPARE(outcome.out, QByteArray("Sendova Configured\nConnected to: ") + Tenant.toUtf8() +
-                                  QByteArray("\nUser: ") + UserName.toUtf8() + '\n');
+        QVERIFY2(outcome.err.endsWith(QByteArray("Sendova Configured\nConnected to: ") + Tenant.toUtf8() +
+                                      QByteArray("\nUser: ") + UserName.toUtf8() + '\n'),
+                 outcome.err.constData());
     } else {
-        QCOMPARE(outcome.out, QByteArray());
         QVERIFY2(err.isEmpty() ? !outcome.err.isEmpty() : outcome.err.endsWith(err), outcome.err.constData());
     }
     // A refused link leaves an earlier configuration as it was.
@@ -437,6 +685,10 @@ void EndToEndTest::upload_data()
         << QList<QByteArray>{"first", QByteArray(), "last"} << false << 1;
     QTest::newRow("verbose") << QStringList{QStringLiteral("logged.txt")} << QList<QByteArray>{"logged"}
                              << true << 0;
+    // Given relative to the working folder, after --.
+    QTest::newRow("names that look like options")
+        << QStringList{QStringLiteral("--verbose"), QStringLiteral("-h")} << QList<QByteArray>{"v", "h"}
+        << false << 0;
 }
 
 void EndToEndTest::upload()
@@ -454,13 +706,18 @@ void EndToEndTest::upload()
     if (verbose) {
         args << QStringLiteral("--verbose");
     }
+    const bool dashed = names.first().startsWith(u'-');
+    if (dashed) {
+        args << QStringLiteral("--");
+    }
     QStringList uploadedNames;
     QList<QByteArray> uploaded;
     for (qsizetype i = 0; i < names.size(); ++i) {
         if (contents[i].isNull()) {
             args << client.path(names[i]);
         } else {
-            args << client.file(names[i], contents[i]);
+            const QString path = client.file(names[i], contents[i]);
+            args << (dashed ? names[i] : path);
             uploadedNames << names[i];
             uploaded << contents[i];
         }
@@ -525,14 +782,7 @@ void EndToEndTest::duplicate()
     START(server);
     const Client client;
     QCOMPARE(client.setup(server).exitCode, 0);
-    QFile config(client.dataFile(QStringLiteral("config.json")));
-    QVERIFY(config.open(QIODevice::ReadWrite));
-    auto settings = QJsonDocument::fromJson(config.readAll()).object();
-    QVERIFY(settings.contains(QStringLiteral("checkForDuplicates")));
-    settings[QStringLiteral("checkForDuplicates")] = checkForDuplicates;
-    config.resize(0);
-    config.write(QJsonDocument(settings).toJson());
-    config.close();
+    client.setSetting(QStringLiteral("checkForDuplicates"), checkForDuplicates);
 
     const QByteArray content = allByteValues(64);
     const QString path = client.file(QStringLiteral("twice.bin"), content);
@@ -562,6 +812,8 @@ void EndToEndTest::logout()
 
     const auto outcome = client.sendova({QStringLiteral("logout")});
     QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.out, QByteArray());
+    QVERIFY2(outcome.err.contains("Signed out"), outcome.err.constData());
     QVERIFY(!QFile::exists(client.dataFile(QStringLiteral("config.json"))));
     QVERIFY(!QFile::exists(client.dataFile(QStringLiteral("recents.json"))));
     QCOMPARE(client.status(), 2);
@@ -575,6 +827,161 @@ void EndToEndTest::logout()
     config.write(savedConfig);
     config.close();
     QCOMPARE(client.status(), 2);
+}
+
+void EndToEndTest::interrupt_data()
+{
+    // What runs when the signal comes: a request to a server that never
+    // answers, or the password prompt.
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("terminalKey");
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("status, Ctrl-C") << QStringLiteral("status") << true << SIGINT;
+    QTest::newRow("status, SIGTERM") << QStringLiteral("status") << false << SIGTERM;
+    QTest::newRow("upload, Ctrl-C") << QStringLiteral("upload") << true << SIGINT;
+    QTest::newRow("upload, SIGTERM") << QStringLiteral("upload") << false << SIGTERM;
+    QTest::newRow("login, Ctrl-C") << QStringLiteral("login") << true << SIGINT;
+    QTest::newRow("setup, SIGTERM") << QStringLiteral("setup") << false << SIGTERM;
+    QTest::newRow("password prompt, Ctrl-C") << QStringLiteral("prompt") << true << SIGINT;
+}
+
+// Every command stops on the first signal, long before any time-out of its
+// own (30 s and more), with the shell's code for that signal.
+void EndToEndTest::interrupt()
+{
+    QFETCH(QString, command);
+    QFETCH(bool, terminalKey);
+    QFETCH(int, signalNumber);
+    const Client client;
+    SilentServer silent;
+    QStringList args{command};
+    if (command == QStringLiteral("status") || command == QStringLiteral("upload")) {
+        Server server;
+        START(server);
+        QCOMPARE(client.setup(server).exitCode, 0);
+        if (command == QStringLiteral("upload")) {
+            args << client.file(QStringLiteral("stuck.txt"), "content");
+        }
+    } else if (command == QStringLiteral("setup")) {
+        args << QStringLiteral("sendova://setup?token=T0ken&server=") +
+                    QString::fromLatin1(QUrl::toPercentEncoding(silent.url()));
+    } else {
+        args = QStringList{QStringLiteral("login"), QStringLiteral("--server"), silent.url(),
+                           QStringLiteral("--user"), UserName};
+    }
+
+    TerminalSession session;
+    QVERIFY(session.start(args, client.environment(silent.url())));
+    if (args.first() == QStringLiteral("login")) {
+        QVERIFY2(session.waitForText("Password: ", Timeout), session.terminal.constData());
+        QVERIFY(!session.echoing());
+        if (command == QStringLiteral("login")) {
+            session.type(Password + '\n');
+        }
+    }
+    if (command != QStringLiteral("prompt")) {
+        QVERIFY(silent.waitForRequest(Timeout));
+    }
+    if (terminalKey) {
+        session.pressCtrlC();
+    } else {
+        session.signal(signalNumber);
+    }
+    QCOMPARE(session.waitForExit(10000), 128 + signalNumber);
+    QCOMPARE(session.output, QByteArray());
+    QVERIFY(session.echoing());
+}
+
+void EndToEndTest::notifications_data()
+{
+    QTest::addColumn<QString>("notificationServer");
+    QTest::addColumn<int>("errorLines");
+    QTest::newRow("none on the bus") << QStringLiteral("none") << 0;
+    // Its one failure is reported once, however many uploads follow.
+    QTest::newRow("one that fails to start") << QStringLiteral("broken") << 1;
+    QTest::newRow("one that runs") << QStringLiteral("running") << 0;
+}
+
+// With a desktop and its session bus, whatever becomes of the notifications,
+// standard output holds the links and nothing else.
+void EndToEndTest::notifications()
+{
+    QFETCH(QString, notificationServer);
+    QFETCH(int, errorLines);
+    Server server;
+    START(server);
+    const Client client;
+    QCOMPARE(client.setup(server).exitCode, 0);
+    client.setSetting(QStringLiteral("autoCopyToClipboard"), false);
+    // The keyring lives on the test session's bus, not on the one given to
+    // the client here: the key goes to the file instead.
+    httplib::Client api(QUrl(server.url()).host().toStdString(), QUrl(server.url()).port());
+    const auto login =
+        api.Post("/api/auth/login",
+                 QJsonDocument(QJsonObject{{QStringLiteral("userName"), UserName},
+                                           {QStringLiteral("password"), QString::fromUtf8(Password)}})
+                     .toJson()
+                     .toStdString(),
+                 "application/json");
+    QVERIFY(login && login->status == 200);
+    client.setSetting(QStringLiteral("apiKey"),
+                      QJsonDocument::fromJson(QByteArray::fromStdString(login->body))
+                          .object()[QStringLiteral("data")]
+                          .toObject()[QStringLiteral("apiKey")]);
+
+    QMap<QString, QString> services;
+    if (notificationServer == QStringLiteral("broken")) {
+        services.insert(QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/bin/false"));
+    }
+    sendova::test::PrivateBus bus(services);
+    QVERIFY(bus.start());
+    sendova::test::TestNotificationServer notifications;
+    if (notificationServer == QStringLiteral("running")) {
+        QVERIFY(notifications.start(bus.address()));
+    }
+    QProcessEnvironment env = client.environment();
+    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":0"));
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    const auto outcome = run(ClientBinary,
+                             {QStringLiteral("upload"), client.file(QStringLiteral("one.txt"), "1"),
+                              client.file(QStringLiteral("two.txt"), "2")},
+                             env);
+
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.lines().size(), 2);
+    QVERIFY2(outcome.out.endsWith('\n') && outcome.lines().filter(QStringLiteral("://")).size() == 2,
+             outcome.out.constData());
+    QCOMPARE(outcome.err.count('\n'), errorLines);
+    if (notificationServer == QStringLiteral("running")) {
+        QCOMPARE(notifications.notifyCalls.size(), 2);
+        // Nobody is left to open the link once the command has ended.
+        QCOMPARE(notifications.notifyCalls.first().actions, QStringList());
+    }
+}
+
+// The line on the terminal is redrawn at most ten times a second, however
+// often the upload reports.
+void EndToEndTest::progressLine()
+{
+    Server server;
+    START(server);
+    const Client client;
+    QCOMPARE(client.setup(server).exitCode, 0);
+    // Hashing reports every mebibyte.
+    QFile big(client.path(QStringLiteral("big.bin")));
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(64 << 20));
+    big.close();
+
+    TerminalSession session;
+    QVERIFY(session.start({QStringLiteral("upload"), big.fileName()}, client.environment()));
+    QCOMPARE(session.waitForExit(Timeout), 0);
+    QCOMPARE(session.output.count('\n'), 1);
+    const QList<QByteArray> draws = session.terminal.split('\r');
+    const qsizetype shown =
+        std::count_if(draws.begin(), draws.end(), [](const QByteArray &draw) { return draw.size() > 3; });
+    QVERIFY2(shown >= 1, session.terminal.constData());
+    QVERIFY2(shown <= session.elapsedMs / 100 + 2,
+             qPrintable(QStringLiteral("%1 lines in %2 ms").arg(shown).arg(session.elapsedMs)));
 }
 
 QTEST_GUILESS_MAIN(EndToEndTest)

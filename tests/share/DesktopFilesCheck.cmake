@@ -15,12 +15,16 @@ if(NOT EXISTS "${program}")
     message(FATAL_ERROR "program not installed at ${program}")
 endif()
 
+# The path as one quoted argument: in a desktop entry, $ takes a backslash
+# that the string escaping doubles; in the script, single quotes.
+string(REPLACE "$" "\\\\$" quoted "${program}")
+set(exec "Exec=\"${quoted}\" %F")
 # file, line it must hold, must it be executable
 set(checks
-    "share/applications/sendova-share.desktop|Exec=${program} %F|no"
-    "share/kio/servicemenus/sendova-share.desktop|Exec=${program} %F|yes"
-    "share/Thunar/sendto/sendova-share.desktop|Exec=${program} %F|no"
-    "share/nautilus/scripts/Sendova|exec \"${program}\" \"$@\"|yes")
+    "share/applications/sendova-share.desktop|${exec}|no"
+    "share/kio/servicemenus/sendova-share.desktop|${exec}|yes"
+    "share/Thunar/sendto/sendova-share.desktop|${exec}|no"
+    "share/nautilus/scripts/Sendova|exec '${program}' \"$@\"|yes")
 foreach(check ${checks})
     string(REPLACE "|" ";" parts "${check}")
     list(GET parts 0 path)

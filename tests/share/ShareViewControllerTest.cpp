@@ -172,23 +172,25 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("uploaded");
         QTest::addColumn<QString>("errorKey");
+        // Shared files the run does not send, which the window mentions.
+        QTest::addColumn<int>("filesLeftOut");
 
         QTest::newRow("no arguments")
-            << QStringList{} << QString() << QStringLiteral("share.error.no_files_found");
+            << QStringList{} << QString() << QStringLiteral("share.error.no_files_found") << 0;
         QTest::newRow("nothing usable") << QStringList{QStringLiteral("https://example.com/a"), QString()}
-                                        << QString() << QStringLiteral("share.error.no_files_found");
+                                        << QString() << QStringLiteral("share.error.no_files_found") << 0;
         QTest::newRow("two files: the first")
-            << QStringList{m_first, m_second} << QStringLiteral("first.txt") << QString();
+            << QStringList{m_first, m_second} << QStringLiteral("first.txt") << QString() << 1;
         QTest::newRow("search passes over the unusable")
             << QStringList{QStringLiteral("https://example.com/a"), m_second, m_first}
-            << QStringLiteral("second.txt") << QString();
+            << QStringLiteral("second.txt") << QString() << 1;
         QTest::newRow("file URL") << QStringList{QUrl::fromLocalFile(m_second).toString()}
-                                  << QStringLiteral("second.txt") << QString();
+                                  << QStringLiteral("second.txt") << QString() << 0;
         QTest::newRow("relative path")
-            << QStringList{QStringLiteral("second.txt")} << QStringLiteral("second.txt") << QString();
+            << QStringList{QStringLiteral("second.txt")} << QStringLiteral("second.txt") << QString() << 0;
         QTest::newRow("malformed file URL stops the search")
             << QStringList{QStringLiteral("file://[bad/x"), m_first} << QString()
-            << QStringLiteral("share.error.could_not_get_file");
+            << QStringLiteral("share.error.could_not_get_file") << 1;
     }
 
     void firstUsableAttachment()
@@ -196,6 +198,7 @@ private Q_SLOTS:
         QFETCH(QStringList, arguments);
         QFETCH(QString, uploaded);
         QFETCH(QString, errorKey);
+        QFETCH(int, filesLeftOut);
 
         LoopbackHttpServer server;
         server.enqueue(ScriptedReply::json(200, uploadReply()));
@@ -212,6 +215,7 @@ private Q_SLOTS:
             QCOMPARE(model->state(), ShareState::success(sharedLink));
         else
             QCOMPARE(model->state(), ShareState::error(english(errorKey.toUtf8().constData())));
+        QCOMPARE(model->filesLeftOut(), filesLeftOut);
     }
 
     void standardInput_data()

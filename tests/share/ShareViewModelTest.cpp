@@ -130,6 +130,8 @@ private Q_SLOTS:
         };
         const States uploaded{ShareState::loading(), ShareState::hashing(), ShareState::uploading(),
                               ShareState::success(sharedLink)};
+        // The decoder's own words stay out of the window.
+        const QString invalidReply = LocalizationService::shared().localized("error.invalid_response");
         const auto uploadFailed = [](const QString &message) {
             return States{ShareState::loading(), ShareState::hashing(), ShareState::uploading(),
                           ShareState::error(message)};
@@ -153,7 +155,7 @@ private Q_SLOTS:
             << uploaded << QStringList{check, upload};
         QTest::newRow("capitalised check reply")
             << true << Replies{json(200, R"({"Success":true,"Data":{"Exists":true,"Url":"x"}})")}
-            << States{ShareState::loading(), ShareState::hashing(), ShareState::error(anyText)}
+            << States{ShareState::loading(), ShareState::hashing(), ShareState::error(invalidReply)}
             << QStringList{check};
         QTest::newRow("status 500 that decodes")
             << false << Replies{json(500, uploadReply(sharedLink))} << uploaded << QStringList{upload};
@@ -174,7 +176,7 @@ private Q_SLOTS:
             << uploadFailed(QStringLiteral("Too big")) << QStringList{upload};
         QTest::newRow("error without message")
             << false << Replies{json(200, R"({"Success":false,"Error":{"Code":"E1"}})")}
-            << uploadFailed(anyText) << QStringList{upload};
+            << uploadFailed(invalidReply) << QStringList{upload};
         QTest::newRow("date with fraction")
             << false
             << Replies{json(200, QStringLiteral(R"({"Success":true,"Data":{"Url":"%1","ExpiresAt":)"
@@ -195,9 +197,9 @@ private Q_SLOTS:
                                                                   R"("ExpiresAt":"2025-01-31"}})")
                                                        .arg(sharedLink)
                                                        .toUtf8())}
-                                   << uploadFailed(anyText) << QStringList{upload};
+                                   << uploadFailed(invalidReply) << QStringList{upload};
         QTest::newRow("not json") << false << Replies{json(200, "<html>Bad gateway</html>")}
-                                  << uploadFailed(anyText) << QStringList{upload};
+                                  << uploadFailed(invalidReply) << QStringList{upload};
     }
 
     void stateSequences()
@@ -336,11 +338,12 @@ private Q_SLOTS:
         QTest::addColumn<bool>("autoCopy");
         QTest::addColumn<bool>("storedCopy");
         QTest::addColumn<QString>("clipboard");
+        QTest::addColumn<bool>("linkCopied");
 
-        QTest::newRow("stored copy, auto-copy off") << false << true << sharedLink;
-        QTest::newRow("stored copy, auto-copy on") << true << true << sharedLink;
-        QTest::newRow("upload, auto-copy off") << false << false << QStringLiteral("before");
-        QTest::newRow("upload, auto-copy on") << true << false << sharedLink;
+        QTest::newRow("stored copy, auto-copy off") << false << true << sharedLink << true;
+        QTest::newRow("stored copy, auto-copy on") << true << true << sharedLink << true;
+        QTest::newRow("upload, auto-copy off") << false << false << QStringLiteral("before") << false;
+        QTest::newRow("upload, auto-copy on") << true << false << sharedLink << true;
     }
 
     void clipboardRules()
@@ -348,6 +351,7 @@ private Q_SLOTS:
         QFETCH(bool, autoCopy);
         QFETCH(bool, storedCopy);
         QFETCH(QString, clipboard);
+        QFETCH(bool, linkCopied);
 
         LoopbackHttpServer server;
         server.enqueue(ScriptedReply::json(200, checkReply(storedCopy, storedCopy ? sharedLink : QString())));
@@ -358,11 +362,14 @@ private Q_SLOTS:
         blockingWait(model.uploadFile(QUrl::fromLocalFile(m_file)));
         QCOMPARE(model.state(), ShareState::success(sharedLink));
         QCOMPARE(QGuiApplication::clipboard()->text(), clipboard);
+        // What the window then says about the clipboard.
+        QCOMPARE(model.linkCopied(), linkCopied);
 
         // The copy button puts the sharedLink there whatever happened before.
         QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
         model.copyURL();
         QCOMPARE(QGuiApplication::clipboard()->text(), sharedLink);
+        QVERIFY(model.linkCopied());
     }
 
     void copyWithoutLinkLeavesClipboard()

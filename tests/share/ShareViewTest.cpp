@@ -74,11 +74,16 @@ private Q_SLOTS:
         QCOMPARE(view.size(), QSize(320, 200));
         QCOMPARE(view.minimumSize(), QSize(320, 200));
         QCOMPARE(view.maximumSize(), QSize(320, 200));
-        // The header: the product's mark and name, whatever the state.
+        // The header: the product's mark and name, whatever the state, and
+        // a note only when files were left out.
         const QList<QLabel *> header = view.findChildren<QLabel *>(Qt::FindDirectChildrenOnly);
-        QCOMPARE(header.size(), 2);
+        QCOMPARE(header.size(), 3);
         QVERIFY(!header[0]->pixmap().isNull());
         QCOMPARE(header[1]->text(), QStringLiteral("Sendova"));
+        QVERIFY(!header[2]->isVisibleTo(&view));
+        model.setFilesLeftOut(2);
+        QVERIFY(header[2]->isVisibleTo(&view));
+        QCOMPARE(header[2]->toolTip(), QStringLiteral("Only the first of 3 files is uploaded"));
     }
 
     void contentAndButtonPerState_data()
@@ -102,9 +107,14 @@ private Q_SLOTS:
                                    << QStringList{text("share.status.uploading"), QStringLiteral("0%"),
                                                   QStringLiteral("report.pdf")}
                                    << cancel << false << false;
+        // The link shows until it is on the clipboard.
         QTest::newRow("success") << ShareState::Kind::success
-                                 << QStringList{text("share.status.uploaded"), text("share.url.copied")}
+                                 << QStringList{text("share.status.uploaded"),
+                                                QStringLiteral("https://files.example/abc")}
                                  << close << true << true;
+        QTest::newRow("success, link copied")
+            << ShareState::Kind::success
+            << QStringList{text("share.status.uploaded"), text("share.url.copied")} << close << true << true;
         QTest::newRow("error") << ShareState::Kind::error
                                << QStringList{text("share.error.title"), QStringLiteral("Connection refused")}
                                << close << false << false;
@@ -123,6 +133,7 @@ private Q_SLOTS:
         model.setOnCancel([&] { ++ends.cancels; });
         model.setOnComplete([&] { ++ends.completes; });
         model.setFileName(QStringLiteral("report.pdf"));
+        model.setLinkCopied(QByteArray(QTest::currentDataTag()).endsWith("copied"));
         ShareView view(&model);
         view.show();
         model.setState(stateOf(kind));
@@ -247,6 +258,9 @@ private Q_SLOTS:
         QTest::newRow("uploading") << ShareState::uploading() << longName << false;
         QTest::newRow("success") << ShareState::success(QStringLiteral("https://files.example/abc"))
                                  << longName << false;
+        QTest::newRow("success, long link, files left out")
+            << ShareState::success(QStringLiteral("https://files.example.com/s/") + QString(80, u'x'))
+            << longName << false;
         QTest::newRow("error") << ShareState::error(QStringLiteral(
                                       "Sendova no está configurado. Abre la app principal primero."))
                                << QStringLiteral("report.pdf") << false;
@@ -273,6 +287,8 @@ private Q_SLOTS:
         ShareViewModel model;
         if (!fileName.isEmpty())
             model.setFileName(fileName);
+        if (QByteArray(QTest::currentDataTag()).contains("files left out"))
+            model.setFilesLeftOut(4);
         ShareView view(&model);
         view.show();
         model.setState(state);

@@ -26,9 +26,11 @@ TestNotificationServer::~TestNotificationServer()
     stop();
 }
 
-bool TestNotificationServer::start()
+bool TestNotificationServer::start(const QString &busAddress)
 {
-    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName);
+    QDBusConnection bus = busAddress.isEmpty()
+                              ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName)
+                              : QDBusConnection::connectToBus(busAddress, m_connectionName);
     if (!bus.isConnected())
         return false;
     if (!bus.registerObject(QLatin1String(objectPath), this,

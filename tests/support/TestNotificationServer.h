@@ -34,8 +34,9 @@ public:
     explicit TestNotificationServer(QObject *parent = nullptr);
     ~TestNotificationServer() override;
 
-    // Connects to the session bus and takes the name; false when either fails.
-    bool start();
+    // Connects to the session bus (or the bus at busAddress) and takes the
+    // name; false when either fails.
+    bool start(const QString &busAddress = QString());
     void stop();
 
     QList<NotifyCall> notifyCalls;

@@ -1,0 +1,94 @@
+// Whether a notification would reach anyone, and the sealed test session that
+// question depends on.
+
+#include "BlockingWait.h"
+#include "PrivateBus.h"
+#include "TestNotificationServer.h"
+
+#include "platform/DesktopNotifications.h"
+
+#include <QDBusMessage>
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+using namespace sendova;
+using namespace sendova::test;
+
+namespace {
+
+QDBusMessage busCall(const char *method)
+{
+    return QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                          QStringLiteral("/org/freedesktop/DBus"),
+                                          QStringLiteral("org.freedesktop.DBus"), QLatin1String(method));
+}
+
+} // namespace
+
+class DesktopNotificationsTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Otherwise a machine with a notification daemon installed would see it
+    // started into the tests.
+    void sessionBusStartsNothingOfTheMachine()
+    {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        QVERIFY2(bus.isConnected(), "run the tests through scripts/with-test-session");
+        // Where a session bus looks for services first; present on any machine.
+        const QString folder = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/dbus-1/services");
+        const QString name = QStringLiteral("com.sendova.test.Intruder");
+        QFile intruder(folder + QLatin1Char('/') + name + QStringLiteral(".service"));
+        QVERIFY(QDir().mkpath(folder) && intruder.open(QIODevice::WriteOnly));
+        intruder.write("[D-BUS Service]\nName=com.sendova.test.Intruder\nExec=/bin/false\n");
+        intruder.close();
+
+        const QDBusMessage started = bus.call(busCall("StartServiceByName") << name << 0u);
+        const QDBusMessage listed = bus.call(busCall("ListActivatableNames"));
+        intruder.remove();
+        QCOMPARE(started.errorName(), QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown"));
+        QCOMPARE(listed.arguments().value(0).toStringList(),
+                 QStringList{QStringLiteral("org.freedesktop.DBus")});
+    }
+
+    void serverAvailable_data()
+    {
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<bool>("activatable");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<bool>("available");
+
+        QTest::newRow("no bus") << false << false << false << false;
+        QTest::newRow("nobody") << true << false << false << false;
+        QTest::newRow("server running") << true << false << true << true;
+        // Whether it then starts is the post's business.
+        QTest::newRow("started on demand") << true << true << false << true;
+    }
+
+    void serverAvailable()
+    {
+        QFETCH(bool, connected);
+        QFETCH(bool, activatable);
+        QFETCH(bool, running);
+        QFETCH(bool, available);
+
+        QMap<QString, QString> services;
+        if (activatable)
+            services.insert(QLatin1String(DesktopNotifications::serviceName), QStringLiteral("/bin/false"));
+        PrivateBus bus(services);
+        QVERIFY(bus.start());
+        TestNotificationServer server;
+        if (running)
+            QVERIFY(server.start(bus.address()));
+
+        const QDBusConnection connection = connected ? bus.connect(QStringLiteral("client"))
+                                                     : QDBusConnection(QStringLiteral("never-connected"));
+        QCOMPARE(blockingWait(DesktopNotifications::serverAvailable(connection)), available);
+        QDBusConnection::disconnectFromBus(QStringLiteral("client"));
+    }
+};
+
+QTEST_GUILESS_MAIN(DesktopNotificationsTest)
+#include "DesktopNotificationsTest.moc"
