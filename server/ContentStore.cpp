@@ -157,24 +157,24 @@ StoreResult ContentStore::store(PendingUpload &upload, std::int64_t userId, cons
         blobKnown = stmt.step();
     }
     std::error_code error;
-    bool movedIn = false;
-    // A known blob whose file has gone missing is healed with these bytes.
-    if (!blobKnown || !std::filesystem::exists(target, error)) {
-        const auto folder = target.parent_path();
-        const bool newFolder = std::filesystem::create_directories(folder, error);
-        std::filesystem::rename(upload.m_path, target, error);
-        if (error) {
-            throw StorageError("cannot move the received file into " + folder.string() + ": " +
-                               error.message());
-        }
-        upload.m_kept = true;
-        movedIn = !blobKnown;
-        // The link is committed only once its file is sure to survive a power cut.
-        if (!syncDirectory(folder) || (newFolder && !syncDirectory(folder.parent_path()))) {
-            const std::string reason = std::strerror(errno);
+    // Content already stored is moved in too: the same bytes replace the
+    // file (and heal it, had it gone missing), so that the reply takes as
+    // long as for new content and does not tell that someone has it.
+    const auto folder = target.parent_path();
+    const bool newFolder = std::filesystem::create_directories(folder, error);
+    std::filesystem::rename(upload.m_path, target, error);
+    if (error) {
+        throw StorageError("cannot move the received file into " + folder.string() + ": " + error.message());
+    }
+    upload.m_kept = true;
+    const bool movedIn = !blobKnown;
+    // The link is committed only once its file is sure to survive a power cut.
+    if (!syncDirectory(folder) || (newFolder && !syncDirectory(folder.parent_path()))) {
+        const std::string reason = std::strerror(errno);
+        if (movedIn) {
             std::filesystem::remove(target, error);
-            throw StorageError("cannot flush " + folder.string() + " to disk: " + reason);
         }
+        throw StorageError("cannot flush " + folder.string() + " to disk: " + reason);
     }
 
     try {
