@@ -263,6 +263,22 @@
         <source>Welcome to Sendova</source>
         <translation>Welcome to Sendova</translation>
     </message>
+    <message id="setup_link.confirm.cancel">
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message id="setup_link.confirm.connect">
+        <source>Connect</source>
+        <translation>Connect</translation>
+    </message>
+    <message id="setup_link.confirm.message">
+        <source>A setup link asks Sendova to connect to %1 and to keep an API key for it. Connect only if you opened this link yourself and trust this server.</source>
+        <translation>A setup link asks Sendova to connect to %1 and to keep an API key for it. Connect only if you opened this link yourself and trust this server.</translation>
+    </message>
+    <message id="setup_link.confirm.title">
+        <source>Connect to this server?</source>
+        <translation>Connect to this server?</translation>
+    </message>
     <message id="share.button.cancel">
         <source>Cancel</source>
         <translation>Cancel</translation>
@@ -354,6 +370,14 @@
     <message id="time.relative.weeks">
         <source>%1 wk ago</source>
         <translation>%1 wk ago</translation>
+    </message>
+    <message id="tray.choose_file">
+        <source>Upload a File…</source>
+        <translation>Upload a File…</translation>
+    </message>
+    <message id="tray.open">
+        <source>Open Sendova</source>
+        <translation>Open Sendova</translation>
     </message>
     <message id="upload.button.cancel">
         <source>Cancel</source>

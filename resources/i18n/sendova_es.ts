@@ -263,6 +263,22 @@
         <source>Welcome to Sendova</source>
         <translation>Te damos la bienvenida a Sendova</translation>
     </message>
+    <message id="setup_link.confirm.cancel">
+        <source>Cancel</source>
+        <translation>Cancelar</translation>
+    </message>
+    <message id="setup_link.confirm.connect">
+        <source>Connect</source>
+        <translation>Conectar</translation>
+    </message>
+    <message id="setup_link.confirm.message">
+        <source>A setup link asks Sendova to connect to %1 and to keep an API key for it. Connect only if you opened this link yourself and trust this server.</source>
+        <translation>Un enlace de configuración pide a Sendova que se conecte a %1 y guarde una clave API para ese servidor. Conéctate solo si abriste este enlace tú mismo y confías en el servidor.</translation>
+    </message>
+    <message id="setup_link.confirm.title">
+        <source>Connect to this server?</source>
+        <translation>¿Conectar con este servidor?</translation>
+    </message>
     <message id="share.button.cancel">
         <source>Cancel</source>
         <translation>Cancelar</translation>
@@ -354,6 +370,14 @@
     <message id="time.relative.weeks">
         <source>%1 wk ago</source>
         <translation>hace %1 sem</translation>
+    </message>
+    <message id="tray.choose_file">
+        <source>Upload a File…</source>
+        <translation>Subir un archivo…</translation>
+    </message>
+    <message id="tray.open">
+        <source>Open Sendova</source>
+        <translation>Abrir Sendova</translation>
     </message>
     <message id="upload.button.cancel">
         <source>Cancel</source>

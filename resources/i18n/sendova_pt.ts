@@ -263,6 +263,22 @@
         <source>Welcome to Sendova</source>
         <translation>Boas-vindas ao Sendova</translation>
     </message>
+    <message id="setup_link.confirm.cancel">
+        <source>Cancel</source>
+        <translation>Cancelar</translation>
+    </message>
+    <message id="setup_link.confirm.connect">
+        <source>Connect</source>
+        <translation>Conectar</translation>
+    </message>
+    <message id="setup_link.confirm.message">
+        <source>A setup link asks Sendova to connect to %1 and to keep an API key for it. Connect only if you opened this link yourself and trust this server.</source>
+        <translation>Um link de configuração pede ao Sendova que se conecte a %1 e guarde uma chave de API para esse servidor. Conecte-se apenas se você mesmo abriu este link e confia no servidor.</translation>
+    </message>
+    <message id="setup_link.confirm.title">
+        <source>Connect to this server?</source>
+        <translation>Conectar a este servidor?</translation>
+    </message>
     <message id="share.button.cancel">
         <source>Cancel</source>
         <translation>Cancelar</translation>
@@ -354,6 +370,14 @@
     <message id="time.relative.weeks">
         <source>%1 wk ago</source>
         <translation>há %1 sem</translation>
+    </message>
+    <message id="tray.choose_file">
+        <source>Upload a File…</source>
+        <translation>Enviar um arquivo…</translation>
+    </message>
+    <message id="tray.open">
+        <source>Open Sendova</source>
+        <translation>Abrir o Sendova</translation>
     </message>
     <message id="upload.button.cancel">
         <source>Cancel</source>

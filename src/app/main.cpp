@@ -1,8 +1,12 @@
+#include "app/AppDelegate.h"
 #include "app/CommandLineClient.h"
+#include "config/ConfigService.h"
+#include "platform/ApplicationService.h"
 #include "platform/TerminationSignals.h"
 #include "support/LocalizationService.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QDir>
 
 #include <csignal>
 #include <cstdio>
@@ -12,18 +16,17 @@
 
 using namespace sendova;
 
-int main(int argc, char *argv[])
+namespace {
+
+// How the desktop's D-Bus activation starts the program (see the service
+// file): it sends Activate or Open right after, so nothing shows by itself.
+const char serviceOption[] = "--gapplication-service";
+
+int runCommandLine(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sendova"));
     QCoreApplication::setApplicationVersion(QStringLiteral(SENDOVA_VERSION));
-
-    QStringList arguments = QCoreApplication::arguments().mid(1);
-    if (!CommandLineClient::handles(arguments)) {
-        std::cerr << "sendova: the tray program is not part of this build; "
-                     "see 'sendova --help' for the command-line client.\n";
-        return arguments.isEmpty() ? 0 : CommandLineClient::usage;
-    }
 
     // The command line speaks English whatever the tray is set to (see
     // CommandLineClient), so nothing is read before the command needs it.
@@ -34,7 +37,7 @@ int main(int argc, char *argv[])
     QObject::connect(&signals, &TerminationSignals::received, &client, &CommandLineClient::interrupt);
     QObject::connect(&client, &CommandLineClient::finished, &app,
                      [](int code) { QCoreApplication::exit(code); });
-    client.start(std::move(arguments));
+    client.start(QCoreApplication::arguments().mid(1));
     const int code = app.exec();
     if (client.wasInterrupted()) {
         // Work still running on other threads (a hash, a transfer) is left to
@@ -44,4 +47,49 @@ int main(int argc, char *argv[])
         ::_exit(code);
     }
     return code;
+}
+
+int runTray(int argc, char *argv[], QStringList arguments)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("sendova"));
+    QApplication::setApplicationVersion(QStringLiteral(SENDOVA_VERSION));
+    QGuiApplication::setDesktopFileName(QLatin1String(ApplicationService::applicationId));
+    // The popover comes and goes; only quitting, or closing the window that
+    // stands in for a missing tray, ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    arguments.removeAll(QLatin1String(serviceOption));
+    const QStringList uris = ApplicationService::urisFromArguments(arguments, QDir::currentPath());
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    ApplicationService service(bus);
+    if (bus.isConnected() && !service.registerInstance()) {
+        // Another Sendova runs in this session: it takes over.
+        const QString error = ApplicationService::forward(bus, uris);
+        if (error.isEmpty())
+            return 0;
+        std::cerr << "sendova: the running Sendova did not answer: " << qPrintable(error) << '\n';
+        return 1;
+    }
+
+    AppDelegate delegate(ConfigService::shared(), bus);
+    delegate.serve(&service);
+    TerminationSignals signals({SIGINT, SIGTERM});
+    QObject::connect(&signals, &TerminationSignals::received, &app, &QCoreApplication::quit);
+    delegate.start();
+    if (!uris.isEmpty())
+        delegate.open(uris);
+    return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const bool tray =
+        arguments == QStringList{QLatin1String(serviceOption)} || !CommandLineClient::handles(arguments);
+    return tray ? runTray(argc, argv, std::move(arguments)) : runCommandLine(argc, argv);
 }

@@ -1,0 +1,298 @@
+#include "app/AppDelegate.h"
+
+#include "app/NotificationService.h"
+#include "app/PopoverWindow.h"
+#include "config/ConfigService.h"
+#include "model/AppViewModel.h"
+#include "platform/ApplicationService.h"
+#include "platform/Clipboard.h"
+#include "platform/DesktopNotifications.h"
+#include "platform/TrayHostWatch.h"
+#include "support/LocalizationService.h"
+#include "ui/DropZoneView.h"
+#include "ui/MenuBarView.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+
+#include <QCoroSignal>
+
+#include <cstdio>
+
+namespace sendova {
+
+namespace {
+
+QString text(const char *key)
+{
+    return LocalizationService::shared().localized(key);
+}
+
+QIcon productIcon()
+{
+    // The installed theme icon when there is one, so that a theme can
+    // restyle it; the built-in copy otherwise.
+    return QIcon::fromTheme(QLatin1String(ApplicationService::applicationId),
+                            QIcon(QStringLiteral(":/icons/com.sendova.Sendova.svg")));
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(ConfigService &configService, QDBusConnection bus, QObject *parent)
+    : QObject(parent), m_configService(configService), m_bus(std::move(bus))
+{
+    m_trayDeadline.setSingleShot(true);
+}
+
+AppDelegate::~AppDelegate()
+{
+    delete m_statusItem;
+    delete m_popover;
+}
+
+void AppDelegate::start()
+{
+    QCoro::Task<> launching = launch();
+    Q_UNUSED(launching)
+}
+
+void AppDelegate::serve(ApplicationService *service)
+{
+    connect(service, &ApplicationService::activateRequested, this, &AppDelegate::activate);
+    connect(service, &ApplicationService::openRequested, this, &AppDelegate::open);
+    connect(service, &ApplicationService::actionRequested, this, &AppDelegate::activateAction);
+}
+
+QCoro::Task<> AppDelegate::launch()
+{
+    QPointer<AppDelegate> self(this);
+    auto loading = m_configService.loadConfigAsync();
+    const AppConfig config = co_await std::move(loading);
+    if (!self)
+        co_return;
+    LocalizationService::shared().setLanguage(
+        languageFromCode(config.languageCode).value_or(Language::english));
+
+    DesktopActions desktop;
+    desktop.copyToClipboard = [](const QString &text) { Clipboard::writeText(text); };
+    desktop.showUploadComplete = [](const QString &name, const QString &url) {
+        NotificationService::shared().showUploadComplete(name, url);
+    };
+    desktop.showDuplicate = [](const QString &name, const QString &url) {
+        NotificationService::shared().showDuplicate(name, url);
+    };
+    desktop.showError = [](const QString &name, const QString &message) {
+        NotificationService::shared().showError(name, message);
+    };
+    m_viewModel = new AppViewModel(m_configService, std::move(desktop), this);
+    m_popover = new PopoverWindow(m_viewModel);
+    connect(m_popover->view(), &MenuBarView::quitRequested, qApp, &QCoreApplication::quit,
+            Qt::QueuedConnection);
+    connect(m_popover, &PopoverWindow::windowClosed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+
+    // No tray host yet: give the panel a moment to come up, then show a
+    // window rather than run where nobody can see it.
+    m_trayWatch = new TrayHostWatch(m_bus, this);
+    connect(m_trayWatch, &TrayHostWatch::available, this, &AppDelegate::createStatusItem);
+    connect(&m_trayDeadline, &QTimer::timeout, this, [this] {
+        if (m_statusItem)
+            return;
+        m_popover->setMode(PopoverWindow::Mode::window);
+        m_popover->present();
+    });
+    m_trayDeadline.start(m_trayWaitMs);
+    m_trayWatch->start();
+    connect(&LocalizationService::shared(), &LocalizationService::currentLanguageChanged, this,
+            &AppDelegate::retranslateMenu);
+
+    if (!m_viewModel->config().isConfigured()) {
+        m_viewModel->setShowSetup(true);
+        showPopover();
+    }
+    Q_EMIT started();
+    const QList<std::function<void()>> waiting = std::exchange(m_waitingCalls, {});
+    for (const auto &call : waiting)
+        call();
+
+    // The desktop's equivalent of asking for permission: is anybody there
+    // to show notifications at all?
+    auto asking = DesktopNotifications::serverAvailable(m_bus);
+    const bool answered = co_await std::move(asking);
+    if (!answered) {
+        std::fputs("Notification authorization error: no notification server on the session bus\n", stdout);
+        std::fflush(stdout);
+    }
+}
+
+void AppDelegate::whenStarted(std::function<void()> call)
+{
+    if (isStarted())
+        call();
+    else
+        m_waitingCalls << std::move(call);
+}
+
+void AppDelegate::createStatusItem()
+{
+    if (m_statusItem)
+        return;
+    m_trayDeadline.stop();
+    m_menu = std::make_unique<QMenu>();
+    m_menu->addAction(QString(), this, &AppDelegate::showPopover);
+    m_menu->addAction(QString(), this, &AppDelegate::chooseFile);
+    m_menu->addAction(QString(), this, &AppDelegate::showSettings);
+    m_menu->addSeparator();
+    m_menu->addAction(QString(), qApp, &QCoreApplication::quit);
+    retranslateMenu();
+
+    m_statusItem = new QSystemTrayIcon(productIcon());
+    m_statusItem->setContextMenu(m_menu.get());
+    connect(m_statusItem, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger)
+                    togglePopover();
+                else if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::MiddleClick)
+                    showPopover();
+            });
+    m_statusItem->show();
+    // Shown as a window until now: from here on it is the popover again.
+    if (m_popover->mode() == PopoverWindow::Mode::window)
+        m_popover->setMode(PopoverWindow::Mode::popover);
+}
+
+void AppDelegate::retranslateMenu()
+{
+    if (m_statusItem)
+        m_statusItem->setToolTip(QStringLiteral("Sendova"));
+    if (!m_menu)
+        return;
+    const QList<QAction *> actions = m_menu->actions();
+    const char *keys[] = {"tray.open", "tray.choose_file", "menu.settings", nullptr, "menu.quit"};
+    for (qsizetype i = 0; i < actions.size() && i < qsizetype(std::size(keys)); ++i) {
+        if (keys[i])
+            actions[i]->setText(text(keys[i]));
+    }
+}
+
+void AppDelegate::togglePopover()
+{
+    m_popover->toggle(m_statusItem ? m_statusItem->geometry() : QRect());
+}
+
+void AppDelegate::showPopover()
+{
+    m_popover->present(m_statusItem ? m_statusItem->geometry() : QRect());
+}
+
+void AppDelegate::chooseFile()
+{
+    showPopover();
+    m_popover->view()->dropZone()->openFileChooser();
+}
+
+void AppDelegate::showSettings()
+{
+    showPopover();
+    m_viewModel->setShowSettings(true);
+}
+
+void AppDelegate::activate()
+{
+    whenStarted([this] { showPopover(); });
+}
+
+void AppDelegate::activateAction(const QString &name)
+{
+    whenStarted([this, name] {
+        if (name == QLatin1String(openAction))
+            showPopover();
+        else if (name == QLatin1String(chooseFileAction))
+            chooseFile();
+        else if (name == QLatin1String(settingsAction))
+            showSettings();
+        else if (name == QLatin1String(quitAction))
+            QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    });
+}
+
+void AppDelegate::open(const QStringList &uris)
+{
+    if (uris.isEmpty())
+        return;
+    const QString first = uris.first();
+    whenStarted([this, first] {
+        // The scheme as written: "Sendova:" is not a setup link.
+        if (first.startsWith(QLatin1String("sendova:"))) {
+            QCoro::Task<> handling = handleSetupURL(first);
+            Q_UNUSED(handling)
+            return;
+        }
+        const QUrl url(first, QUrl::StrictMode);
+        if (!url.isLocalFile())
+            return;
+        QCoro::Task<> uploading = m_viewModel->startUpload(url);
+        Q_UNUSED(uploading)
+        showPopover();
+    });
+}
+
+QCoro::Task<> AppDelegate::handleSetupURL(QString link)
+{
+    QPointer<AppDelegate> self(this);
+    const std::optional<SetupLink> setup = SetupLink::parse(link);
+    if (!setup) {
+        Q_EMIT setupLinkHandled();
+        co_return;
+    }
+    auto asking = confirmSetup(*setup);
+    const bool confirmed = co_await std::move(asking);
+    if (!self || !m_viewModel)
+        co_return;
+    if (confirmed) {
+        auto exchange = performSetup(*m_viewModel, setup->token, setup->serverUrl);
+        const SetupOutcome outcome = co_await std::move(exchange);
+        if (!self)
+            co_return;
+        auto telling = showAlert(outcome.title, outcome.message);
+        co_await std::move(telling);
+        if (!self)
+            co_return;
+    }
+    Q_EMIT setupLinkHandled();
+}
+
+QCoro::Task<bool> AppDelegate::confirmSetup(SetupLink link)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Sendova"), text("setup_link.confirm.title"),
+                    QMessageBox::NoButton, dialogParent());
+    box.setInformativeText(text("setup_link.confirm.message").arg(link.serverUrl));
+    QPushButton *connectButton = box.addButton(text("setup_link.confirm.connect"), QMessageBox::AcceptRole);
+    QPushButton *cancelButton = box.addButton(text("setup_link.confirm.cancel"), QMessageBox::RejectRole);
+    // Declining is the safe answer, and the one Return gives.
+    box.setDefaultButton(cancelButton);
+    box.setEscapeButton(cancelButton);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.open();
+    co_await qCoro(&box, &QDialog::finished);
+    co_return box.clickedButton() == connectButton;
+}
+
+QCoro::Task<> AppDelegate::showAlert(QString title, QString message)
+{
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Sendova"), title, QMessageBox::Ok,
+                    dialogParent());
+    box.setInformativeText(message);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.open();
+    co_await qCoro(&box, &QDialog::finished);
+}
+
+QWidget *AppDelegate::dialogParent() const
+{
+    return m_popover && m_popover->isVisible() ? m_popover.data() : nullptr;
+}
+
+} // namespace sendova
