@@ -43,7 +43,9 @@ public:
     static constexpr const char *serviceName = "org.freedesktop.Notifications";
     static constexpr const char *objectPath = "/org/freedesktop/Notifications";
     static constexpr const char *appName = "Sendova";
-    static constexpr const char *desktopEntry = "sendova";
+    // The desktop file, named after the application id: where GNOME and
+    // Plasma find the name, icon and notification settings to show.
+    static constexpr const char *desktopEntry = "com.sendova.Sendova";
 
     // Exactly one of the two is set.
     struct Outcome

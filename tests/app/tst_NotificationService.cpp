@@ -181,7 +181,7 @@ void NotificationServiceTest::sendsEachNotification()
     QCOMPARE(call.expireTimeout, -1);
     QCOMPARE(call.hints.value(QStringLiteral("sound-name")).toString(),
              QStringLiteral("message-new-instant"));
-    QCOMPARE(call.hints.value(QStringLiteral("desktop-entry")).toString(), QStringLiteral("sendova"));
+    QCOMPARE(call.hints.value(QStringLiteral("desktop-entry")).toString(), QStringLiteral("com.sendova.Sendova"));
     QVERIFY(upperCaseUuid.match(call.hints.value(QStringLiteral("x-sendova-id")).toString()).hasMatch());
 }
 

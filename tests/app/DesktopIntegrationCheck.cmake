@@ -1,0 +1,39 @@
+# Installs the project into a scratch prefix (one with a space, which the bus
+# service file must escape) and checks the tray program's desktop files: where
+# they land, that the service starts the installed program, and that the
+# desktop entry and the software-centre description pass their validators.
+# Called with -DBUILD_DIR=… -DPREFIX=… -DDESKTOP_VALIDATOR=… -DAPPSTREAM=…
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}"
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+foreach(path bin/sendova share/icons/hicolor/scalable/apps/com.sendova.Sendova.svg)
+    if(NOT EXISTS "${PREFIX}/${path}")
+        message(FATAL_ERROR "missing: ${PREFIX}/${path}")
+    endif()
+endforeach()
+
+set(desktop "${PREFIX}/share/applications/com.sendova.Sendova.desktop")
+file(STRINGS "${desktop}" lines)
+foreach(line "Exec=sendova %U" "DBusActivatable=true" "MimeType=x-scheme-handler/sendova;")
+    if(NOT line IN_LIST lines)
+        message(FATAL_ERROR "${desktop} lacks the line: ${line}")
+    endif()
+endforeach()
+string(REPLACE " " "\\ " escaped "${PREFIX}/bin/sendova")
+file(STRINGS "${PREFIX}/share/dbus-1/services/com.sendova.Sendova.service" lines)
+if(NOT "Exec=${escaped} --gapplication-service" IN_LIST lines OR NOT "Name=com.sendova.Sendova" IN_LIST lines)
+    message(FATAL_ERROR "the bus service does not start ${PREFIX}/bin/sendova: ${lines}")
+endif()
+
+execute_process(COMMAND ${DESKTOP_VALIDATOR} "${desktop}" RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "desktop-file-validate refused ${desktop}")
+endif()
+execute_process(COMMAND ${APPSTREAM} validate --no-net "${PREFIX}/share/metainfo/com.sendova.Sendova.metainfo.xml"
+                RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "appstreamcli refused the metainfo file")
+endif()
