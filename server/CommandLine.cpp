@@ -47,6 +47,8 @@ Options of serve:
   --link-days N         Days a link stays valid; 0 for links that never expire
                         (default 7).
   --tenant NAME         Name reported to clients (default Sendova).
+  --behind-proxy        Take the client's address from the last entry of
+                        X-Forwarded-For (only behind a proxy that sets it).
   --quiet               Do not log requests to standard error.
 
 Options of user add:
@@ -143,6 +145,13 @@ std::filesystem::path dataDirOf(const Arguments &args)
     return defaultDataDir();
 }
 
+void reportChanges(const DataFolder &folder)
+{
+    for (const auto &note : folder.notes()) {
+        std::cerr << "sendova-server: " << note << std::endl;
+    }
+}
+
 std::int64_t parseCount(const std::string &text, std::string_view what)
 {
     std::int64_t value = 0;
@@ -225,8 +234,9 @@ std::optional<std::string> promptPassword(const char *prompt)
 
 int commandServe(int argc, char **argv)
 {
-    const auto args = parseArguments(
-        argc, argv, 2, {"data", "listen", "public-url", "max-size", "link-days", "tenant"}, {"quiet"});
+    const auto args =
+        parseArguments(argc, argv, 2, {"data", "listen", "public-url", "max-size", "link-days", "tenant"},
+                       {"quiet", "behind-proxy"});
     if (!args.positional.empty()) {
         throw UsageError("serve takes no arguments besides options: " + args.positional.front());
     }
@@ -254,6 +264,7 @@ int commandServe(int argc, char **argv)
         options.tenantName = *tenant;
     }
     options.logRequests = !args.hasFlag("quiet");
+    options.behindProxy = args.hasFlag("behind-proxy");
     std::string host = "127.0.0.1";
     int port = 8080;
     if (const auto listen = args.option("listen")) {
@@ -269,6 +280,7 @@ int commandServe(int argc, char **argv)
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     SendovaServer server(options);
+    reportChanges(server.folder());
     if (server.bind(host, port) < 0) {
         std::cerr << "sendova-server: cannot listen on " << host << ":" << port << std::endl;
         return ExitFailure;
@@ -305,6 +317,7 @@ int commandUser(int argc, char **argv)
                                      : "user " + action + " takes exactly one NAME");
     }
     DataFolder folder(dataDirOf(args));
+    reportChanges(folder);
     AccountStore accounts(folder, systemClock());
     if (action == "list") {
         for (const auto &user : accounts.users()) {
@@ -369,6 +382,7 @@ int commandSetupLink(int argc, char **argv)
         }
     }
     DataFolder folder(dataDirOf(args));
+    reportChanges(folder);
     std::string server = args.option("server").value_or(folder.setting("public_url").value_or(std::string()));
     if (server.empty()) {
         std::cerr

@@ -3,6 +3,7 @@
 #include "DataFolder.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <set>
 #include <unistd.h>
@@ -22,6 +23,17 @@ StoredLink readLink(const SqliteStatement &stmt)
         link.expiresAt = fromMillis(*expires);
     }
     return link;
+}
+
+bool syncDirectory(const std::filesystem::path &dir)
+{
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
 }
 
 constexpr std::string_view LinkColumns = "l.short_code, l.blob_hash, l.file_name, b.size, l.expires_at FROM "
@@ -66,6 +78,7 @@ bool PendingUpload::flush()
             if (errno == EINTR) {
                 continue;
             }
+            m_error = errno;
             return false;
         }
         data += written;
@@ -90,7 +103,7 @@ ContentStore::ContentStore(DataFolder &folder, Clock clock, std::optional<std::c
 std::unique_ptr<PendingUpload> ContentStore::beginUpload()
 {
     std::string path = (m_folder.tmpDir() / "upload-XXXXXX").string();
-    const int fd = ::mkstemp(path.data());
+    const int fd = ::mkostemp(path.data(), O_CLOEXEC);
     if (fd < 0) {
         throw StorageError("cannot create a temporary file in " + m_folder.tmpDir().string());
     }
@@ -110,6 +123,14 @@ StoreResult ContentStore::store(PendingUpload &upload, std::int64_t userId, cons
 {
     const std::string hash = upload.finish();
     const auto target = blobPath(hash);
+    // Flushed before the lock is taken, which would otherwise stall every
+    // request for as long as the disk takes; and flushed whether or not the
+    // content is new, so that a reply coming faster does not tell a user that
+    // someone else has already stored what they send.
+    if (!upload.flush() || ::fsync(upload.m_fd) != 0) {
+        throw StorageError(std::string("cannot flush a received file to disk: ") +
+                           std::strerror(upload.m_error ? upload.m_error : errno));
+    }
     const auto now = m_clock();
 
     std::lock_guard lock(m_folder.mutex());
@@ -136,20 +157,24 @@ StoreResult ContentStore::store(PendingUpload &upload, std::int64_t userId, cons
         blobKnown = stmt.step();
     }
     std::error_code error;
-    bool movedIn = false;
-    // A known blob whose file has gone missing is healed with these bytes.
-    if (!blobKnown || !std::filesystem::exists(target, error)) {
-        if (!upload.flush() || ::fsync(upload.m_fd) != 0) {
-            throw StorageError("cannot flush the received file to disk");
+    // Content already stored is moved in too: the same bytes replace the
+    // file (and heal it, had it gone missing), so that the reply takes as
+    // long as for new content and does not tell that someone has it.
+    const auto folder = target.parent_path();
+    const bool newFolder = std::filesystem::create_directories(folder, error);
+    std::filesystem::rename(upload.m_path, target, error);
+    if (error) {
+        throw StorageError("cannot move the received file into " + folder.string() + ": " + error.message());
+    }
+    upload.m_kept = true;
+    const bool movedIn = !blobKnown;
+    // The link is committed only once its file is sure to survive a power cut.
+    if (!syncDirectory(folder) || (newFolder && !syncDirectory(folder.parent_path()))) {
+        const std::string reason = std::strerror(errno);
+        if (movedIn) {
+            std::filesystem::remove(target, error);
         }
-        std::filesystem::create_directories(target.parent_path(), error);
-        std::filesystem::rename(upload.m_path, target, error);
-        if (error) {
-            throw StorageError("cannot move the received file into " + target.parent_path().string() + ": " +
-                               error.message());
-        }
-        upload.m_kept = true;
-        movedIn = !blobKnown;
+        throw StorageError("cannot flush " + folder.string() + " to disk: " + reason);
     }
 
     try {

@@ -42,10 +42,11 @@ public:
     PendingUpload(const PendingUpload &) = delete;
     PendingUpload &operator=(const PendingUpload &) = delete;
 
-    // False when the disk refuses the bytes.
+    // False when the disk refuses the bytes; writeError() then says why.
     bool write(const char *data, std::size_t size);
     // Writes out what write() has buffered; false when the disk refuses it.
     bool flush();
+    int writeError() const { return m_error; }
     std::uint64_t size() const { return m_size; }
     // The digest of everything written; call once, after the last write.
     const std::string &finish();
@@ -61,6 +62,7 @@ private:
     std::string m_buffer;
     Sha256 m_sha;
     std::string m_hash;
+    int m_error = 0;
     bool m_kept = false;
 };
 

@@ -1,5 +1,8 @@
 #include "DataFolder.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 
 namespace sendova::server {
@@ -46,17 +49,51 @@ CREATE INDEX IF NOT EXISTS links_by_expiry ON links(expires_at);
 CREATE INDEX IF NOT EXISTS links_by_blob ON links(blob_hash);
 )sql";
 
-void makePrivateDirectory(const std::filesystem::path &dir)
+std::string octal(mode_t mode)
 {
-    std::filesystem::create_directories(dir);
-    // Blobs are other people's files and the database holds password hashes.
-    ::chmod(dir.c_str(), 0700);
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode));
+    return text;
 }
 
 } // namespace
 
+// Blobs are other people's files and the database holds password hashes: the
+// folders are the owner's alone. One that others may change is refused, since
+// whatever it holds may already have been tampered with; one they may only
+// read is made private, and the change reported.
+void DataFolder::makePrivateDirectory(const std::filesystem::path &dir)
+{
+    if (::mkdir(dir.c_str(), 0700) == 0) {
+        return;
+    }
+    if (errno != EEXIST) {
+        throw DataFolderError("cannot create " + dir.string() + ": " + std::strerror(errno));
+    }
+    struct stat info
+    {
+    };
+    if (::stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        throw DataFolderError(dir.string() + " is not a folder");
+    }
+    const mode_t mode = info.st_mode & 07777;
+    if ((mode & 022) != 0) {
+        throw DataFolderError(dir.string() + " can be changed by other users (mode " + octal(mode) +
+                              "); make it private first: chmod 700 " + dir.string());
+    }
+    if ((mode & 077) != 0) {
+        if (::chmod(dir.c_str(), 0700) != 0) {
+            throw DataFolderError("cannot make " + dir.string() + " private: " + std::strerror(errno));
+        }
+        m_notes.push_back("made " + dir.string() + " private (mode " + octal(mode) + " is now 0700)");
+    }
+}
+
 std::filesystem::path DataFolder::prepare(const std::filesystem::path &root)
 {
+    if (root.has_parent_path()) {
+        std::filesystem::create_directories(root.parent_path());
+    }
     makePrivateDirectory(root);
     makePrivateDirectory(root / "blobs");
     makePrivateDirectory(root / "tmp");

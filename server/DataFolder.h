@@ -5,9 +5,17 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace sendova::server {
+
+class DataFolderError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
 
 // The server's whole state: one SQLite database and the content-addressed
 // blobs next to it. Opening it creates what is missing.
@@ -28,9 +36,14 @@ public:
     std::optional<std::string> setting(const std::string &key);
     void setSetting(const std::string &key, const std::string &value);
 
-private:
-    static std::filesystem::path prepare(const std::filesystem::path &root);
+    // What opening changed on the disk, for the administrator to read.
+    const std::vector<std::string> &notes() const { return m_notes; }
 
+private:
+    std::filesystem::path prepare(const std::filesystem::path &root);
+    void makePrivateDirectory(const std::filesystem::path &dir);
+
+    std::vector<std::string> m_notes;
     std::filesystem::path m_root;
     std::mutex m_mutex;
     SqliteDatabase m_db;

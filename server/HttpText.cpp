@@ -50,6 +50,23 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t i)
     return length;
 }
 
+// The invisible marks that reorder the text around them (U+061C, U+200E,
+// U+200F, U+202A to U+202E, U+2066 to U+2069): in a file name they can make
+// "exe.pdf" show as "fdp.exe".
+bool isBidiControl(std::string_view sequence)
+{
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(sequence[k]); };
+    if (sequence.size() == 2) {
+        return byte(0) == 0xD8 && byte(1) == 0x9C;
+    }
+    if (sequence.size() != 3 || byte(0) != 0xE2) {
+        return false;
+    }
+    return (byte(1) == 0x80 &&
+            (byte(2) == 0x8E || byte(2) == 0x8F || (byte(2) >= 0xAA && byte(2) <= 0xAE))) ||
+           (byte(1) == 0x81 && byte(2) >= 0xA6 && byte(2) <= 0xA9);
+}
+
 bool isUnreserved(unsigned char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
@@ -108,8 +125,8 @@ std::string cleanText(std::string_view raw, std::size_t maxBytes)
             continue;
         }
         const auto c = static_cast<unsigned char>(raw[i]);
-        if (length == 1 && (c < 0x20 || c == 0x7F)) {
-            ++i;
+        if ((length == 1 && (c < 0x20 || c == 0x7F)) || isBidiControl(raw.substr(i, length))) {
+            i += length;
             continue;
         }
         if (out.size() + length > maxBytes) {
@@ -166,6 +183,21 @@ std::string percentEncode(std::string_view text)
     std::string out;
     for (unsigned char c : text) {
         if (isUnreserved(c)) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out.push_back('%');
+            out.push_back(Hex[c >> 4]);
+            out.push_back(Hex[c & 0x0F]);
+        }
+    }
+    return out;
+}
+
+std::string escapeForLog(std::string_view text)
+{
+    std::string out;
+    for (unsigned char c : text) {
+        if (c > 0x20 && c < 0x7F && c != '%') {
             out.push_back(static_cast<char>(c));
         } else {
             out.push_back('%');

@@ -11,8 +11,9 @@ namespace sendova::server {
 
 bool isValidUtf8(std::string_view text);
 
-// Control characters removed, invalid UTF-8 replaced by U+FFFD, cut to at
-// most maxBytes on a character boundary, blanks trimmed. May be empty.
+// Control characters and bidirectional formatting marks removed, invalid
+// UTF-8 replaced by U+FFFD, cut to at most maxBytes on a character boundary,
+// blanks trimmed. May be empty.
 std::string cleanText(std::string_view raw, std::size_t maxBytes);
 
 // The name a file is stored and served under, from whatever the client put
@@ -28,6 +29,10 @@ std::string contentDisposition(std::string_view fileName);
 // Percent-encodes every byte outside the unreserved set (RFC 3986), for
 // query values and path segments alike.
 std::string percentEncode(std::string_view text);
+
+// One word of a log line: every byte outside printable ASCII, the space and
+// '%' percent-encoded.
+std::string escapeForLog(std::string_view text);
 
 // 2026-12-12T16:25:11.123Z
 std::string formatTimestamp(TimePoint time);

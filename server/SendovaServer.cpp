@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <iostream>
 #include <set>
@@ -48,6 +49,25 @@ Json refusalBody(const std::string &code, const std::string &message, bool pasca
         body["error"] = {{"code", code}, {"message", message}};
     }
     return body;
+}
+
+// A refusal in the form the path's clients read: JSON in both spellings under
+// /api/, a line of text elsewhere.
+void refuseAny(const httplib::Request &req, httplib::Response &res, int status, const std::string &code,
+               const std::string &message)
+{
+    if (req.path.starts_with("/api/")) {
+        sendJson(res, status, refusalBody(code, message, true, true));
+    } else {
+        res.status = status;
+        res.set_content(message + "\n", "text/plain; charset=utf-8");
+    }
+}
+
+bool hasBody(const httplib::Request &req)
+{
+    return req.has_header("Transfer-Encoding") ||
+           (req.has_header("Content-Length") && req.get_header_value<std::uint64_t>("Content-Length") > 0);
 }
 
 std::optional<std::uint64_t> declaredLength(const httplib::Request &req)
@@ -155,7 +175,7 @@ SendovaServer::SendovaServer(ServerOptions options, Clock clock)
       m_folder(std::make_unique<DataFolder>(m_options.dataDir)),
       m_accounts(std::make_unique<AccountStore>(*m_folder, m_clock, m_options.passwordIterations)),
       m_content(std::make_unique<ContentStore>(*m_folder, m_clock, m_options.linkLifetime)),
-      m_http(std::make_unique<httplib::Server>())
+      m_logins(m_clock), m_http(std::make_unique<HttpServer>(m_options.connections))
 {
     while (!m_options.publicUrl.empty() && m_options.publicUrl.back() == '/') {
         m_options.publicUrl.pop_back();
@@ -207,7 +227,7 @@ int SendovaServer::bind(const std::string &host, int port)
 void SendovaServer::run()
 {
     // A client that hangs up in the middle of a download must not take the
-    // server down: httplib writes to its sockets without MSG_NOSIGNAL.
+    // server down, whichever write notices it.
     std::signal(SIGPIPE, SIG_IGN);
     {
         std::lock_guard lock(m_stopMutex);
@@ -243,6 +263,7 @@ void SendovaServer::start()
 
 void SendovaServer::stop()
 {
+    m_http->closeConnections();
     m_http->stop();
     {
         std::lock_guard lock(m_stopMutex);
@@ -282,41 +303,60 @@ void SendovaServer::setUpRoutes()
     http.set_default_headers({{"X-Content-Type-Options", "nosniff"}});
 
     // Every route that takes a body reads it itself, within its own limit.
-    // Anything else with a body would be buffered whole by httplib, so it is
-    // turned away before routing.
-    http.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
+    // httplib would read any other body whole into memory before routing, so
+    // it is turned away here, unread; the connection then closes.
+    m_http->setPreRoutingHandler([](const httplib::Request &req, httplib::Response &res) {
         static const std::set<std::string> PostPaths = {"/api/upload", "/api/auth/login",
                                                         "/api/exchange-setup-token"};
-        if (req.method == "GET" || req.method == "HEAD") {
-            return httplib::Server::HandlerResponse::Unhandled;
-        }
         if (req.method == "POST" && PostPaths.contains(req.path)) {
             return httplib::Server::HandlerResponse::Unhandled;
         }
+        if (req.method == "GET" || req.method == "HEAD") {
+            if (!hasBody(req)) {
+                return httplib::Server::HandlerResponse::Unhandled;
+            }
+            refuseAny(req, res, 400, "INVALID_REQUEST", "This request takes no body");
+            return httplib::Server::HandlerResponse::Handled;
+        }
         const bool known = PostPaths.contains(req.path) || req.path == "/api/status" ||
                            req.path.starts_with("/api/check/") || req.path.starts_with("/f/");
-        const int status = known ? 405 : 404;
-        sendJson(res, status,
-                 refusalBody(known ? "METHOD_NOT_ALLOWED" : "NOT_FOUND",
-                             known ? "This method is not allowed here" : "Not found", true, true));
+        if (known) {
+            refuseAny(req, res, 405, "METHOD_NOT_ALLOWED", "This method is not allowed here");
+        } else {
+            refuseAny(req, res, 404, "NOT_FOUND", "Not found");
+        }
         return httplib::Server::HandlerResponse::Handled;
     });
 
-    http.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request &req,
-                                                                   httplib::Response &res) {
+    m_http->setErrorHandler([this](const httplib::Request &req, httplib::Response &res) {
+        // httplib refuses a Range header it cannot parse before any route
+        // runs. A download answers such a header with the whole file, as
+        // RFC 9110 asks of a Range a server does not understand; the 416 of a
+        // range past the end comes from serveLink and names the length.
+        if (res.status == 416 && !res.has_header("Content-Range") && req.path.starts_with("/f/") &&
+            (req.method == "GET" || req.method == "HEAD")) {
+            serveLink(req, res, req.path.substr(3));
+            return httplib::Server::HandlerResponse::Handled;
+        }
         if (!res.body.empty() || res.status == 416) {
             return httplib::Server::HandlerResponse::Unhandled;
         }
-        if (req.path.starts_with("/api/")) {
-            const bool notFound = res.status == 404;
-            sendJson(res, res.status,
-                     refusalBody(notFound ? "NOT_FOUND" : "BAD_REQUEST",
-                                 notFound ? "Not found" : "The request could not be handled", true, true));
-        } else {
-            res.set_content(res.status == 404 ? "Not found\n" : "Bad request\n", "text/plain; charset=utf-8");
+        switch (res.status) {
+        case 404:
+            refuseAny(req, res, 404, "NOT_FOUND", "Not found");
+            break;
+        case 408:
+            refuseAny(req, res, 408, "REQUEST_TIMEOUT", "The request took too long to arrive");
+            break;
+        case 431:
+            refuseAny(req, res, 431, "HEADERS_TOO_LARGE", "The request headers are too large");
+            break;
+        default:
+            refuseAny(req, res, res.status, "BAD_REQUEST", "The request could not be handled");
+            break;
         }
         return httplib::Server::HandlerResponse::Handled;
-    }));
+    });
 
     http.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr ep) {
         try {
@@ -332,9 +372,11 @@ void SendovaServer::setUpRoutes()
 
     if (m_options.logRequests) {
         // The path only: no query strings, headers or bodies, which may carry secrets.
-        http.set_logger([](const httplib::Request &req, const httplib::Response &res) {
-            std::cerr << formatTimestamp(std::chrono::system_clock::now()) << ' ' << req.remote_addr << ' '
-                      << req.method << ' ' << req.path << ' ' << res.status << std::endl;
+        // Escaped, so that a decoded line break in a path cannot forge a line.
+        http.set_logger([this](const httplib::Request &req, const httplib::Response &res) {
+            std::cerr << formatTimestamp(std::chrono::system_clock::now()) << ' '
+                      << escapeForLog(clientAddress(req)) << ' ' << req.method << ' '
+                      << escapeForLog(req.path) << ' ' << res.status << std::endl;
         });
     }
 
@@ -351,11 +393,26 @@ void SendovaServer::setUpRoutes()
              [this](const httplib::Request &req, httplib::Response &res) { handleStatus(req, res); });
     http.Get(R"(/api/check/(.*))",
              [this](const httplib::Request &req, httplib::Response &res) { handleCheck(req, res); });
-    http.Get(R"(/f/([A-Za-z0-9]{1,64}))",
-             [this](const httplib::Request &req, httplib::Response &res) { handleLink(req, res); });
+    http.Get(R"(/f/([A-Za-z0-9]{1,64}))", [this](const httplib::Request &req, httplib::Response &res) {
+        serveLink(req, res, req.matches[1]);
+    });
     http.Get("/", [](const httplib::Request &, httplib::Response &res) {
         res.set_content("Sendova server\n", "text/plain; charset=utf-8");
     });
+}
+
+std::string SendovaServer::clientAddress(const httplib::Request &req) const
+{
+    const std::string forwarded =
+        m_options.behindProxy ? req.get_header_value("X-Forwarded-For") : std::string();
+    if (forwarded.empty()) {
+        return req.remote_addr;
+    }
+    // Earlier entries are whatever the client claimed; the last is the proxy's.
+    const auto comma = forwarded.rfind(',');
+    std::string last = comma == std::string::npos ? forwarded : forwarded.substr(comma + 1);
+    last.erase(0, last.find_first_not_of(" \t"));
+    return last;
 }
 
 std::optional<User> SendovaServer::authenticate(const httplib::Request &req, httplib::Response &res,
@@ -393,6 +450,8 @@ void SendovaServer::handleUpload(const httplib::Request &req, httplib::Response 
         drainSmallBody(req, reader);
         return;
     }
+    // A large file takes its time on a slow line; only silence ends it.
+    HttpServer::allowSlowBody();
     std::optional<std::string> expectedHash;
     if (req.has_header("X-File-Hash")) {
         expectedHash = parsePrefixedHash(req.get_header_value("X-File-Hash"));
@@ -472,6 +531,8 @@ void SendovaServer::handleUpload(const httplib::Request &req, httplib::Response 
         return;
     }
     if (writeFailed) {
+        std::cerr << "sendova-server: cannot write a received file: " << std::strerror(pending->writeError())
+                  << std::endl;
         refuse(500, "STORAGE_ERROR", "The server could not write the file");
         return;
     }
@@ -575,8 +636,18 @@ void SendovaServer::handleLogin(const httplib::Request &req, httplib::Response &
         refuse(400, "INVALID_REQUEST", "Send a JSON object with userName and password");
         return;
     }
-    const auto result = m_accounts->checkPassword(request["userName"].get<std::string>(),
-                                                  request["password"].get<std::string>());
+    const std::string userName = request["userName"].get<std::string>();
+    const std::string address = clientAddress(req);
+    if (const auto wait = m_logins.admit(userName, address)) {
+        const std::string seconds = std::to_string(wait->count());
+        res.set_header("Retry-After", seconds);
+        refuse(429, "TOO_MANY_ATTEMPTS", "Too many login attempts; try again in " + seconds + " seconds");
+        return;
+    }
+    const auto result = m_accounts->checkPassword(userName, request["password"].get<std::string>());
+    if (result.status != AuthStatus::Invalid) {
+        m_logins.succeeded(userName, address);
+    }
     if (result.status == AuthStatus::Invalid) {
         refuse(401, "INVALID_CREDENTIALS", "Invalid user name or password");
         return;
@@ -657,7 +728,8 @@ void SendovaServer::handleStatus(const httplib::Request &req, httplib::Response 
                     {"maxUploadSize", m_options.maxUploadSize}}}});
 }
 
-void SendovaServer::handleLink(const httplib::Request &req, httplib::Response &res)
+void SendovaServer::serveLink(const httplib::Request &req, httplib::Response &res,
+                              const std::string &shortCode)
 {
     // httplib 0.11 cuts ranges itself and does not check them against the
     // length: a range past the end makes it ask the content provider for
@@ -669,7 +741,7 @@ void SendovaServer::handleLink(const httplib::Request &req, httplib::Response &r
         res.status = 404;
         res.set_content("This link does not exist or has expired.\n", "text/plain; charset=utf-8");
     };
-    const auto link = m_content->findLink(req.matches[1]);
+    const auto link = m_content->findLink(shortCode);
     if (!link) {
         notFound();
         return;

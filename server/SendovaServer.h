@@ -4,6 +4,8 @@
 #include "Clock.h"
 #include "ContentStore.h"
 #include "DataFolder.h"
+#include "HttpServer.h"
+#include "LoginThrottle.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -14,13 +16,6 @@
 #include <optional>
 #include <string>
 #include <thread>
-
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-class ContentReader;
-} // namespace httplib
 
 namespace sendova::server {
 
@@ -37,6 +32,10 @@ struct ServerOptions
     std::chrono::seconds purgeInterval{60};
     int passwordIterations = DefaultPasswordIterations;
     bool logRequests = true;
+    ConnectionLimits connections;
+    // Behind a reverse proxy every connection comes from the proxy; the
+    // client's address is then the last one in X-Forwarded-For.
+    bool behindProxy = false;
 };
 
 class SendovaServer
@@ -75,9 +74,10 @@ private:
     void handleExchange(const httplib::Request &req, httplib::Response &res,
                         const httplib::ContentReader &reader);
     void handleStatus(const httplib::Request &req, httplib::Response &res);
-    void handleLink(const httplib::Request &req, httplib::Response &res);
+    void serveLink(const httplib::Request &req, httplib::Response &res, const std::string &shortCode);
 
     std::optional<User> authenticate(const httplib::Request &req, httplib::Response &res, Style style);
+    std::string clientAddress(const httplib::Request &req) const;
     void purgeLoop();
 
     ServerOptions m_options;
@@ -86,7 +86,8 @@ private:
     int m_lockFd = -1;
     std::unique_ptr<AccountStore> m_accounts;
     std::unique_ptr<ContentStore> m_content;
-    std::unique_ptr<httplib::Server> m_http;
+    LoginThrottle m_logins;
+    std::unique_ptr<HttpServer> m_http;
     std::string m_host;
     int m_port = -1;
     std::string m_publicUrl;

@@ -63,6 +63,10 @@
         <source>Report problem</source>
         <translation>Report problem</translation>
     </message>
+    <message id="menu.settings">
+        <source>Settings</source>
+        <translation>Settings</translation>
+    </message>
     <message id="menu.try_again">
         <source>Try again</source>
         <translation>Try again</translation>
@@ -102,6 +106,10 @@
     <message id="result.button.open">
         <source>Open</source>
         <translation>Open</translation>
+    </message>
+    <message id="result.button.qr_code">
+        <source>Show QR code</source>
+        <translation>Show QR code</translation>
     </message>
     <message id="result.duplicate.title">
         <source>Already uploaded</source>

@@ -63,6 +63,10 @@
         <source>Report problem</source>
         <translation>Informar del problema</translation>
     </message>
+    <message id="menu.settings">
+        <source>Settings</source>
+        <translation>Ajustes</translation>
+    </message>
     <message id="menu.try_again">
         <source>Try again</source>
         <translation>Reintentar</translation>
@@ -102,6 +106,10 @@
     <message id="result.button.open">
         <source>Open</source>
         <translation>Abrir</translation>
+    </message>
+    <message id="result.button.qr_code">
+        <source>Show QR code</source>
+        <translation>Mostrar código QR</translation>
     </message>
     <message id="result.duplicate.title">
         <source>Already uploaded</source>

@@ -1,19 +1,20 @@
 #include "share/ShareView.h"
 
-#include "share/ShareIcons.h"
 #include "share/ShareViewModel.h"
 #include "support/LocalizationService.h"
+#include "widgets/BusySpinner.h"
+#include "widgets/DrawnIcons.h"
+#include "widgets/ElidedLabel.h"
+#include "widgets/TextStyle.h"
+#include "widgets/WrappedMessage.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QTextLayout>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -29,225 +30,19 @@ constexpr int statusIconSize = 32;
 // moving smoothly.
 constexpr int barSteps = 1000;
 
-const QColor successGreen(52, 199, 89);
-const QColor failureRed(255, 59, 48);
-
 QString localizedText(const char *key)
 {
     return LocalizationService::shared().localized(key);
 }
 
-// Text styles of the panel, relative to the desktop's own font size.
-enum class TextStyle { title2, headline, subheadline, caption };
-
-QFont fontFor(const QFont &base, TextStyle style)
-{
-    QFont font = base;
-    const qreal size = base.pointSizeF() > 0 ? base.pointSizeF() : 10.0;
-    switch (style) {
-    case TextStyle::title2:
-        font.setPointSizeF(size + 5);
-        break;
-    case TextStyle::headline:
-        font.setBold(true);
-        break;
-    case TextStyle::subheadline:
-        font.setPointSizeF(size - 0.5);
-        break;
-    case TextStyle::caption:
-        font.setPointSizeF(size - 1.5);
-        break;
-    }
-    return font;
-}
-
-QColor secondaryColor(const QPalette &palette)
-{
-    const QColor text = palette.color(QPalette::WindowText);
-    const QColor window = palette.color(QPalette::Window);
-    return QColor::fromRgbF(text.redF() * 0.6f + window.redF() * 0.4f,
-                            text.greenF() * 0.6f + window.greenF() * 0.4f,
-                            text.blueF() * 0.6f + window.blueF() * 0.4f);
-}
-
-QLabel *makeLabel(QWidget *parent, TextStyle style, bool secondary)
-{
-    auto *label = new QLabel(parent);
-    label->setFont(fontFor(label->font(), style));
-    if (secondary) {
-        QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, secondaryColor(palette));
-        label->setPalette(palette);
-    }
-    return label;
-}
-
-// One line of text that is cut with an ellipsis when it does not fit, so a
-// long file name never pushes the panel's layout around.
-class ElidedLabel : public QLabel
-{
-public:
-    using QLabel::QLabel;
-
-    void setFullText(const QString &text)
-    {
-        m_fullText = text;
-        setToolTip(text);
-        updateGeometry();
-        update();
-    }
-    QString fullText() const { return m_fullText; }
-
-    QSize minimumSizeHint() const override { return {0, fontMetrics().height()}; }
-    QSize sizeHint() const override
-    {
-        // Rounded up: a width rounded down would elide the text it was taken from.
-        return {int(std::ceil(QFontMetricsF(font()).horizontalAdvance(m_fullText))), fontMetrics().height()};
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.setPen(palette().color(QPalette::WindowText));
-        const QString shown = fontMetrics().elidedText(m_fullText, Qt::ElideRight, contentsRect().width());
-        painter.drawText(contentsRect(), int(alignment()) | Qt::TextSingleLine, shown);
-    }
-
-private:
-    QString m_fullText;
-};
-
 ElidedLabel *makeElidedLabel(QWidget *parent, TextStyle style)
 {
     auto *label = new ElidedLabel(parent);
     label->setFont(fontFor(label->font(), style));
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, secondaryColor(palette));
-    label->setPalette(palette);
+    setSecondary(label);
     label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     return label;
 }
-
-// A message centred on as many lines as it needs, as long as the panel has
-// room for them: a message longer than that (a server may say anything) ends
-// with an ellipsis on the last line that fits, and the whole of it stays in
-// the tooltip. Long words and paths break anywhere rather than widen the
-// panel.
-class WrappedMessage : public QLabel
-{
-public:
-    explicit WrappedMessage(QWidget *parent) : QLabel(parent)
-    {
-        QSizePolicy policy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        policy.setHeightForWidth(true);
-        setSizePolicy(policy);
-    }
-
-    void setMessage(const QString &text)
-    {
-        m_message = text;
-        setToolTip(text);
-        updateGeometry();
-        update();
-    }
-    QString message() const { return m_message; }
-    // Whether the last render had to leave part of the message out.
-    bool isCut() const { return m_cut; }
-
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override
-    {
-        QTextLayout layout(m_message, font());
-        layout.setTextOption(textOption());
-        layout.beginLayout();
-        qreal height = 0;
-        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-            line.setLineWidth(width);
-            height += line.height();
-        }
-        layout.endLayout();
-        return int(std::ceil(height));
-    }
-    QSize sizeHint() const override { return {0, heightForWidth(width() > 0 ? width() : 288)}; }
-    QSize minimumSizeHint() const override { return {0, fontMetrics().height()}; }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.setPen(palette().color(QPalette::WindowText));
-        QTextLayout layout(m_message, font());
-        layout.setTextOption(textOption());
-        layout.beginLayout();
-        const qreal lineHeight = fontMetrics().height();
-        qreal y = 0;
-        m_cut = false;
-        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-            line.setLineWidth(width());
-            const bool more = line.textStart() + line.textLength() < m_message.size();
-            if (more && y + line.height() + lineHeight > height()) {
-                // The last line that fits takes the rest, cut short.
-                const QString rest = m_message.mid(line.textStart()).simplified();
-                const QString shown = fontMetrics().elidedText(rest, Qt::ElideRight, width());
-                painter.drawText(QRectF(0, y, width(), line.height()), Qt::AlignHCenter | Qt::AlignTop,
-                                 shown);
-                m_cut = true;
-                break;
-            }
-            line.setPosition(QPointF(0, y));
-            line.draw(&painter, QPointF(0, 0));
-            y += line.height();
-        }
-        layout.endLayout();
-    }
-
-private:
-    static QTextOption textOption()
-    {
-        QTextOption option(Qt::AlignHCenter);
-        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-        return option;
-    }
-
-    QString m_message;
-    bool m_cut = false;
-};
-
-// A small turning arc: the indeterminate activity mark of the first steps.
-class BusySpinner : public QWidget
-{
-public:
-    explicit BusySpinner(QWidget *parent) : QWidget(parent)
-    {
-        setFixedSize(22, 22);
-        m_timer.setInterval(40);
-        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
-            m_angle = (m_angle + 12) % 360;
-            update();
-        });
-    }
-
-protected:
-    void showEvent(QShowEvent *) override { m_timer.start(); }
-    void hideEvent(QHideEvent *) override { m_timer.stop(); }
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QRectF area = QRectF(rect()).adjusted(2.5, 2.5, -2.5, -2.5);
-        QColor track = palette().color(QPalette::WindowText);
-        track.setAlphaF(0.15f);
-        painter.setPen(QPen(track, 3));
-        painter.drawEllipse(area);
-        painter.setPen(QPen(palette().color(QPalette::Highlight), 3, Qt::SolidLine, Qt::RoundCap));
-        painter.drawArc(area, -m_angle * 16, 100 * 16);
-    }
-
-private:
-    QTimer m_timer;
-    int m_angle = 0;
-};
 
 QProgressBar *makeBar(QWidget *parent)
 {
@@ -389,7 +184,7 @@ QWidget *ShareView::buildSuccessPage()
     QVBoxLayout *layout = pageLayout(page, 12);
     auto *icon = new QLabel(page);
     icon->setObjectName(QStringLiteral("successIcon"));
-    icon->setPixmap(shareicons::checkmarkCircle(statusIconSize, successGreen, devicePixelRatioF()));
+    icon->setPixmap(drawnicons::checkmarkCircle(statusIconSize, QColor(52, 199, 89), devicePixelRatioF()));
     layout->addWidget(icon, 0, Qt::AlignHCenter);
 
     // The title and its line belong together; the 12-point rhythm is between
@@ -407,7 +202,7 @@ QWidget *ShareView::buildSuccessPage()
 
     m_copyButton = new QPushButton(page);
     m_copyButton->setIcon(
-        QIcon(shareicons::twoDocuments(16, palette().color(QPalette::ButtonText), devicePixelRatioF())));
+        QIcon(drawnicons::twoDocuments(16, palette().color(QPalette::ButtonText), devicePixelRatioF())));
     m_copyButton->setAutoDefault(false);
     layout->addWidget(m_copyButton, 0, Qt::AlignHCenter);
     connect(m_copyButton, &QPushButton::clicked, this, [this] {
@@ -424,7 +219,7 @@ QWidget *ShareView::buildErrorPage()
     QVBoxLayout *layout = pageLayout(page, 12);
     auto *icon = new QLabel(page);
     icon->setObjectName(QStringLiteral("errorIcon"));
-    icon->setPixmap(shareicons::warningTriangle(statusIconSize, failureRed, devicePixelRatioF()));
+    icon->setPixmap(drawnicons::warningTriangle(statusIconSize, QColor(255, 59, 48), devicePixelRatioF()));
     layout->addWidget(icon, 0, Qt::AlignHCenter);
 
     auto *texts = new QVBoxLayout;
@@ -433,9 +228,7 @@ QWidget *ShareView::buildErrorPage()
     m_errorTitle->setAlignment(Qt::AlignHCenter);
     auto *message = new WrappedMessage(page);
     message->setFont(fontFor(message->font(), TextStyle::caption));
-    QPalette palette = message->palette();
-    palette.setColor(QPalette::WindowText, secondaryColor(palette));
-    message->setPalette(palette);
+    setSecondary(message);
     m_errorMessage = message;
     texts->addWidget(m_errorTitle);
     texts->addWidget(m_errorMessage);
@@ -446,7 +239,7 @@ QWidget *ShareView::buildErrorPage()
 
 void ShareView::renderProductIcon()
 {
-    m_productIcon->setPixmap(shareicons::paperPlane(fontFor(font(), TextStyle::title2).pointSize() + 4,
+    m_productIcon->setPixmap(drawnicons::paperPlane(fontFor(font(), TextStyle::title2).pointSize() + 4,
                                                     palette().color(QPalette::Highlight),
                                                     devicePixelRatioF()));
 }

@@ -9,50 +9,21 @@
 #include <QtTest>
 
 #include <arpa/inet.h>
-#include <atomic>
-#include <filesystem>
 #include <fstream>
-#include <memory>
-#include <netinet/in.h>
-#include <optional>
+#include <iostream>
 #include <sstream>
-#include <string>
-#include <sys/socket.h>
-#include <unistd.h>
-#include <vector>
 
 namespace sendova::server::test {
 
 // Ordered, so that tests can see the order in which members were written.
 using Json = nlohmann::ordered_json;
 
-inline constexpr int TestIterations = 1000;
 inline constexpr auto TestPassword = "correct horse battery";
-
-// Time that moves only when the test says so.
-class ManualClock
-{
-public:
-    ManualClock()
-        : m_now(std::make_shared<std::atomic<std::int64_t>>(toMillis(std::chrono::system_clock::now())))
-    {}
-    Clock clock() const
-    {
-        auto now = m_now;
-        return [now] { return fromMillis(now->load()); };
-    }
-    void advance(std::chrono::seconds by) { m_now->fetch_add(by.count() * 1000); }
-
-private:
-    std::shared_ptr<std::atomic<std::int64_t>> m_now;
-};
 
 inline std::string readFile(const std::filesystem::path &path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 inline std::string multipartBody(const std::string &boundary, const std::string &fileName,
@@ -67,21 +38,89 @@ inline std::string prefixedHash(const std::string &content)
     return "sha256:" + sha256Hex(content);
 }
 
+inline Json jsonOf(const httplib::Result &result)
+{
+    return result ? Json::parse(result->body, nullptr, false) : Json();
+}
+
+inline int statusOf(const httplib::Result &result)
+{
+    return result ? result->status : -1;
+}
+
+// What the server writes to standard error while this lives.
+class ErrorCapture
+{
+public:
+    ErrorCapture() : m_saved(std::cerr.rdbuf(m_text.rdbuf())) {}
+    ~ErrorCapture() { std::cerr.rdbuf(m_saved); }
+    std::string text() const { return m_text.str(); }
+
+private:
+    std::stringstream m_text;
+    std::streambuf *m_saved;
+};
+
+// A loopback connection that sends and reads bytes exactly as given: the
+// test client of httplib would mend or decode what these tests look at.
+class RawConnection
+{
+public:
+    explicit RawConnection(int port) : m_fd(::socket(AF_INET, SOCK_STREAM, 0))
+    {
+        sockaddr_in address{AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+        m_connected = ::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+        const timeval timeout{30, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    }
+    ~RawConnection() { ::close(m_fd); }
+    RawConnection(const RawConnection &) = delete;
+    RawConnection &operator=(const RawConnection &) = delete;
+
+    bool send(const std::string &bytes)
+    {
+        return m_connected && ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
+    }
+    // The first bytes of a reply, or everything until the server closes.
+    std::string read(bool untilClosed = true)
+    {
+        std::string received;
+        char buffer[4096];
+        for (ssize_t got = 0;
+             (untilClosed || received.empty()) && (got = ::recv(m_fd, buffer, sizeof buffer, 0)) > 0;) {
+            received.append(buffer, static_cast<std::size_t>(got));
+        }
+        return received;
+    }
+
+private:
+    int m_fd;
+    bool m_connected = false;
+};
+
+// Quiet, fast to log in to, and swept only when a test says so, so that no
+// sweep races its clock.
+inline ServerOptions testOptions()
+{
+    ServerOptions options;
+    options.passwordIterations = 1000;
+    options.logRequests = false;
+    options.purgeInterval = std::chrono::seconds(0);
+    return options;
+}
+
 // One server on a free loopback port with its own data folder, one active
-// user and an API key for that user.
+// user and an API key for that user. Its clock moves only when a test says so.
 class RunningServer
 {
 public:
-    explicit RunningServer(ServerOptions options = {},
+    explicit RunningServer(ServerOptions options = testOptions(),
                            std::optional<std::chrono::seconds> linkLifetime = std::chrono::hours(24 * 7))
     {
-        options.dataDir = std::filesystem::path(m_dir.path().toStdString()) / "data";
-        options.passwordIterations = TestIterations;
-        options.logRequests = false;
+        options.dataDir = dataDir();
         options.linkLifetime = linkLifetime;
-        // Tests sweep when they mean to, so that no sweep races their clock.
-        options.purgeInterval = std::chrono::seconds(0);
-        m_server = std::make_unique<SendovaServer>(options, m_clock.clock());
+        auto now = m_now;
+        m_server = std::make_unique<SendovaServer>(options, [now] { return fromMillis(now->load()); });
         if (m_server->bind("127.0.0.1", 0) <= 0) {
             qFatal("cannot bind a loopback port");
         }
@@ -92,17 +131,24 @@ public:
     ~RunningServer() { m_server->stop(); }
 
     SendovaServer &server() { return *m_server; }
-    ManualClock &clock() { return m_clock; }
+    // The API key of a new user.
+    std::string addUser(const std::string &name, bool active = true)
+    {
+        const auto added = m_server->accounts().addUser(name, TestPassword);
+        m_server->accounts().setActive(name, active);
+        return m_server->accounts().issueApiKey(added.id, "test machine");
+    }
+    void advanceClock(std::chrono::seconds by) { m_now->fetch_add(by.count() * 1000); }
+    int port() const { return m_server->port(); }
     std::filesystem::path dataDir() const
     {
         return std::filesystem::path(m_dir.path().toStdString()) / "data";
     }
 
-    httplib::Client client() const
+    httplib::Client client(time_t readTimeout = 30) const
     {
         httplib::Client c("127.0.0.1", m_server->port());
-        c.set_read_timeout(30);
-        c.set_write_timeout(30);
+        c.set_read_timeout(readTimeout);
         return c;
     }
 
@@ -119,52 +165,28 @@ public:
                              "multipart/form-data; boundary=" + boundary);
     }
 
-    // Files under the data folder's blobs/ and tmp/, relative to it.
+    httplib::Result check(const std::string &hashText, time_t readTimeout = 30) const
+    {
+        return client(readTimeout).Get("/api/check/" + hashText, httplib::Headers{{"X-API-Key", apiKey}});
+    }
+
+    // The path of an upload reply's link, without scheme and host.
+    std::string pathOf(const Json &uploaded) const
+    {
+        return uploaded["Data"]["Url"].get<std::string>().substr(m_server->publicUrl().size());
+    }
+
+    // Files in the data folder's sub-folders (blobs/ and tmp/), relative to it.
     std::vector<std::string> storedFiles() const
     {
         std::vector<std::string> out;
-        for (const char *sub : {"blobs", "tmp"}) {
-            for (const auto &entry : std::filesystem::recursive_directory_iterator(dataDir() / sub)) {
-                if (entry.is_regular_file()) {
-                    out.push_back(std::filesystem::relative(entry.path(), dataDir()).string());
-                }
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(dataDir())) {
+            if (entry.is_regular_file() && entry.path().parent_path() != dataDir()) {
+                out.push_back(std::filesystem::relative(entry.path(), dataDir()).string());
             }
         }
         std::sort(out.begin(), out.end());
         return out;
-    }
-
-    // The path of a download link, without scheme and host.
-    std::string pathOf(const std::string &url) const
-    {
-        const std::string base = m_server->publicUrl();
-        return url.substr(0, base.size()) == base ? url.substr(base.size()) : url;
-    }
-
-    // The response exactly as sent: httplib's client percent-decodes header
-    // values, which would hide what a browser gets.
-    std::string rawGet(const std::string &path) const
-    {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(m_server->port()));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        std::string response;
-        if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) {
-            const std::string request =
-                "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
-            if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-                static_cast<ssize_t>(request.size())) {
-                char buffer[4096];
-                ssize_t got = 0;
-                while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
-                    response.append(buffer, static_cast<std::size_t>(got));
-                }
-            }
-        }
-        ::close(fd);
-        return response;
     }
 
     User user;
@@ -172,13 +194,9 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    ManualClock m_clock;
+    std::shared_ptr<std::atomic<std::int64_t>> m_now =
+        std::make_shared<std::atomic<std::int64_t>>(toMillis(std::chrono::system_clock::now()));
     std::unique_ptr<SendovaServer> m_server;
 };
-
-inline Json jsonOf(const httplib::Result &result)
-{
-    return result ? Json::parse(result->body, nullptr, false) : Json();
-}
 
 } // namespace sendova::server::test

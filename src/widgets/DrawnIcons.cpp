@@ -1,9 +1,9 @@
-#include "share/ShareIcons.h"
+#include "widgets/DrawnIcons.h"
 
 #include <QPainter>
 #include <QPainterPath>
 
-namespace sendova::shareicons {
+namespace sendova::drawnicons {
 
 namespace {
 
@@ -89,4 +89,4 @@ QPixmap twoDocuments(int size, const QColor &color, qreal devicePixelRatio)
     });
 }
 
-} // namespace sendova::shareicons
+} // namespace sendova::drawnicons

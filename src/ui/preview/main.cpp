@@ -1,0 +1,254 @@
+// sendova-popover: the popover's views in a window of their own.
+//
+//   sendova-popover                    the views on this user's settings: a
+//                                      working uploader without the tray
+//   sendova-popover --screenshots DIR  every state of every view as PNG
+//                                      files in DIR, then exit
+
+#include "model/AppViewModel.h"
+#include "platform/Clipboard.h"
+#include "support/LocalizationService.h"
+#include "ui/DropZoneView.h"
+#include "ui/MenuBarView.h"
+#include "ui/MenuBarWindow.h"
+#include "ui/QrCodeView.h"
+#include "ui/RecentUploadRow.h"
+#include "ui/ResultView.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QEnterEvent>
+#include <QMimeData>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+
+using namespace sendova;
+
+namespace {
+
+QPalette darkPalette()
+{
+    QPalette palette;
+    const QColor window(36, 36, 38);
+    const QColor text(236, 236, 238);
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Base, QColor(24, 24, 26));
+    palette.setColor(QPalette::AlternateBase, QColor(44, 44, 46));
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::Button, QColor(58, 58, 60));
+    palette.setColor(QPalette::ButtonText, text);
+    palette.setColor(QPalette::Highlight, QColor(10, 132, 255));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    palette.setColor(QPalette::ToolTipBase, QColor(58, 58, 60));
+    palette.setColor(QPalette::ToolTipText, text);
+    palette.setColor(QPalette::PlaceholderText, QColor(142, 142, 147));
+    palette.setColor(QPalette::Light, QColor(72, 72, 74));
+    palette.setColor(QPalette::Midlight, QColor(58, 58, 60));
+    palette.setColor(QPalette::Mid, QColor(44, 44, 46));
+    palette.setColor(QPalette::Dark, QColor(20, 20, 22));
+    palette.setColor(QPalette::Shadow, Qt::black);
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(110, 110, 114));
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(110, 110, 114));
+    palette.setColor(QPalette::Disabled, QPalette::Text, QColor(110, 110, 114));
+    return palette;
+}
+
+QPalette lightPalette()
+{
+    QPalette palette = QApplication::style()->standardPalette();
+    palette.setColor(QPalette::Highlight, QColor(0, 122, 255));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    return palette;
+}
+
+class Shooter
+{
+public:
+    explicit Shooter(QString folder) : m_folder(std::move(folder)) {}
+
+    int run()
+    {
+        QTemporaryDir data;
+        ConfigService config(data.path());
+        AppViewModel model(config);
+
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const QList<RecentUpload> recents{
+            RecentUpload::make(u"holiday-photos.zip"_qs, 48'200'000, u"https://sendova.app/f/Xa7Lq"_qs,
+                               now.addSecs(-2 * 60), now.addDays(7)),
+            RecentUpload::make(u"Quarterly report — final version (approved by finance).pdf"_qs, 1'250'000,
+                               u"https://sendova.app/f/k2Pw9"_qs, now.addSecs(-3 * 3600), now.addDays(6)),
+            RecentUpload::make(u"notes.txt"_qs, 2'400, u"https://sendova.app/f/M4ncR"_qs, now.addDays(-2),
+                               now.addDays(5)),
+        };
+        const QString name = u"holiday-photos.zip"_qs;
+        const qint64 size = 48'200'000;
+        const UploadProgress idle;
+        const UploadProgress hashing{UploadState::hashing(0.426), name, size, 0, 0};
+        const UploadProgress checking{UploadState::checkingDuplicate(), name, size, 0, 0};
+        const UploadProgress uploading{UploadState::uploading(), name, size, 20'100'000, 3'250'000};
+        const UploadProgress completed{UploadState::completed(u"https://sendova.app/f/Xa7Lq"_qs, false), name,
+                                       size, size, 0};
+        const UploadProgress duplicate{UploadState::completed(u"https://sendova.app/f/Xa7Lq"_qs, true), name,
+                                       size, 0, 0};
+        const UploadProgress failed{
+            UploadState::failed(u"Could not connect to the server: Connection refused (sendova.app:443)"_qs),
+            name, size, 0, 0};
+
+        struct Shot
+        {
+            const char *file;
+            UploadProgress progress;
+            bool withRecents;
+            Language language = Language::english;
+            bool dark = false;
+        };
+        const QList<Shot> shots{
+            {"idle-empty", idle, false},
+            {"idle-recents", idle, true},
+            {"hashing", hashing, true},
+            {"checking", checking, true},
+            {"uploading", uploading, true},
+            {"completed", completed, true},
+            {"duplicate", duplicate, true},
+            {"failed", failed, true},
+            {"idle-recents-es", idle, true, Language::spanish},
+            {"idle-recents-pt", idle, true, Language::portuguese},
+            {"uploading-es", uploading, true, Language::spanish},
+            {"completed-pt", completed, true, Language::portuguese},
+            {"idle-recents-dark", idle, true, Language::english, true},
+            {"completed-dark", completed, true, Language::english, true},
+            {"failed-dark", failed, true, Language::english, true},
+        };
+        for (const Shot &shot : shots) {
+            setLook(shot.language, shot.dark);
+            model.setRecentUploads(shot.withRecents ? recents : QList<RecentUpload>());
+            model.setUploadProgress(shot.progress);
+            MenuBarWindow window(&model);
+            window.show();
+            settle();
+            save(window, shot.file);
+        }
+
+        // The moments in between: a file over the zone, a row under the
+        // pointer, a link just copied, the QR code.
+        setLook(Language::english, false);
+        model.setRecentUploads(recents);
+        model.setUploadProgress(idle);
+        {
+            MenuBarWindow window(&model);
+            window.show();
+            settle();
+            QMimeData files;
+            files.setUrls({QUrl::fromLocalFile(u"/tmp/holiday-photos.zip"_qs)});
+            QDragEnterEvent enter(QPoint(100, 70), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(window.view()->dropZone(), &enter);
+            QWidget *row = window.view()->recentRows().value(1);
+            QEnterEvent hover(QPointF(10, 10), QPointF(10, 10), QPointF(10, 10));
+            QApplication::sendEvent(row, &hover);
+            QTest::qWait(DropZoneView::targetingMs + 100);
+            save(window, "idle-targeted-hover");
+        }
+        model.setUploadProgress(completed);
+        {
+            MenuBarWindow window(&model);
+            window.show();
+            settle();
+            window.view()->resultView()->copy();
+            settle();
+            save(window, "completed-copied");
+            window.view()->resultView()->showQrCode();
+            settle();
+            save(*window.view()->resultView()->qrPopup(), "qr-code");
+        }
+        return m_failures == 0 ? 0 : 1;
+    }
+
+private:
+    void setLook(Language language, bool dark)
+    {
+        LocalizationService::shared().setLanguage(language);
+        QApplication::setPalette(dark ? darkPalette() : lightPalette());
+    }
+
+    static void settle()
+    {
+        for (int i = 0; i < 5; ++i) {
+            QApplication::processEvents();
+            QTest::qWait(20);
+        }
+    }
+
+    void save(QWidget &widget, const char *name)
+    {
+        const QString path = QDir(m_folder).filePath(QLatin1String(name) + QLatin1String(".png"));
+        if (!widget.grab().save(path, "PNG", 9)) {
+            std::fprintf(stderr, "sendova-popover: cannot write %s\n", qPrintable(path));
+            ++m_failures;
+            return;
+        }
+        std::printf("%s\n", qPrintable(path));
+    }
+
+    QString m_folder;
+    int m_failures = 0;
+};
+
+// The key comes from the keyring without holding up the event loop; the
+// window opens once it is known.
+QCoro::Task<> openWindow(DesktopActions desktop)
+{
+    auto loading = ConfigService::shared().loadConfigAsync();
+    co_await std::move(loading);
+    auto *model = new AppViewModel(ConfigService::shared(), std::move(desktop), qApp);
+    auto *window = new MenuBarWindow(model);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Screenshots are drawn at twice the size, for sharp pictures on
+    // high-density screens; the scale is fixed before the application starts.
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "--screenshots") == 0 && qEnvironmentVariableIsEmpty("QT_SCALE_FACTOR"))
+            qputenv("QT_SCALE_FACTOR", "2");
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("sendova-popover"));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("The Sendova popover's views in a window of their own."));
+    parser.addHelpOption();
+    const QCommandLineOption screenshots(
+        QStringLiteral("screenshots"),
+        QStringLiteral("Render every state of every view to PNG files in <dir>."), QStringLiteral("dir"));
+    parser.addOption(screenshots);
+    parser.process(app);
+
+    if (parser.isSet(screenshots)) {
+        // The same look on every machine: no theme icons, the stock style.
+        QIcon::setThemeSearchPaths({});
+        QIcon::setFallbackSearchPaths({});
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        const QString folder = parser.value(screenshots);
+        if (!QDir().mkpath(folder)) {
+            std::fprintf(stderr, "sendova-popover: cannot create %s\n", qPrintable(folder));
+            return 1;
+        }
+        return Shooter(folder).run();
+    }
+
+    DesktopActions desktop;
+    desktop.copyToClipboard = [](const QString &text) { Clipboard::writeText(text); };
+    QCoro::Task<> opening = openWindow(std::move(desktop));
+    return app.exec();
+}

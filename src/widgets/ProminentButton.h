@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QPushButton>
+
+namespace sendova {
+
+// The one button that does what a view is there for: filled with the accent
+// colour, its text in the colour made for it. Painted here because styles
+// disagree on default buttons (Fusion lightens the fill until white text no
+// longer reads on it).
+class ProminentButton : public QPushButton
+{
+    Q_OBJECT
+
+public:
+    explicit ProminentButton(QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+} // namespace sendova

@@ -1,0 +1,102 @@
+#include "widgets/WrappedMessage.h"
+
+#include <QPainter>
+#include <QTextLayout>
+
+#include <cmath>
+
+namespace sendova {
+
+namespace {
+
+QTextOption textOption()
+{
+    QTextOption option(Qt::AlignHCenter);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    return option;
+}
+
+} // namespace
+
+WrappedMessage::WrappedMessage(QWidget *parent) : QLabel(parent)
+{
+    QSizePolicy policy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+}
+
+void WrappedMessage::setMessage(const QString &text)
+{
+    m_message = text;
+    setToolTip(text);
+    setAccessibleName(text);
+    updateGeometry();
+    update();
+}
+
+void WrappedMessage::setMaximumLines(int lines)
+{
+    m_maximumLines = lines;
+    updateGeometry();
+}
+
+int WrappedMessage::heightForWidth(int width) const
+{
+    QTextLayout layout(m_message, font());
+    layout.setTextOption(textOption());
+    layout.beginLayout();
+    qreal height = 0;
+    int lines = 0;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        if (m_maximumLines > 0 && lines == m_maximumLines)
+            break;
+        line.setLineWidth(width);
+        height += line.height();
+        ++lines;
+    }
+    layout.endLayout();
+    return int(std::ceil(height));
+}
+
+QSize WrappedMessage::sizeHint() const
+{
+    return {0, heightForWidth(width() > 0 ? width() : 288)};
+}
+
+QSize WrappedMessage::minimumSizeHint() const
+{
+    return {0, fontMetrics().height()};
+}
+
+void WrappedMessage::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
+    QTextLayout layout(m_message, font());
+    layout.setTextOption(textOption());
+    layout.beginLayout();
+    const qreal lineHeight = fontMetrics().height();
+    qreal y = 0;
+    int lines = 0;
+    m_cut = false;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width());
+        const bool more = line.textStart() + line.textLength() < m_message.size();
+        const bool lastAllowed = m_maximumLines > 0 && lines + 1 == m_maximumLines;
+        if (more && (y + line.height() + lineHeight > height() || lastAllowed)) {
+            // The last line that fits takes the rest, cut short.
+            const QString rest = m_message.mid(line.textStart()).simplified();
+            const QString shown = fontMetrics().elidedText(rest, Qt::ElideRight, width());
+            painter.drawText(QRectF(0, y, width(), line.height()), Qt::AlignHCenter | Qt::AlignTop, shown);
+            m_cut = true;
+            break;
+        }
+        line.setPosition(QPointF(0, y));
+        line.draw(&painter, QPointF(0, 0));
+        y += line.height();
+        ++lines;
+    }
+    layout.endLayout();
+}
+
+} // namespace sendova

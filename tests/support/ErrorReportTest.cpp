@@ -1,0 +1,129 @@
+#include "support/ErrorReport.h"
+#include "support/LogService.h"
+
+#include <QTest>
+#include <QUrlQuery>
+
+using namespace sendova;
+
+namespace {
+
+QString subjectOf(const QString &link)
+{
+    const int start = link.indexOf(QLatin1String("?subject=")) + 9;
+    return link.mid(start, link.indexOf(QLatin1String("&body=")) - start);
+}
+
+QString bodyOf(const QString &link)
+{
+    return link.mid(link.indexOf(QLatin1String("&body=")) + 6);
+}
+
+QString decoded(const QString &encoded)
+{
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(encoded.toLatin1()));
+}
+
+} // namespace
+
+class ErrorReportTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void encodesHeaderValues_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("encoded");
+        QTest::newRow("subject") << u"Sendova Linux Error Report v1.2.0"_qs
+                                 << u"Sendova%20Linux%20Error%20Report%20v1.2.0"_qs;
+        QTest::newRow("kept marks") << u"a-b.c_d~e!$'()*+,;:@"_qs << u"a-b.c_d~e!$'()*+,;:@"_qs;
+        QTest::newRow("delimiters of the query") << u"k=v&x=1?#/%"_qs << u"k%3Dv%26x%3D1%3F%23%2F%25"_qs;
+        QTest::newRow("line feed") << u"a\nb"_qs << u"a%0Ab"_qs;
+        QTest::newRow("accents, byte by byte") << u"canción_ão.pdf"_qs << u"canci%C3%B3n_%C3%A3o.pdf"_qs;
+        QTest::newRow("outside the BMP") << u"\U0001F4C4"_qs << u"%F0%9F%93%84"_qs;
+        QTest::newRow("empty") << QString() << QString();
+    }
+
+    void encodesHeaderValues()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, encoded);
+        QCOMPARE(errorreport::encodeHeaderValue(text), encoded);
+    }
+
+    void buildsTheLink_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<QString>("body");
+
+        const QString head = u"Sendova Linux Error Report\n--------------------------\nApp version: "_qs;
+        QTest::newRow("empty log") << u"1.2.0"_qs << QString() << u"Sendova Linux Error Report v1.2.0"_qs
+                                   << head + u"1.2.0\nLinux: Debian 12, kernel 6.1\n\nLog:\n"_qs;
+        QTest::newRow("no version") << QString() << u"x"_qs << u"Sendova Linux Error Report v?"_qs
+                                    << head + u"?\nLinux: Debian 12, kernel 6.1\n\nLog:\nx"_qs;
+        const QString line = u"[2026-12-05T16:25:11Z] ERROR   [Upload] Failed: a=b&c=d for Ünïcødé.txt"_qs;
+        QTest::newRow("log with delimiters and accents")
+            << u"0.1.0"_qs << line << u"Sendova Linux Error Report v0.1.0"_qs
+            << head + u"0.1.0\nLinux: Debian 12, kernel 6.1\n\nLog:\n"_qs + line;
+    }
+
+    void buildsTheLink()
+    {
+        QFETCH(QString, version);
+        QFETCH(QString, log);
+        QFETCH(QString, subject);
+        QFETCH(QString, body);
+
+        const QString link = errorreport::link(version, u"Debian 12, kernel 6.1"_qs, log);
+
+        QVERIFY(link.startsWith(u"mailto:support@sendova.app?subject="_qs));
+        // The query splits only where the link itself puts "&body=".
+        QCOMPARE(link.count(QLatin1Char('&')), 1);
+        QCOMPARE(link.count(QLatin1Char('=')), 2);
+        QCOMPARE(decoded(subjectOf(link)), subject);
+        QCOMPARE(decoded(bodyOf(link)), body);
+        // What the mail program gets is the link as built, not a re-encoding.
+        const QUrl url(link, QUrl::StrictMode);
+        QVERIFY(url.isValid());
+        QCOMPARE(QString::fromLatin1(url.toEncoded()), link);
+        const QUrlQuery query(url);
+        QCOMPARE(query.queryItemValue(u"body"_qs, QUrl::FullyDecoded), body);
+    }
+
+    void longLogIsNotShortened()
+    {
+        QStringList lines;
+        for (int i = 0; i < LogService::maxEntries; ++i)
+            lines << QStringLiteral("[2026-12-05T16:25:11Z] DEBUG   [HTTP] line %1 ").arg(i) +
+                         QString(120, u'x');
+        const QString log = lines.join(QLatin1Char('\n'));
+
+        const QString link = errorreport::link(u"1.0"_qs, u"Linux"_qs, log);
+
+        QVERIFY(link.size() > 500 * 120);
+        QVERIFY(decoded(bodyOf(link)).endsWith(log));
+    }
+
+    void composeOpensTheSharedLog()
+    {
+        LogService::shared().clear();
+        LogService::shared().log(u"ERROR"_qs, u"Upload"_qs, u"Failed: größe=0 & more"_qs);
+        QList<QUrl> opened;
+
+        composeErrorReport([&opened](const QUrl &url) { opened << url; });
+
+        QCOMPARE(opened.size(), 1);
+        const QString body = QUrlQuery(opened[0]).queryItemValue(u"body"_qs, QUrl::FullyDecoded);
+        QVERIFY2(body.contains(u"\nLinux: "_qs + errorreport::systemVersion() + u"\n"_qs), qPrintable(body));
+        QVERIFY(body.endsWith(u"\n\nLog:\n"_qs + LogService::shared().logText()));
+        QVERIFY(body.contains(u"App version: " SENDOVA_VERSION ""_qs));
+        // The report leaves the log as it was.
+        QVERIFY(LogService::shared().logText().endsWith(u"Failed: größe=0 & more"_qs));
+    }
+};
+
+QTEST_GUILESS_MAIN(ErrorReportTest)
+#include "ErrorReportTest.moc"

@@ -1,0 +1,305 @@
+#include "ui/MenuBarView.h"
+#include "UiTestSupport.h"
+#include "support/LocalizationService.h"
+#include "ui/DropZoneView.h"
+#include "ui/ErrorPanel.h"
+#include "ui/RecentUploadRow.h"
+#include "ui/ResultView.h"
+#include "ui/UploadProgressView.h"
+
+#include <QAbstractButton>
+#include <QDragEnterEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+using namespace sendova;
+using namespace sendova::test;
+using namespace std::chrono_literals;
+
+Q_DECLARE_METATYPE(sendova::UploadProgress)
+
+namespace {
+
+QString text(const char *key)
+{
+    return LocalizationService::shared().localized(key);
+}
+
+// Which parts of the popover are on screen, in a fixed order.
+QString shownParts(const MenuBarView &view)
+{
+    QStringList parts;
+    const auto add = [&](const QWidget *part, const char *name) {
+        if (part && part->isVisibleTo(&view))
+            parts << QLatin1String(name);
+    };
+    add(view.settingsButton(), "header");
+    add(view.dropZone(), "dropZone");
+    add(view.recentSection(), "recents");
+    add(view.footer(), "footer");
+    add(view.progressView(), "progress");
+    add(view.resultView(), "result");
+    add(view.errorPanel(), "error");
+    return parts.join(QLatin1Char(' '));
+}
+
+RecentUpload recent(const QString &name)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    return RecentUpload::make(name, 3, QStringLiteral("https://s.example/f/") + name, now.addSecs(-300),
+                              now.addDays(7));
+}
+
+} // namespace
+
+class MenuBarViewTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { LocalizationService::shared().setLanguage(Language::english); }
+
+    void bodyFollowsTheState_data()
+    {
+        QTest::addColumn<UploadProgress>("progress");
+        QTest::addColumn<bool>("withRecents");
+        QTest::addColumn<QString>("parts");
+
+        const auto progress = [](UploadState state) { return UploadProgress{state, u"a.txt"_qs, 3, 0, 0}; };
+        QTest::newRow("idle, no recents") << UploadProgress{} << false << u"header dropZone footer"_qs;
+        QTest::newRow("idle with recents")
+            << UploadProgress{} << true << u"header dropZone recents footer"_qs;
+        QTest::newRow("hashing") << progress(UploadState::hashing(0.5)) << true << u"header progress"_qs;
+        QTest::newRow("checking") << progress(UploadState::checkingDuplicate()) << true
+                                  << u"header progress"_qs;
+        QTest::newRow("uploading") << progress(UploadState::uploading()) << true << u"header progress"_qs;
+        QTest::newRow("completed") << progress(UploadState::completed(u"https://s.example/f/x"_qs, false))
+                                   << true << u"header result"_qs;
+        QTest::newRow("failed") << progress(UploadState::failed(u"Disk on fire"_qs)) << true
+                                << u"header error"_qs;
+    }
+
+    void bodyFollowsTheState()
+    {
+        QFETCH(UploadProgress, progress);
+        QFETCH(bool, withRecents);
+        QFETCH(QString, parts);
+        ModelFixture fixture;
+        if (withRecents)
+            fixture.model->setRecentUploads({recent(u"one.txt"_qs)});
+        MenuBarView view(fixture.model.get());
+        view.show();
+
+        fixture.model->setUploadProgress(progress);
+
+        QCOMPARE(shownParts(view), parts);
+        QCOMPARE(view.width(), 320);
+        // The gear works in every state.
+        view.settingsButton()->click();
+        QVERIFY(fixture.model->showSettings());
+    }
+
+    void drops_data()
+    {
+        QTest::addColumn<int>("files");
+        QTest::addColumn<bool>("plainText");
+        QTest::addColumn<bool>("accepted");
+
+        QTest::newRow("one file") << 1 << false << true;
+        QTest::newRow("three files: the first goes") << 3 << false << true;
+        QTest::newRow("plain text") << 0 << true << false;
+        QTest::newRow("web link") << 0 << false << false;
+    }
+
+    void drops()
+    {
+        QFETCH(int, files);
+        QFETCH(bool, plainText);
+        QFETCH(bool, accepted);
+        ModelFixture fixture;
+        fixture.server.setDefaultReply(ScriptedReply::json(200, uploadedReply));
+        MenuBarView view(fixture.model.get());
+        view.show();
+        DropZoneView *zone = view.dropZone();
+
+        QMimeData data;
+        QList<QUrl> urls;
+        for (int i = 0; i < files; ++i)
+            urls << fixture.writeFile(QStringLiteral("file%1.txt").arg(i + 1));
+        if (files == 0 && !plainText)
+            urls << QUrl(u"https://example.com/page"_qs);
+        if (!urls.isEmpty())
+            data.setUrls(urls);
+        if (plainText)
+            data.setText(u"/etc/hostname"_qs);
+
+        const QPoint centre = zone->rect().center();
+        QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(zone, &enter);
+        QCOMPARE(enter.isAccepted(), accepted);
+        QCOMPARE(zone->isTargeted(), accepted);
+
+        QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(zone, &drop);
+        QCOMPARE(drop.isAccepted(), accepted);
+        QVERIFY(!zone->isTargeted());
+
+        if (accepted) {
+            QTRY_COMPARE(fixture.state(), UploadState::Case::completed);
+            QCOMPARE(fixture.server.requests().size(), 1);
+            QVERIFY(fixture.server.requests()[0].body.contains("filename=\"file1.txt\""));
+            QCOMPARE(shownParts(view), u"header result"_qs);
+        } else {
+            QTest::qWait(100);
+            QCOMPARE(fixture.state(), UploadState::Case::idle);
+            QCOMPARE(fixture.server.requests().size(), 0);
+        }
+    }
+
+    void fileChooser_data()
+    {
+        QTest::addColumn<bool>("choose");
+        QTest::newRow("chosen") << true;
+        QTest::newRow("cancelled") << false;
+    }
+
+    void fileChooser()
+    {
+        QFETCH(bool, choose);
+        ModelFixture fixture;
+        fixture.server.setDefaultReply(ScriptedReply::json(200, uploadedReply));
+        const QUrl file = fixture.writeFile(u"chosen.txt"_qs);
+        MenuBarView view(fixture.model.get());
+        view.show();
+
+        QTest::mouseClick(view.dropZone(), Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+
+        // Nothing waits for the chooser: the click has returned with it open.
+        QFileDialog *chooser = view.dropZone()->fileChooser();
+        QVERIFY(chooser);
+        QVERIFY(chooser->isVisible());
+        QCOMPARE(chooser->fileMode(), QFileDialog::ExistingFile);
+        if (choose) {
+            chooser->selectUrl(file);
+            static_cast<QDialog *>(chooser)->accept(); // QFileDialog::accept, through its public base
+            QTRY_COMPARE(fixture.state(), UploadState::Case::completed);
+            QCOMPARE(fixture.server.requests().size(), 1);
+        } else {
+            chooser->reject();
+            QTest::qWait(100);
+            QCOMPARE(fixture.state(), UploadState::Case::idle);
+            QCOMPARE(fixture.server.requests().size(), 0);
+            QVERIFY(!fixture.model->errorMessage());
+        }
+    }
+
+    void tryAgainGoesBackWithoutUploading()
+    {
+        ModelFixture fixture;
+        fixture.server.setDefaultReply(ScriptedReply::json(500, "broken"));
+        MenuBarView view(fixture.model.get());
+        view.show();
+        fixture.model->startUpload(fixture.writeFile(u"a.txt"_qs));
+        QTRY_COMPARE(fixture.state(), UploadState::Case::failed);
+        QCOMPARE(shownParts(view), u"header error"_qs);
+        QVERIFY(!view.errorPanel()->message().isEmpty());
+
+        view.errorPanel()->tryAgainButton()->click();
+
+        QCOMPARE(shownParts(view), u"header dropZone footer"_qs);
+        QTest::qWait(200);
+        QCOMPARE(fixture.server.requests().size(), 1);
+        QCOMPARE(fixture.model->uploadProgress(), UploadProgress{});
+    }
+
+    void clearRemovesTheListAndItsFile()
+    {
+        ModelFixture fixture;
+        fixture.server.setDefaultReply(ScriptedReply::json(200, uploadedReply));
+        MenuBarView view(fixture.model.get());
+        view.show();
+        fixture.model->startUpload(fixture.writeFile(u"a.txt"_qs));
+        QTRY_COMPARE(fixture.state(), UploadState::Case::completed);
+        fixture.model->dismissResult();
+        QVERIFY(QFile::exists(fixture.config->recentsURL()));
+        QCOMPARE(view.recentRows().size(), 1);
+        QVERIFY(view.recentSection()->isVisibleTo(&view));
+
+        view.clearButton()->click();
+
+        QVERIFY(!QFile::exists(fixture.config->recentsURL()));
+        QVERIFY(!view.recentSection()->isVisibleTo(&view));
+        QCOMPARE(view.recentRows().size(), 0);
+    }
+
+    void recentRowCopiesAndLightsUp()
+    {
+        ModelFixture fixture;
+        fixture.model->setRecentUploads({recent(u"one.txt"_qs), recent(u"two.txt"_qs)});
+        MenuBarView view(fixture.model.get());
+        view.show();
+        auto *row = qobject_cast<RecentUploadRow *>(view.recentRows().value(1));
+        QVERIFY(row);
+        QCOMPARE(row->timeLabel()->text(), u"5 min ago"_qs);
+
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QApplication::sendEvent(row, &enter);
+        QVERIFY(row->isHovered());
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(row, &leave);
+        QVERIFY(!row->isHovered());
+
+        QGuiApplication::clipboard()->clear();
+        row->copyButton()->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"https://s.example/f/two.txt"_qs);
+    }
+
+    void languageSwitchRelabels()
+    {
+        ModelFixture fixture;
+        fixture.model->setRecentUploads({recent(u"one.txt"_qs)});
+        MenuBarView view(fixture.model.get());
+        view.show();
+        auto *row = qobject_cast<RecentUploadRow *>(view.recentRows().value(0));
+        auto *footer = qobject_cast<QAbstractButton *>(view.footer());
+        fixture.model->setUploadProgress({UploadState::failed(u"x"_qs), u"a"_qs, 1, 0, 0});
+        const QString englishError = view.errorPanel()->title()->text();
+
+        LocalizationService::shared().setLanguage(Language::spanish);
+
+        QCOMPARE(view.recentTitle()->text(), text("menu.recent"));
+        QCOMPARE(view.clearButton()->text(), text("menu.clear"));
+        QCOMPARE(footer->text(), text("menu.quit"));
+        QCOMPARE(view.errorPanel()->title()->text(), text("menu.error"));
+        QCOMPARE(view.errorPanel()->tryAgainButton()->text(), text("menu.try_again"));
+        QCOMPARE(view.dropZone()->accessibleName(), text("dropzone.drag_files"));
+        QCOMPARE(view.settingsButton()->toolTip(), text("menu.settings"));
+        QCOMPARE(row->timeLabel()->text(), u"hace 5 min"_qs);
+        QVERIFY(view.errorPanel()->title()->text() != englishError);
+        // Not translated: the product's English words.
+        QCOMPARE(row->copyButton()->toolTip(), u"Copy URL"_qs);
+    }
+
+    void quitFromFooterAndShortcut()
+    {
+        ModelFixture fixture;
+        MenuBarView view(fixture.model.get());
+        QSignalSpy quit(&view, &MenuBarView::quitRequested);
+        view.show();
+        QApplication::setActiveWindow(&view);
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+
+        qobject_cast<QAbstractButton *>(view.footer())->click();
+        QTest::keyClick(&view, Qt::Key_Q, Qt::ControlModifier);
+
+        QCOMPARE(quit.size(), 2);
+    }
+};
+
+QTEST_MAIN(MenuBarViewTest)
+#include "MenuBarViewTest.moc"

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "LoopbackHttpServer.h"
+#include "model/AppViewModel.h"
+
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace sendova::test {
+
+inline const QByteArray uploadedReply =
+    R"({"Success":true,"Data":{"Url":"https://s.example/f/abc","ShortCode":"abc","FileName":"a.txt",)"
+    R"("FileSize":3,"ExpiresAt":"2099-01-01T00:00:00Z","IsDuplicate":false}})";
+
+// A configured view model in a throw-away data folder, whose uploads go to a
+// loopback server and whose copies go to the application's clipboard.
+struct ModelFixture
+{
+    QTemporaryDir dir;
+    std::unique_ptr<ConfigService> config;
+    LoopbackHttpServer server;
+    std::unique_ptr<AppViewModel> model;
+
+    ModelFixture()
+    {
+        config = std::make_unique<ConfigService>(dir.filePath(QStringLiteral("data")));
+        DesktopActions desktop;
+        desktop.copyToClipboard = [](const QString &text) { QGuiApplication::clipboard()->setText(text); };
+        model = std::make_unique<AppViewModel>(*config, desktop);
+        AppConfig settings;
+        settings._serverUrl = server.baseUrl();
+        settings.apiKey = QStringLiteral("key-123");
+        settings.checkForDuplicates = false;
+        settings.showNotifications = false;
+        settings.autoCopyToClipboard = false;
+        model->setConfig(settings);
+        model->setShowSetup(false);
+    }
+
+    QUrl writeFile(const QString &name, const QByteArray &contents = "abc")
+    {
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
+            qFatal("cannot write the test file");
+        return QUrl::fromLocalFile(path);
+    }
+
+    UploadState::Case state() const { return model->uploadProgress().state.stateCase(); }
+};
+
+} // namespace sendova::test

@@ -1,0 +1,265 @@
+#include "UiTestSupport.h"
+#include "support/LocalizationService.h"
+#include "ui/QrCodeView.h"
+#include "ui/RecentUploadRow.h"
+#include "ui/ResultView.h"
+#include "ui/UploadProgressView.h"
+#include "widgets/ElidedLabel.h"
+#include "widgets/TabularLabel.h"
+
+#include <QDesktopServices>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+using namespace sendova;
+using namespace sendova::test;
+
+Q_DECLARE_METATYPE(sendova::UploadProgress)
+Q_DECLARE_METATYPE(sendova::Language)
+
+namespace {
+
+QString text(const char *key)
+{
+    return LocalizationService::shared().localized(key);
+}
+
+// Stands in for the browser: QDesktopServices hands it what it would open.
+class LinkRecorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public Q_SLOTS:
+    void openUrl(const QUrl &url) { opened << url; }
+};
+
+// The colour of the first opaque pixel: what a one-colour symbol is painted in.
+QColor symbolColour(const QLabel *label)
+{
+    const QImage image = label->pixmap().toImage();
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) == 255)
+                return image.pixelColor(x, y);
+    return {};
+}
+
+} // namespace
+
+class ViewPartsTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { LocalizationService::shared().setLanguage(Language::english); }
+
+    void progressFigures_data()
+    {
+        QTest::addColumn<UploadProgress>("progress");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<double>("bar");
+        QTest::addColumn<QString>("percentage");
+        QTest::addColumn<bool>("transferShown");
+
+        const auto at = [](UploadState state, qint64 size, qint64 sent) {
+            return UploadProgress{state, u"a.bin"_qs, size, sent, 2000};
+        };
+        const QString hashing = text("upload.status.hashing");
+        const QString uploading = text("upload.status.uploading");
+        QTest::newRow("hashing 0.426") << at(UploadState::hashing(0.426), 1000, 0) << hashing + u" 42%"_qs
+                                       << 0.0426 << u"0%"_qs << false;
+        QTest::newRow("checking") << at(UploadState::checkingDuplicate(), 1000, 0)
+                                  << text("upload.status.checking") << 0.1 << u"0%"_qs << false;
+        QTest::newRow("uploading half")
+            << at(UploadState::uploading(), 1000, 500) << uploading << 0.55 << u"50%"_qs << true;
+        QTest::newRow("uploading an empty file")
+            << at(UploadState::uploading(), 0, 300) << uploading << 0.1 << u"0%"_qs << true;
+        QTest::newRow("framing past the end")
+            << at(UploadState::uploading(), 1000, 1180) << uploading << 1.0 << u"100%"_qs << true;
+        QTest::newRow("completed") << at(UploadState::completed(u"u"_qs, false), 1000, 1000)
+                                   << text("upload.status.completed") << 1.0 << u"100%"_qs << false;
+        QTest::newRow("failed") << at(UploadState::failed(u"x"_qs), 1000, 1000) << text("upload.status.error")
+                                << 0.0 << u"100%"_qs << false;
+    }
+
+    void progressFigures()
+    {
+        QFETCH(UploadProgress, progress);
+        QFETCH(QString, status);
+        QFETCH(double, bar);
+        QFETCH(QString, percentage);
+        QFETCH(bool, transferShown);
+        UploadProgressView view;
+        view.show();
+        // Every step passes through uploading first, so leaving it is tested too.
+        view.setProgress(UploadProgress{UploadState::uploading(), u"a.bin"_qs, 1000, 10, 2000});
+
+        view.setProgress(progress);
+
+        QCOMPARE(UploadProgressView::statusText(progress), status);
+        QVERIFY(std::abs(UploadProgressView::barValue(progress) - bar) < 1e-9 || bar == 1.0);
+        QCOMPARE(view.bar()->value(), int(std::lround(bar * UploadProgressView::barSteps)));
+        const auto *percent = view.findChildren<TabularLabel *>().value(0);
+        QCOMPARE(percent->text(), percentage);
+        QVERIFY(percent->isVisibleTo(&view));
+        const QList<TabularLabel *> transfer = view.findChildren<TabularLabel *>().mid(1);
+        QCOMPARE(transfer.size(), 3); // speed, bytes sent, time left
+        for (TabularLabel *label : transfer)
+            QCOMPARE(label->isVisibleTo(&view), transferShown);
+    }
+
+    void progressDetails()
+    {
+        UploadProgressView view;
+        QCOMPARE(view.cancelButton()->isVisibleTo(&view), false);
+        int cancels = 0;
+        view.setOnCancel([&cancels] { ++cancels; });
+        const QString name =
+            u"a very long file name that goes on and on, well past the popover's edge.tar.gz"_qs;
+        view.setProgress(UploadProgress{UploadState::hashing(0.1), name, 1'200'000, 0, 0});
+        view.show();
+        view.cancelButton()->click();
+        QCOMPARE(cancels, 1);
+        QCOMPARE(UploadProgressView::byteCount(1'200'000), u"1.2 MB"_qs);
+
+        auto *label = view.findChild<ElidedLabel *>();
+        QCOMPARE(label->toolTip(), name);
+        // Cut in the middle: both ends stay readable.
+        QVERIFY(label->shownText().startsWith(u"a very"_qs));
+        QVERIFY(label->shownText().endsWith(u".tar.gz"_qs));
+        QVERIFY(label->shownText().size() < name.size());
+    }
+
+    void resultByDuplicateFlag_data()
+    {
+        QTest::addColumn<bool>("isDuplicate");
+        QTest::addColumn<QString>("headline");
+        QTest::addColumn<QColor>("colour");
+        const QPalette palette;
+        QTest::newRow("fresh") << false << text("result.success.title") << QColor(52, 199, 89);
+        QTest::newRow("duplicate") << true << text("result.duplicate.title") << QColor(255, 149, 0);
+    }
+
+    void resultByDuplicateFlag()
+    {
+        QFETCH(bool, isDuplicate);
+        QFETCH(QString, headline);
+        QFETCH(QColor, colour);
+        ModelFixture fixture;
+        ResultView view(u"https://s.example/f/x"_qs, isDuplicate, u"a.txt"_qs, fixture.model.get(), {});
+        QCOMPARE(view.headline()->text(), headline);
+        QCOMPARE(symbolColour(view.findChild<QLabel *>(u"resultSymbol"_qs)).rgb(), colour.rgb());
+    }
+
+    void copyConfirmationEndsTwoSecondsAfterTheFirstCopy()
+    {
+        ModelFixture fixture;
+        ResultView view(u"https://s.example/f/x"_qs, false, u"a.txt"_qs, fixture.model.get(), {});
+        view.show();
+        QGuiApplication::clipboard()->clear();
+
+        view.copyButton()->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"https://s.example/f/x"_qs);
+        QVERIFY(view.isCopied());
+        QCOMPARE(view.linkCaption()->text(), text("result.url.copied"));
+        QTest::qWait(1500);
+        view.linkBox()->click();
+        QTest::qWait(650);
+
+        QVERIFY(!view.isCopied());
+        QCOMPARE(view.linkCaption()->text(), text("result.url.label"));
+    }
+
+    void openAndDismiss_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("web link") << u"https://s.example/f/x"_qs << true;
+        QTest::newRow("not a link") << u"::not a link::"_qs << false;
+    }
+
+    void openAndDismiss()
+    {
+        QFETCH(QString, link);
+        QFETCH(bool, opens);
+        ModelFixture fixture;
+        LinkRecorder browser;
+        QDesktopServices::setUrlHandler(u"https"_qs, &browser, "openUrl");
+        int dismissed = 0;
+        ResultView view(link, false, u"a.txt"_qs, fixture.model.get(), [&dismissed] { ++dismissed; });
+        QGuiApplication::clipboard()->setText(u"before"_qs);
+
+        view.openButton()->click();
+        view.okButton()->click();
+
+        QCOMPARE(browser.opened, opens ? QList<QUrl>{QUrl(link)} : QList<QUrl>{});
+        QCOMPARE(dismissed, 1);
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"before"_qs);
+        view.copyButton()->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), link);
+        QDesktopServices::unsetUrlHandler(u"https"_qs);
+    }
+
+    void qrCodeIsCrispAtAnyScale_data()
+    {
+        QTest::addColumn<int>("side");
+        QTest::newRow("220") << 220;
+        QTest::newRow("odd size") << 157;
+    }
+
+    void qrCodeIsCrispAtAnyScale()
+    {
+        QFETCH(int, side);
+        const QString link = u"https://s.example/f/abcdef"_qs;
+        QrCodeView view(link);
+        view.resize(side, side);
+        const QrCode &code = view.code();
+        QVERIFY(code.size >= 21);
+        // The finder pattern's dark ring in the top-left corner.
+        QVERIFY(code.isDark(0, 0) && code.isDark(6, 0) && code.isDark(0, 6) && !code.isDark(1, 1));
+
+        const QImage image = view.grab().toImage();
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb pixel = image.pixel(x, y);
+                const bool pure = pixel == qRgb(0, 0, 0) || pixel == qRgb(255, 255, 255) ||
+                                  pixel == view.palette().color(QPalette::Window).rgb();
+                QVERIFY2(pure, qPrintable(QStringLiteral("grey pixel at %1,%2").arg(x).arg(y)));
+            }
+        }
+    }
+
+    void relativeTime_data()
+    {
+        QTest::addColumn<qint64>("secondsAgo");
+        QTest::addColumn<Language>("language");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("just now") << qint64(2) << Language::english << u"just now"_qs;
+        QTest::newRow("seconds") << qint64(42) << Language::english << u"42 sec ago"_qs;
+        QTest::newRow("minutes") << qint64(5 * 60 + 59) << Language::english << u"5 min ago"_qs;
+        QTest::newRow("hours") << qint64(3 * 3600) << Language::english << u"3 hr ago"_qs;
+        QTest::newRow("one day") << qint64(30 * 3600) << Language::english << u"1 day ago"_qs;
+        QTest::newRow("days") << qint64(3 * 86400) << Language::english << u"3 days ago"_qs;
+        QTest::newRow("weeks") << qint64(15 * 86400) << Language::english << u"2 wk ago"_qs;
+        QTest::newRow("clock set back") << qint64(-600) << Language::english << u"just now"_qs;
+        QTest::newRow("Portuguese") << qint64(3 * 86400) << Language::portuguese << u"há 3 dias"_qs;
+    }
+
+    void relativeTime()
+    {
+        QFETCH(qint64, secondsAgo);
+        QFETCH(Language, language);
+        QFETCH(QString, shown);
+        LocalizationService::shared().setLanguage(language);
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        QCOMPARE(RecentUploadRow::relativeTime(now.addSecs(-secondsAgo), now), shown);
+    }
+};
+
+QTEST_MAIN(ViewPartsTest)
+#include "ViewPartsTest.moc"
