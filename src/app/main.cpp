@@ -29,7 +29,8 @@ int runCommandLine(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(SENDOVA_VERSION));
 
     // The command line speaks English whatever the tray is set to (see
-    // CommandLineClient), so nothing is read before the command needs it.
+    // CommandLineClient), so nothing is read before the command needs it:
+    // the command's own model loads the settings and the key, once.
     LocalizationService::shared().setLanguage(Language::english);
 
     CommandLineClient client;
@@ -40,9 +41,9 @@ int runCommandLine(int argc, char *argv[])
     client.start(QCoreApplication::arguments().mid(1));
     const int code = app.exec();
     if (client.wasInterrupted()) {
-        // Work still running on other threads (a hash, a transfer) is left to
-        // the kernel rather than waited for: nothing of it needs saving, since
-        // every save ends before the loop can stop.
+        // The command has stopped its work, or had none worth stopping; what
+        // other threads still wind down (an aborted transfer, a notification
+        // on its way) is left to the kernel rather than waited for.
         std::fflush(nullptr);
         ::_exit(code);
     }
