@@ -4,6 +4,7 @@
 #include "app/PopoverWindow.h"
 #include "config/ConfigService.h"
 #include "model/AppViewModel.h"
+#include "model/SetupModel.h"
 #include "platform/ApplicationService.h"
 #include "platform/Clipboard.h"
 #include "platform/DesktopNotifications.h"
@@ -252,7 +253,8 @@ QCoro::Task<> AppDelegate::handleSetupURL(QString link)
     if (!self || !m_viewModel)
         co_return;
     if (confirmed) {
-        auto exchange = performSetup(*m_viewModel, setup->token, setup->serverUrl);
+        SetupModel setupModel(*m_viewModel);
+        auto exchange = setupModel.performSetup(setup->token, setup->serverUrl);
         const SetupOutcome outcome = co_await std::move(exchange);
         if (!self)
             co_return;
