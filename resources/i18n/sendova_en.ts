@@ -272,8 +272,16 @@
         <translation>Connect</translation>
     </message>
     <message id="setup_link.confirm.message">
-        <source>A setup link asks Sendova to connect to %1 and to keep an API key for it. Connect only if you opened this link yourself and trust this server.</source>
-        <translation>A setup link asks Sendova to connect to %1 and to keep an API key for it. Connect only if you opened this link yourself and trust this server.</translation>
+        <source>A setup link asks Sendova to connect to this server and to keep an API key for it:
+
+%1
+
+Connect only if you opened this link yourself and trust this server.</source>
+        <translation>A setup link asks Sendova to connect to this server and to keep an API key for it:
+
+%1
+
+Connect only if you opened this link yourself and trust this server.</translation>
     </message>
     <message id="setup_link.confirm.title">
         <source>Connect to this server?</source>

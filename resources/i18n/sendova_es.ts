@@ -272,8 +272,16 @@
         <translation>Conectar</translation>
     </message>
     <message id="setup_link.confirm.message">
-        <source>A setup link asks Sendova to connect to %1 and to keep an API key for it. Connect only if you opened this link yourself and trust this server.</source>
-        <translation>Un enlace de configuración pide a Sendova que se conecte a %1 y guarde una clave API para ese servidor. Conéctate solo si abriste este enlace tú mismo y confías en el servidor.</translation>
+        <source>A setup link asks Sendova to connect to this server and to keep an API key for it:
+
+%1
+
+Connect only if you opened this link yourself and trust this server.</source>
+        <translation>Un enlace de configuración pide a Sendova que se conecte a este servidor y guarde una clave API para él:
+
+%1
+
+Conéctate solo si abriste este enlace tú mismo y confías en el servidor.</translation>
     </message>
     <message id="setup_link.confirm.title">
         <source>Connect to this server?</source>

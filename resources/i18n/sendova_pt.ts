@@ -272,8 +272,16 @@
         <translation>Conectar</translation>
     </message>
     <message id="setup_link.confirm.message">
-        <source>A setup link asks Sendova to connect to %1 and to keep an API key for it. Connect only if you opened this link yourself and trust this server.</source>
-        <translation>Um link de configuração pede ao Sendova que se conecte a %1 e guarde uma chave de API para esse servidor. Conecte-se apenas se você mesmo abriu este link e confia no servidor.</translation>
+        <source>A setup link asks Sendova to connect to this server and to keep an API key for it:
+
+%1
+
+Connect only if you opened this link yourself and trust this server.</source>
+        <translation>Um link de configuração pede ao Sendova que se conecte a este servidor e guarde uma chave de API para ele:
+
+%1
+
+Conecte-se apenas se você mesmo abriu este link e confia no servidor.</translation>
     </message>
     <message id="setup_link.confirm.title">
         <source>Connect to this server?</source>

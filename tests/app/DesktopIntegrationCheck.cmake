@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Installs the project into a scratch prefix (one with a space, which the bus
 # service file must escape) and checks the tray program's desktop files: where
 # they land, that the service starts the installed program, and that the
