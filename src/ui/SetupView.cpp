@@ -281,6 +281,12 @@ void SetupView::renderMode()
 void SetupView::fitHeight()
 {
     const int described = sheetHeight(m_model->setupMode(), m_model->showServerField());
+    // The nested layouts answer from their caches until their own layout
+    // requests come round: a message set a moment ago would not count yet.
+    for (QWidget *child : findChildren<QWidget *>())
+        child->updateGeometry();
+    for (QLayout *each : findChildren<QLayout *>())
+        each->invalidate();
     layout()->invalidate();
     const int needed = layout()->totalHeightForWidth(sheetWidth);
     setFixedSize(sheetWidth, std::max(described, needed));
