@@ -232,10 +232,11 @@ private:
         Responder responder;
         const QString ownServer = u"https://files.example.com"_qs;
         const QString publicServer = QString::fromLatin1(AppConfig::defaultServerUrl);
-        const auto configure = [&](const QString &server, const QString &key) {
+        const auto configure = [&](const QString &server, const QString &key, Language language) {
             AppConfig config;
             config._serverUrl = server;
             config.apiKey = key;
+            config.languageCode = languageCode(language);
             config.launchAtLogin = true;
             model.setConfig(config);
         };
@@ -262,7 +263,8 @@ private:
         };
         for (const SettingsShot &shot : settingsShots) {
             setLook(shot.language, shot.dark);
-            configure(shot.ownServer ? responder.url() : publicServer, u"sk_live_5f2c9a7e41b8d03c"_qs);
+            configure(shot.ownServer ? responder.url() : publicServer, u"sk_live_5f2c9a7e41b8d03c"_qs,
+                      shot.language);
             SettingsView sheet(&model);
             sheet.present();
             settle();
@@ -313,7 +315,7 @@ private:
         };
         for (const SetupShot &shot : setupShots) {
             setLook(shot.language, shot.dark);
-            configure(shot.ownServer ? responder.url() : publicServer, QString());
+            configure(shot.ownServer ? responder.url() : publicServer, QString(), shot.language);
             SetupView sheet(&model);
             sheet.present();
             // No keyring to ask here.
