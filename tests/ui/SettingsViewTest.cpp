@@ -193,6 +193,7 @@ private Q_SLOTS:
                                            QDateTime::currentDateTimeUtc().addDays(1)));
         const QDir folder(m_fixture->folder());
         QVERIFY(folder.exists(u"recents.json"_qs));
+        QVERIFY(!AutostartEntry::setEnabled(true));
         MenuBarView popover(&app());
         popover.show();
         app().setShowSettings(true);
@@ -206,24 +207,27 @@ private Q_SLOTS:
         QVERIFY(!folder.exists(u"config.json"_qs));
         QVERIFY(!folder.exists(u"recents.json"_qs));
         QCOMPARE(keyringSecret(), std::nullopt);
+        QVERIFY(!QFile::exists(AutostartEntry::path()));
         QVERIFY(app().recentUploads().isEmpty());
     }
 
-    // Save makes the login's autostart entry follow the toggle; an entry that
-    // cannot be written fails the save like any other write.
+    // Save makes the login's autostart entry follow the toggle. An entry that
+    // cannot be written fails the save like any other write, and a save that
+    // fails takes back the entry it wrote.
     void autostartFollowsTheToggle_data()
     {
         QTest::addColumn<bool>("storedOn");
-        QTest::addColumn<bool>("blocked");
+        QTest::addColumn<QString>("blocked");
         QTest::addColumn<bool>("entry");
-        QTest::newRow("switched on") << false << false << true;
-        QTest::newRow("switched off") << true << false << false;
-        QTest::newRow("cannot be written") << false << true << false;
+        QTest::newRow("switched on") << false << QString() << true;
+        QTest::newRow("switched off") << true << QString() << false;
+        QTest::newRow("entry cannot be written") << false << u"entry"_qs << false;
+        QTest::newRow("settings cannot be written") << false << u"settings"_qs << false;
     }
     void autostartFollowsTheToggle()
     {
         QFETCH(bool, storedOn);
-        QFETCH(bool, blocked);
+        QFETCH(QString, blocked);
         QFETCH(bool, entry);
         if (storedOn) {
             AppConfig config = app().config();
@@ -232,20 +236,27 @@ private Q_SLOTS:
             QVERIFY(app().saveConfig());
             QVERIFY(QFile::exists(AutostartEntry::path()));
         }
-        if (blocked) {
-            QFile file(QFileInfo(AutostartEntry::path()).path());
-            QVERIFY(QDir().mkpath(QFileInfo(file.fileName()).path()));
+        const AppConfig before = m_fixture->stored();
+        // A file where the folder should be.
+        const QString folder =
+            blocked == u"entry"_qs ? QFileInfo(AutostartEntry::path()).path() : m_fixture->folder();
+        if (!blocked.isEmpty()) {
+            QDir(folder).removeRecursively();
+            QVERIFY(QDir().mkpath(QFileInfo(folder).path()));
+            QFile file(folder);
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
-        const AppConfig before = m_fixture->stored();
         sheet().toggles().at(3)->click();
         QCOMPARE(app().config().launchAtLogin, !storedOn);
 
         leave(Exit::saveButton);
 
         QCOMPARE(QFileInfo(AutostartEntry::path()).isFile(), entry);
-        QCOMPARE(app().errorMessage().has_value(), blocked);
-        QCOMPARE(m_fixture->stored().launchAtLogin, blocked ? before.launchAtLogin : !storedOn);
+        QCOMPARE(app().errorMessage().has_value(), !blocked.isEmpty());
+        if (blocked.isEmpty())
+            QCOMPARE(m_fixture->stored().launchAtLogin, !storedOn);
+        else if (blocked == u"entry"_qs)
+            QCOMPARE(m_fixture->stored(), before);
     }
 };
 
