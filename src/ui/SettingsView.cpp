@@ -4,9 +4,8 @@
 #include "model/SettingsModel.h"
 #include "ui/ConnectionStatusView.h"
 #include "ui/Localized.h"
+#include "ui/SheetFrame.h"
 #include "widgets/BorderedButton.h"
-#include "widgets/Divider.h"
-#include "widgets/ProminentButton.h"
 #include "widgets/SectionBox.h"
 #include "widgets/SecureField.h"
 #include "widgets/SegmentedControl.h"
@@ -16,13 +15,11 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QShortcut>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -34,14 +31,6 @@ constexpr int margin = 20;
 constexpr int fieldWidth = 250;
 constexpr int closeSymbolSize = 18;
 
-// The text of a line edit set from the model without moving the cursor of
-// the user typing in it.
-void follow(QLineEdit *field, const QString &text)
-{
-    if (field->text() != text)
-        field->setText(text);
-}
-
 } // namespace
 
 SettingsView::SettingsView(AppViewModel *viewModel, QWidget *parent)
@@ -49,23 +38,11 @@ SettingsView::SettingsView(AppViewModel *viewModel, QWidget *parent)
       m_model(new SettingsModel(*viewModel, LoginService::shared(), this))
 {
     setFixedSize(sheetWidth, sheetHeight);
-    setWindowModality(parent ? Qt::WindowModal : Qt::NonModal);
-    setSizeGripEnabled(false);
-
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(buildHeader());
-    layout->addWidget(new Divider(this));
-    layout->addWidget(buildSections(), 1);
-    layout->addWidget(new Divider(this));
-    layout->addWidget(buildFooter());
-
-    for (const QKeySequence &keys :
-         {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)})
-        connect(new QShortcut(keys, this), &QShortcut::activated, this, &SettingsView::save);
-    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Escape), this), &QShortcut::activated, this,
-            &SettingsView::cancel);
+    // One after the other: the order of creation is the order of the Tab key.
+    QWidget *header = buildHeader();
+    QWidget *sections = buildSections();
+    sheet::frame(this, header, sections, buildFooter());
+    sheet::addShortcuts(this, &SettingsView::save, &SettingsView::cancel);
 
     connect(m_viewModel, &AppViewModel::configChanged, this, &SettingsView::renderConfig);
     connect(m_model, &SettingsModel::languageChanged, this, &SettingsView::renderConfig);
@@ -202,15 +179,7 @@ QWidget *SettingsView::buildSections()
 
 QWidget *SettingsView::buildFooter()
 {
-    auto *footer = new QWidget(this);
-    auto *row = new QHBoxLayout(footer);
-    row->setContentsMargins(margin, 12, margin, 12);
-    row->setSpacing(8);
-    m_cancel = new BorderedButton(footer);
-    m_save = new ProminentButton(footer);
-    row->addStretch(1);
-    row->addWidget(m_cancel);
-    row->addWidget(m_save);
+    QWidget *footer = sheet::buttonRow(this, &m_cancel, &m_save);
     connect(m_cancel, &QPushButton::clicked, this, &SettingsView::cancel);
     connect(m_save, &QPushButton::clicked, this, &SettingsView::save);
     return footer;
@@ -223,10 +192,8 @@ QList<QCheckBox *> SettingsView::toggles() const
 
 void SettingsView::present()
 {
-    m_model->present(QGuiApplication::queryKeyboardModifiers().testFlag(Qt::AltModifier));
-    show();
-    raise();
-    activateWindow();
+    m_model->present(sheet::altHeld());
+    sheet::bringUp(this);
 }
 
 void SettingsView::edit(const std::function<void(AppConfig &)> &change)
@@ -313,8 +280,8 @@ void SettingsView::renderConfig()
     m_serverLabel->setVisible(serverShown);
     m_server->setVisible(serverShown);
     m_serverNote->setVisible(serverShown && AppConfig::hasServerOverride());
-    follow(m_server, config._serverUrl);
-    follow(m_apiKey, config.apiKey);
+    sheet::follow(m_server, config._serverUrl);
+    sheet::follow(m_apiKey, config.apiKey);
     m_notifications->setChecked(config.showNotifications);
     m_clipboard->setChecked(config.autoCopyToClipboard);
     m_duplicates->setChecked(config.checkForDuplicates);

@@ -2,10 +2,8 @@
 
 #include "model/AppViewModel.h"
 #include "ui/Localized.h"
-#include "widgets/BorderedButton.h"
-#include "widgets/Divider.h"
+#include "ui/SheetFrame.h"
 #include "widgets/LoadingOverlay.h"
-#include "widgets/ProminentButton.h"
 #include "widgets/SecureField.h"
 #include "widgets/SegmentedControl.h"
 #include "widgets/Symbols.h"
@@ -13,12 +11,10 @@
 #include "widgets/WrappedMessage.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QShortcut>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -32,12 +28,6 @@ constexpr int welcomeSymbolSize = 48;
 constexpr int errorSymbolSize = 14;
 // The server may say a lot; the tooltip has the rest.
 constexpr int errorLines = 3;
-
-void follow(QLineEdit *field, const QString &text)
-{
-    if (field->text() != text)
-        field->setText(text);
-}
 
 // A label in the subheadline style above its field.
 QWidget *fieldGroup(QWidget *parent, QLabel **label, QWidget *field, QWidget *below = nullptr)
@@ -75,25 +65,13 @@ SetupView::SetupView(AppViewModel *viewModel, QWidget *parent)
       m_model(new SetupModel(*viewModel, LoginService::shared(), this))
 {
     m_model->setNotificationPermissionRequest(SetupModel::sessionBusPermissionRequest());
-    setWindowModality(parent ? Qt::WindowModal : Qt::NonModal);
-    setSizeGripEnabled(false);
-
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(buildHeader());
-    layout->addWidget(new Divider(this));
-    layout->addWidget(buildFields(), 1);
-    layout->addWidget(new Divider(this));
-    layout->addWidget(buildButtons());
+    // One after the other: the order of creation is the order of the Tab key.
+    QWidget *header = buildHeader();
+    QWidget *fields = buildFields();
+    sheet::frame(this, header, fields, buildButtons());
     // Last, so that it lies above everything else.
     m_overlay = new LoadingOverlay(this);
-
-    for (const QKeySequence &keys :
-         {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)})
-        connect(new QShortcut(keys, this), &QShortcut::activated, this, &SetupView::submit);
-    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Escape), this), &QShortcut::activated, this,
-            &SetupView::reject);
+    sheet::addShortcuts(this, &SetupView::submit, &SetupView::reject);
 
     connect(m_model, &SetupModel::setupModeChanged, this, &SetupView::renderMode);
     connect(m_model, &SetupModel::showServerFieldChanged, this, &SetupView::renderMode);
@@ -187,15 +165,7 @@ QWidget *SetupView::buildFields()
 
 QWidget *SetupView::buildButtons()
 {
-    auto *footer = new QWidget(this);
-    auto *row = new QHBoxLayout(footer);
-    row->setContentsMargins(margin, 12, margin, 12);
-    row->setSpacing(8);
-    m_cancel = new BorderedButton(footer);
-    m_primary = new ProminentButton(footer);
-    row->addStretch(1);
-    row->addWidget(m_cancel);
-    row->addWidget(m_primary);
+    QWidget *footer = sheet::buttonRow(this, &m_cancel, &m_primary);
     connect(m_cancel, &QPushButton::clicked, this, &SetupView::reject);
     connect(m_primary, &QPushButton::clicked, this, &SetupView::submit);
     return footer;
@@ -203,10 +173,8 @@ QWidget *SetupView::buildButtons()
 
 void SetupView::present()
 {
-    m_model->present(QGuiApplication::queryKeyboardModifiers().testFlag(Qt::AltModifier));
-    show();
-    raise();
-    activateWindow();
+    m_model->present(sheet::altHeld());
+    sheet::bringUp(this);
     (m_model->setupMode() == SetupMode::login ? static_cast<QWidget *>(m_username) : m_apiKey)->setFocus();
 }
 
@@ -257,10 +225,10 @@ void SetupView::render()
 
 void SetupView::renderFields()
 {
-    follow(m_server, m_model->serverUrl());
-    follow(m_username, m_model->username());
-    follow(m_password, m_model->password());
-    follow(m_apiKey, m_model->apiKey());
+    sheet::follow(m_server, m_model->serverUrl());
+    sheet::follow(m_username, m_model->username());
+    sheet::follow(m_password, m_model->password());
+    sheet::follow(m_apiKey, m_model->apiKey());
     m_primary->setEnabled(!m_model->isButtonDisabled());
 }
 
