@@ -315,7 +315,8 @@ private Q_SLOTS:
         QCOMPARE(entry.fileName, u"local name.bin"_qs);
         QCOMPARE(entry.fileSize, 777);
         QVERIFY(entry.uploadedAt >= before && entry.uploadedAt <= after);
-        QCOMPARE(entry.uploadedAt.secsTo(entry.expiresAt), AppViewModel::defaultLifetimeSeconds);
+        // A week, as the other programs reading recents.json expect.
+        QCOMPARE(entry.uploadedAt.secsTo(entry.expiresAt), qint64(7 * 24 * 3600));
     }
 
     void failures_data()

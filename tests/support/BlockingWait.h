@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QEventLoop>
-#include <QTest>
 
 #include <QCoroTask>
 
@@ -51,17 +50,15 @@ class Watchdog
 public:
     explicit Watchdog(std::chrono::seconds limit)
         : m_thread([this, limit] {
-            std::unique_lock lock(m_lock);
-            if (m_stopped.wait_for(lock, limit, [this] { return m_stop; }))
-                return;
-            std::fprintf(stderr, "FAIL!  : %s: blockingWait: the task did not end within %llds\n",
-                         QTest::currentTestFunction() ? QTest::currentTestFunction() : "?",
-                         static_cast<long long>(limit.count()));
-            std::fflush(stderr);
-            std::abort();
-        })
-    {
-    }
+              std::unique_lock lock(m_lock);
+              if (m_stopped.wait_for(lock, limit, [this] { return m_stop; }))
+                  return;
+              std::fprintf(stderr, "FAIL!  : blockingWait: the task did not end within %llds\n",
+                           static_cast<long long>(limit.count()));
+              std::fflush(stderr);
+              std::abort();
+          })
+    {}
     Watchdog(const Watchdog &) = delete;
     Watchdog &operator=(const Watchdog &) = delete;
     ~Watchdog()
