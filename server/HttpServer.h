@@ -51,9 +51,13 @@ public:
     // For the handler on the calling thread: close once this reply is sent.
     static void closeAfterReply();
 
+    // Serves one accepted connection on the calling thread until it ends,
+    // then closes it. The accept loop calls it; so do the fuzz targets, on
+    // one end of a socket pair.
+    bool process_and_close_socket(socket_t sock) override;
+
 private:
     class Connection;
-    bool process_and_close_socket(socket_t sock) override;
 
     // The connection the calling worker thread serves, if any.
     static thread_local Connection *s_current;

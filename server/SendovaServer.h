@@ -54,6 +54,10 @@ public:
     void start();
     void stop();
 
+    // Serves one connection the caller accepted itself, on the calling
+    // thread, with no bind() or run() needed: the fuzz targets' way in.
+    void serveConnection(int socket) { m_http->process_and_close_socket(socket); }
+
     const std::string &publicUrl() const { return m_publicUrl; }
     int port() const { return m_port; }
     std::string listenUrl() const;

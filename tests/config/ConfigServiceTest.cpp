@@ -94,9 +94,6 @@ private Q_SLOTS:
         QTest::newRow("no languageCode, stored server lost too")
             << QByteArray(R"({"serverUrl":"https://kept.example","apiKey":"k","showNotifications":false,)"
                           R"("autoCopyToClipboard":true,"checkForDuplicates":true,"launchAtLogin":false})");
-        QTest::newRow("wrong type") << QByteArray(
-            R"({"serverUrl":"https://kept.example","apiKey":"k","showNotifications":"no","autoCopyToClipboard":true,)"
-            R"("checkForDuplicates":true,"launchAtLogin":false,"languageCode":"es"})");
         QTest::newRow("folder in place of the file") << QByteArray();
     }
     void undecodableFileGivesDefaultsWithoutAskingTheKeychain()

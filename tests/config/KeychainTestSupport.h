@@ -96,13 +96,14 @@ inline ProbeResult runProbe(const QString &program, const QString &busAddress, c
 
 // The secret the keyring holds for our item, asked of it with libsecret's
 // own tool rather than through the code under test (which answers from what
-// it remembers); nothing when there is no item.
+// it remembers), under the names the other programs look for; nothing when
+// there is no item.
 inline std::optional<QString> keyringSecret()
 {
     QProcess tool;
     tool.start(QStringLiteral("secret-tool"),
-               {QStringLiteral("lookup"), QStringLiteral("user"), KeychainService::apiKeyAccount(),
-                QStringLiteral("server"), KeychainService::service()});
+               {QStringLiteral("lookup"), QStringLiteral("user"), QStringLiteral("api-key"),
+                QStringLiteral("server"), QStringLiteral("com.sendova.client")});
     if (!tool.waitForFinished() || tool.exitCode() != 0)
         return std::nullopt;
     // Byte for byte: a leading U+FEFF belongs to the key.

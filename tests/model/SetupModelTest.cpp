@@ -66,8 +66,6 @@ private Q_SLOTS:
             << QByteArray(
                    R"({"success":true,"data":{"serverUrl":"https:\/\/named.example","apiKey":"sk_new"}})")
             << QString() << QStringLiteral("https://named.example");
-        QTest::newRow("accepted, server not named")
-            << 200 << QByteArray(R"({"success":true,"data":{"apiKey":"sk_new"}})") << QString() << QString();
         QTest::newRow("invalid credentials")
             << 401
             << QByteArray(
@@ -124,7 +122,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("error");
         QTest::newRow("accepted") << 200 << QString();
-        QTest::newRow("refused") << 401 << text("setup.error.connection_failed");
         QTest::newRow("no content") << 204 << text("setup.error.connection_failed");
     }
     void connectWithApiKey()
@@ -263,11 +260,6 @@ private Q_SLOTS:
             << SetupOutcome{true, QStringLiteral("Sendova Configured"),
                             QStringLiteral("Connected to: Acme\nUser: ana")}
             << QStringLiteral("https://named.example");
-        QTest::newRow("configured, nothing named")
-            << 200 << QByteArray(R"({"success":true,"apiKey":"sk_t"})")
-            << SetupOutcome{true, QStringLiteral("Sendova Configured"),
-                            QStringLiteral("Connected to: Sendova\nUser: User")}
-            << QString();
         QTest::newRow("token refused")
             << 410
             << QByteArray(R"({"success":false,"error":{"code":"TOKEN_USED","message":"Already used"}})")

@@ -146,9 +146,6 @@ private Q_SLOTS:
         QTest::newRow("no stored copy")
             << true << Replies{json(200, checkReply(false, QString())), json(200, uploadReply(sharedLink))}
             << uploaded << QStringList{check, upload};
-        QTest::newRow("exists without url")
-            << true << Replies{json(200, checkReply(true, QString())), json(200, uploadReply(sharedLink))}
-            << uploaded << QStringList{check, upload};
         // The check's status is not looked at either.
         QTest::newRow("check status 404")
             << true << Replies{json(404, checkReply(false, QString())), json(200, uploadReply(sharedLink))}
@@ -159,45 +156,12 @@ private Q_SLOTS:
             << QStringList{check};
         QTest::newRow("status 500 that decodes")
             << false << Replies{json(500, uploadReply(sharedLink))} << uploaded << QStringList{upload};
-        QTest::newRow("only the required members")
-            << false
-            << Replies{json(201, QStringLiteral(R"({"Success":true,"Data":{"Url":"%1","ShortCode":null}})")
-                                     .arg(sharedLink)
-                                     .toUtf8())}
-            << uploaded << QStringList{upload};
         QTest::newRow("success false")
             << false << Replies{json(200, R"({"Success":false})")}
-            << uploadFailed(QStringLiteral("Error desconocido")) << QStringList{upload};
-        QTest::newRow("success without data")
-            << false << Replies{json(200, R"({"Success":true})")}
             << uploadFailed(QStringLiteral("Error desconocido")) << QStringList{upload};
         QTest::newRow("server's message")
             << false << Replies{json(413, R"({"Success":false,"Error":{"Message":"Too big"}})")}
             << uploadFailed(QStringLiteral("Too big")) << QStringList{upload};
-        QTest::newRow("error without message")
-            << false << Replies{json(200, R"({"Success":false,"Error":{"Code":"E1"}})")}
-            << uploadFailed(invalidReply) << QStringList{upload};
-        QTest::newRow("date with fraction")
-            << false
-            << Replies{json(200, QStringLiteral(R"({"Success":true,"Data":{"Url":"%1","ExpiresAt":)"
-                                                R"("2025-01-31T10:00:00.123Z"}})")
-                                     .arg(sharedLink)
-                                     .toUtf8())}
-            << uploaded << QStringList{upload};
-        QTest::newRow("date without fraction")
-            << false
-            << Replies{json(200, QStringLiteral(R"({"Success":true,"Data":{"Url":"%1","ExpiresAt":)"
-                                                R"("2025-01-31T10:00:00Z"}})")
-                                     .arg(sharedLink)
-                                     .toUtf8())}
-            << uploaded << QStringList{upload};
-        QTest::newRow("date only") << false
-                                   << Replies{json(200,
-                                                   QStringLiteral(R"({"Success":true,"Data":{"Url":"%1",)"
-                                                                  R"("ExpiresAt":"2025-01-31"}})")
-                                                       .arg(sharedLink)
-                                                       .toUtf8())}
-                                   << uploadFailed(invalidReply) << QStringList{upload};
         QTest::newRow("not json") << false << Replies{json(200, "<html>Bad gateway</html>")}
                                   << uploadFailed(invalidReply) << QStringList{upload};
     }
@@ -233,23 +197,12 @@ private Q_SLOTS:
         QTest::addColumn<bool>("checkDuplicates");
         QTest::addColumn<States>("expected");
 
-        // Port 9 (discard) is not listened on here.
-        QTest::newRow("check cannot connect")
-            << QStringLiteral("http://127.0.0.1:9") << true
-            << States{ShareState::loading(), ShareState::hashing(), ShareState::error(anyText)};
-        QTest::newRow("upload cannot connect") << QStringLiteral("http://127.0.0.1:9") << false
-                                               << States{ShareState::loading(), ShareState::hashing(),
-                                                         ShareState::uploading(), ShareState::error(anyText)};
         // An empty server address counts as configured; the upload then has no
         // URL to go to, and a check without one is skipped.
         QTest::newRow("empty server, check on")
             << QString() << true
             << States{ShareState::loading(), ShareState::hashing(), ShareState::uploading(),
                       ShareState::error(QStringLiteral("URL inválida"))};
-        QTest::newRow("not a URL") << QStringLiteral("files example") << false
-                                   << States{ShareState::loading(), ShareState::hashing(),
-                                             ShareState::uploading(),
-                                             ShareState::error(QStringLiteral("URL inválida"))};
     }
 
     void unreachableServer()
@@ -264,73 +217,37 @@ private Q_SLOTS:
         QVERIFY2(sameStates(states, expected), qPrintable(describe(states)));
     }
 
-    // What goes over the wire, byte for byte.
-    void requestsOnTheWire_data()
-    {
-        QTest::addColumn<QString>("serverSuffix");
-        QTest::addColumn<QString>("fileName");
-        QTest::addColumn<QByteArray>("dispositionName");
-        QTest::addColumn<QString>("pathPrefix");
-
-        QTest::newRow("plain") << QString() << QStringLiteral("notes v2.txt") << QByteArray("notes v2.txt")
-                               << QStringLiteral("/api");
-        QTest::newRow("non-ASCII name") << QString() << QStringLiteral("Café ñ.txt")
-                                        << QStringLiteral("Café ñ.txt").toUtf8() << QStringLiteral("/api");
-        QTest::newRow("quote and line breaks escaped")
-            << QString() << QStringLiteral("a\"b\r\nc.txt") << QByteArray("a%22b%0D%0Ac.txt")
-            << QStringLiteral("/api");
-        QTest::newRow("trailing slash kept") << QStringLiteral("/") << QStringLiteral("report.txt")
-                                             << QByteArray("report.txt") << QStringLiteral("//api");
-    }
-
+    // The requests the share program makes itself; the multipart body is
+    // the shared builder's and tested there.
     void requestsOnTheWire()
     {
-        QFETCH(QString, serverSuffix);
-        QFETCH(QString, fileName);
-        QFETCH(QByteArray, dispositionName);
-        QFETCH(QString, pathPrefix);
-
-        const QByteArray content("first line\r\n--not a boundary--\r\n\0binary", 38);
-        const QString path = m_root.filePath(fileName);
-        QVERIFY(writeFile(path, content));
         LoopbackHttpServer server;
         server.enqueue(ScriptedReply::json(200, checkReply(false, QString())));
         server.enqueue(ScriptedReply::json(200, uploadReply(sharedLink)));
-        writeConfig(configJson(server.baseUrl() + serverSuffix, QStringLiteral("ignored"), false, true));
+        writeConfig(
+            configJson(server.baseUrl() + QStringLiteral("/"), QStringLiteral("ignored"), false, true));
         setKeychainKey(QStringLiteral("key-ü"));
 
         ShareViewModel model;
-        blockingWait(model.uploadFile(QUrl::fromLocalFile(path)));
+        blockingWait(model.uploadFile(QUrl::fromLocalFile(m_file)));
         QCOMPARE(model.state(), ShareState::success(sharedLink));
 
         const QList<RecordedRequest> requests = server.requests();
         QCOMPARE(requests.size(), 2);
-        const QString digest = hexDigest(content);
-
+        const QString digest = hexDigest(m_content);
         const RecordedRequest &check = requests[0];
         QCOMPARE(check.method, QByteArray("GET"));
-        QCOMPARE(QString::fromUtf8(check.target), pathPrefix + QStringLiteral("/check/") + digest);
-        QCOMPARE(check.headerCount("X-API-Key"), 1);
+        // The trailing slash is kept, and the check names the bare hex digest.
+        QCOMPARE(QString::fromUtf8(check.target), QStringLiteral("//api/check/") + digest);
         QCOMPARE(check.header("X-API-Key"), QStringLiteral("key-ü").toUtf8());
         QCOMPARE(check.headerCount("X-File-Hash"), 0);
-        QCOMPARE(check.headerCount("X-Source-Machine"), 0);
 
         const RecordedRequest &upload = requests[1];
         QCOMPARE(upload.method, QByteArray("POST"));
-        QCOMPARE(QString::fromUtf8(upload.target), pathPrefix + QStringLiteral("/upload"));
+        QCOMPARE(upload.target, QByteArray("//api/upload"));
         QCOMPARE(upload.header("X-API-Key"), QStringLiteral("key-ü").toUtf8());
         QCOMPARE(upload.header("X-File-Hash"), (QStringLiteral("sha256:") + digest).toLatin1());
         QCOMPARE(upload.header("X-Source-Machine"), machineName().toUtf8());
-        const QByteArray contentType = upload.header("Content-Type").value_or(QByteArray());
-        QVERIFY(contentType.startsWith("multipart/form-data; boundary="));
-        const QByteArray boundary = contentType.mid(int(qstrlen("multipart/form-data; boundary=")));
-        QCOMPARE(boundary.size(), 36);
-        const QByteArray expectedBody =
-            "--" + boundary + "\r\n" + "Content-Disposition: form-data; name=\"file\"; filename=\"" +
-            dispositionName + "\"\r\n" + "Content-Type: application/octet-stream\r\n\r\n" + content +
-            "\r\n--" + boundary + "--\r\n";
-        QCOMPARE(upload.body, expectedBody);
-        QFile::remove(path);
     }
 
     void clipboardRules_data()
@@ -341,7 +258,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("linkCopied");
 
         QTest::newRow("stored copy, auto-copy off") << false << true << sharedLink << true;
-        QTest::newRow("stored copy, auto-copy on") << true << true << sharedLink << true;
         QTest::newRow("upload, auto-copy off") << false << false << QStringLiteral("before") << false;
         QTest::newRow("upload, auto-copy on") << true << false << sharedLink << true;
     }
@@ -389,8 +305,6 @@ private Q_SLOTS:
         const QByteArray valid = configJson(server, QString(), false, false);
         QByteArray lacking = valid;
         lacking.replace("\"checkForDuplicates\" : false,", "");
-        QByteArray wrongType = valid;
-        wrongType.replace("\"launchAtLogin\" : false", "\"launchAtLogin\" : \"no\"");
         QByteArray withoutLanguage = valid;
         withoutLanguage.replace(",\n  \"languageCode\" : \"en\"", "");
 
@@ -398,9 +312,7 @@ private Q_SLOTS:
         QTest::newRow("config.json not JSON")
             << QByteArray("{\"serverUrl\":") << QStringLiteral("key-1") << QString();
         QTest::newRow("lacks checkForDuplicates") << lacking << QStringLiteral("key-1") << QString();
-        QTest::newRow("member of the wrong type") << wrongType << QStringLiteral("key-1") << QString();
         QTest::newRow("no key anywhere") << valid << QString() << QString();
-        QTest::newRow("key from the keychain") << valid << QStringLiteral("key-1") << QStringLiteral("key-1");
         QTest::newRow("keychain over the file")
             << configJson(server, QStringLiteral("file-key"), false, false) << QStringLiteral("key-1")
             << QStringLiteral("key-1");
@@ -469,9 +381,6 @@ private Q_SLOTS:
         const RecordedRequest upload = server.requests().value(0);
         QCOMPARE(upload.header("X-File-Hash"),
                  (QStringLiteral("sha256:") + hexDigest(QByteArray())).toLatin1());
-        QVERIFY(upload.body.endsWith("Content-Type: application/octet-stream\r\n\r\n\r\n--" +
-                                     upload.header("Content-Type").value_or("").split('=').last() +
-                                     "--\r\n"));
     }
 
     // A file whose size reads 0 but which has content: the hash fraction has
@@ -564,13 +473,10 @@ private Q_SLOTS:
         QTest::addColumn<double>("speed");
         QTest::addColumn<QString>("text");
 
-        QTest::newRow("0") << 0.0 << QStringLiteral("0 B/s");
         QTest::newRow("999") << 999.0 << QStringLiteral("999 B/s");
         QTest::newRow("1000") << 1000.0 << QStringLiteral("1 KB/s");
-        QTest::newRow("1499") << 1499.0 << QStringLiteral("1 KB/s");
         QTest::newRow("999999") << 999'999.0 << QStringLiteral("1000 KB/s");
         QTest::newRow("1000000") << 1'000'000.0 << QStringLiteral("1.0 MB/s");
-        QTest::newRow("1500000") << 1'500'000.0 << QStringLiteral("1.5 MB/s");
         QTest::newRow("123456789") << 123'456'789.0 << QStringLiteral("123.5 MB/s");
     }
 

@@ -35,14 +35,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("encoded");
-        QTest::newRow("subject") << u"Sendova Linux Error Report v1.2.0"_qs
-                                 << u"Sendova%20Linux%20Error%20Report%20v1.2.0"_qs;
         QTest::newRow("kept marks") << u"a-b.c_d~e!$'()*+,;:@"_qs << u"a-b.c_d~e!$'()*+,;:@"_qs;
         QTest::newRow("delimiters of the query") << u"k=v&x=1?#/%"_qs << u"k%3Dv%26x%3D1%3F%23%2F%25"_qs;
-        QTest::newRow("line feed") << u"a\nb"_qs << u"a%0Ab"_qs;
         QTest::newRow("accents, byte by byte") << u"canción_ão.pdf"_qs << u"canci%C3%B3n_%C3%A3o.pdf"_qs;
         QTest::newRow("outside the BMP") << u"\U0001F4C4"_qs << u"%F0%9F%93%84"_qs;
-        QTest::newRow("empty") << QString() << QString();
     }
 
     void encodesHeaderValues()

@@ -27,12 +27,8 @@ private Q_SLOTS:
                                              << stamp + u"DEBUG   [Hash] Calculating SHA-256..."_qs;
         QTest::newRow("lower case is raised")
             << u"info"_qs << u"HTTP"_qs << u"Response: 200"_qs << stamp + u"INFO    [HTTP] Response: 200"_qs;
-        QTest::newRow("error") << u"ERROR"_qs << u"JSON"_qs << u"x"_qs << stamp + u"ERROR   [JSON] x"_qs;
-        QTest::newRow("exactly seven")
-            << u"WARNING"_qs << u"Upload"_qs << u"m"_qs << stamp + u"WARNING [Upload] m"_qs;
         QTest::newRow("longer is cut")
             << u"CRITICALITY"_qs << u"Upload"_qs << u"m"_qs << stamp + u"CRITICA [Upload] m"_qs;
-        QTest::newRow("empty category") << u"INFO"_qs << QString() << u"m"_qs << stamp + u"INFO    [] m"_qs;
         QTest::newRow("message kept whole") << u"INFO"_qs << u"HTTP"_qs << u"Body: a\nb\r\n%1"_qs
                                             << stamp + u"INFO    [HTTP] Body: a\nb\r\n%1"_qs;
     }
@@ -101,7 +97,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("threads");
         QTest::addColumn<int>("perThread");
-        QTest::newRow("below the cap") << 4 << 120;
         QTest::newRow("far above the cap") << 6 << 2000;
     }
 

@@ -1,5 +1,8 @@
 #include "XvfbDisplay.h"
 
+#include <QProcess>
+#include <QTest>
+
 #include <cerrno>
 #include <csignal>
 
@@ -63,6 +66,28 @@ bool XvfbDisplay::start()
     }
     m_name = ':' + number.trimmed();
     return true;
+}
+
+std::optional<QByteArray> readClipboard()
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        QProcess xclip;
+        xclip.start(QStringLiteral("xclip"),
+                    {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard"),
+                     QStringLiteral("-t"), QStringLiteral("UTF8_STRING")});
+        if (!xclip.waitForStarted())
+            return std::nullopt;
+        if (!QTest::qWaitFor([&] { return xclip.state() == QProcess::NotRunning; }, 3000)) {
+            xclip.kill();
+            xclip.waitForFinished();
+            continue;
+        }
+        if (xclip.exitStatus() != QProcess::NormalExit || xclip.exitCode() != 0)
+            return std::nullopt;
+        return xclip.readAllStandardOutput();
+    }
+    qWarning("xclip got no answer from the clipboard's owner in five tries");
+    return std::nullopt;
 }
 
 } // namespace sendova::test

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+#include <optional>
+
 #include <sys/types.h>
 
 namespace sendova::test {
@@ -29,5 +31,12 @@ private:
     QByteArray m_name;
     QByteArray m_error;
 };
+
+// The clipboard's text as another desktop program reads it. xclip waits for
+// ever when the owner it asked goes away before answering (a program handing
+// its copy to its keeper as it exits), so each read gets a few seconds and is
+// then asked again; events keep flowing meanwhile, as the owner may be this
+// very process. Nothing when nobody owns the clipboard.
+std::optional<QByteArray> readClipboard();
 
 } // namespace sendova::test

@@ -426,19 +426,10 @@ void EndToEndTest::withoutServer_data()
                                << QByteArray() << false;
     // Where the settings and the key live.
     QTest::newRow("--help") << args("--help") << 0 << QByteArray("keyring") << QByteArray() << false;
-    QTest::newRow("help") << args("help") << 0 << QByteArray("config.json") << QByteArray() << false;
-    QTest::newRow("help of a command")
-        << args("help login") << 0 << QByteArray("--insecure-storage") << QByteArray() << false;
-    QTest::newRow("command's --help")
-        << args("upload --help") << 0 << QByteArray("--verbose") << QByteArray() << false;
     QTest::newRow("unknown command") << args("launch") << 2 << QByteArray() << QByteArray("sendova --help")
                                      << false;
     QTest::newRow("unknown option") << args("--launch") << 2 << QByteArray() << QByteArray("unknown option")
                                     << false;
-    QTest::newRow("unknown option of a command")
-        << args("upload --fast x") << 2 << QByteArray() << QByteArray("sendova help upload") << false;
-    QTest::newRow("help of no command")
-        << args("help launch") << 2 << QByteArray() << QByteArray("no command 'launch'") << false;
     QTest::newRow("missing value") << args("login --user") << 2 << QByteArray() << QByteArray("--user")
                                    << false;
     QTest::newRow("upload without files")
@@ -964,4 +955,4 @@ void EndToEndTest::notifications()
 }
 
 QTEST_GUILESS_MAIN(EndToEndTest)
-#include "tst_e2e_cli.moc"
+#include "EndToEndTest.moc"

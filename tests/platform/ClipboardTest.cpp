@@ -17,23 +17,6 @@ using namespace sendova;
 
 namespace {
 
-// Reads the clipboard the way another desktop program would: xclip asks the
-// X server for the owner's text.
-std::optional<QByteArray> clipboardSeenByAnotherProgram()
-{
-    QProcess xclip;
-    xclip.start(QStringLiteral("xclip"),
-                {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard"),
-                 QStringLiteral("-t"), QStringLiteral("UTF8_STRING")});
-    // The owner may be this very process, so its events must keep flowing.
-    if (!xclip.waitForStarted() ||
-        !QTest::qWaitFor([&] { return xclip.state() == QProcess::NotRunning; }, 30000))
-        return std::nullopt;
-    if (xclip.exitStatus() != QProcess::NormalExit || xclip.exitCode() != 0)
-        return std::nullopt;
-    return xclip.readAllStandardOutput();
-}
-
 struct WriterRun
 {
     bool finished = false;
@@ -117,13 +100,10 @@ void ClipboardTest::copiedLinkOutlivesTheCopier_data()
     QTest::addColumn<QByteArray>("mode");
     QTest::addColumn<QByteArray>("text");
 
-    QTest::newRow("link") << QByteArray("persistent") << QByteArray("https://files.example/f/Ab3xZ9");
     QTest::newRow("link, copier without GUI")
         << QByteArray("without-gui") << QByteArray("https://files.example/f/Ab3xZ9");
-    QTest::newRow("non-ASCII") << QByteArray("persistent")
-                               << QStringLiteral("https://例え.テスト/ファイル/ünïcödé?q=€").toUtf8();
-    QTest::newRow("markup, quotes and lines")
-        << QByteArray("persistent") << QByteArray("a&b <i>\"q\" 'x' $(rm) %1\nsecond line\n");
+    QTest::newRow("non-ASCII, markup and lines")
+        << QByteArray("persistent") << QStringLiteral("https://例え.テスト/ü?q=€ <i>\"q\" $(rm)\n2").toUtf8();
     // More than a socket buffer holds, so the hand-over must stream.
     QTest::newRow("300 KB") << QByteArray("without-gui") << QByteArray(300 * 1024, 'k');
 }
@@ -140,7 +120,7 @@ void ClipboardTest::copiedLinkOutlivesTheCopier()
     QVERIFY(run.keeperPid > 0);
     m_keepers << run.keeperPid;
 
-    const auto seen = clipboardSeenByAnotherProgram();
+    const auto seen = sendova::test::readClipboard();
     QVERIFY(seen.has_value());
     QCOMPARE(*seen, text);
     QVERIFY(!hasExited(run.keeperPid));
@@ -153,7 +133,7 @@ void ClipboardTest::copyServedByTheCopierDiesWithIt()
     const WriterRun run = runWriter("in-process", "https://files.example/f/lost");
     QVERIFY(run.finished);
     QCOMPARE(run.outcome, QByteArray("kept-while-running"));
-    QVERIFY(!clipboardSeenByAnotherProgram().has_value());
+    QVERIFY(!sendova::test::readClipboard().has_value());
 }
 
 void ClipboardTest::keeperLeavesWhenTheClipboardIsTaken_data()
@@ -198,7 +178,7 @@ void ClipboardTest::keeperLeavesWhenTheClipboardIsTaken()
 
     QTRY_VERIFY_WITH_TIMEOUT(hasExited(first.keeperPid), 30000);
     m_keepers.removeOne(first.keeperPid);
-    const auto seen = clipboardSeenByAnotherProgram();
+    const auto seen = sendova::test::readClipboard();
     QVERIFY(seen.has_value());
     QCOMPARE(*seen, newer);
 }
@@ -220,7 +200,7 @@ void ClipboardTest::keeperHoldsNoneOfTheCopiersStreams()
         m_keepers << words.at(1).toLongLong();
     QVERIFY2(finished, "the pipe stayed open after the copier exited");
     QCOMPARE(words.value(0), QByteArray("kept-after-exit"));
-    QCOMPARE(clipboardSeenByAnotherProgram(), std::optional<QByteArray>("https://files.example/f/s"));
+    QCOMPARE(sendova::test::readClipboard(), std::optional<QByteArray>("https://files.example/f/s"));
 }
 
 void ClipboardTest::runningProgramServesItsCopyWithoutAnyWindow()
@@ -228,10 +208,10 @@ void ClipboardTest::runningProgramServesItsCopyWithoutAnyWindow()
     QVERIFY(QGuiApplication::topLevelWindows().isEmpty());
     QCOMPARE(Clipboard::writeText(QStringLiteral("https://files.example/f/tray")).outcome,
              Clipboard::Outcome::keptWhileRunning);
-    QCOMPARE(clipboardSeenByAnotherProgram(), std::optional<QByteArray>("https://files.example/f/tray"));
+    QCOMPARE(sendova::test::readClipboard(), std::optional<QByteArray>("https://files.example/f/tray"));
 
     Clipboard::clear();
-    QVERIFY(!clipboardSeenByAnotherProgram().has_value());
+    QVERIFY(!sendova::test::readClipboard().has_value());
 }
 
 void ClipboardTest::withoutADisplayNothingIsKept_data()
@@ -284,4 +264,4 @@ int main(int argc, char **argv)
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_Clipboard.moc"
+#include "ClipboardTest.moc"
