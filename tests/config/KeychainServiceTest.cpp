@@ -266,6 +266,56 @@ private Q_SLOTS:
         QCOMPARE(probe({QStringLiteral("load-config"), sendova}), QStringLiteral("key:in the file"));
     }
 
+    // The keyring dies while a program runs: the next save fails at once
+    // with the keychain's message, the settings file stays as it was, and
+    // the key is still there when the keyring comes back.
+    void keyringGoneWhileRunning()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        BareBus bus(folder.path());
+        QVERIFY2(!bus.address().isEmpty(), "dbus-daemon did not start");
+        PrivateKeyring keyring(folder.filePath(QStringLiteral("keyring")), bus.address());
+        QVERIFY(QDir().mkpath(folder.filePath(QStringLiteral("keyring"))));
+        QVERIFY2(keyring.start(), "gnome-keyring-daemon did not start");
+
+        const QString sendova = folder.filePath(QStringLiteral("Sendova"));
+        QProcess probe;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        probe.setProcessEnvironment(environment);
+        probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        probe.start(QStringLiteral(KEYCHAIN_PROBE),
+                    {QStringLiteral("outlive"), sendova, QStringLiteral("first"), QStringLiteral("second")});
+        QVERIFY(probe.waitForReadyRead(20000));
+        QCOMPARE(probe.readLine().trimmed(), QByteArray("saved"));
+        const QByteArray settings = readAll(sendova + QStringLiteral("/config.json"));
+        QVERIFY(!settings.isEmpty());
+
+        keyring.kill();
+        QVERIFY(keyring.waitForOwner(false));
+        probe.write("go\n");
+        // Far less than KeychainService::operationBound: the failure must not
+        // wait out a time limit.
+        const bool finished = probe.waitForFinished(10000);
+        if (!finished)
+            probe.kill();
+        QVERIFY2(finished, "the save hung after the keyring went away");
+        const QString answer = QString::fromUtf8(probe.readAll()).trimmed();
+        QVERIFY2(
+            QRegularExpression(
+                QStringLiteral(
+                    R"(^error:Error saving configuration: Failed to store in Keychain \(status: [1-9][0-9]*\)$)"))
+                .match(answer)
+                .hasMatch(),
+            qPrintable(answer));
+        QCOMPARE(readAll(sendova + QStringLiteral("/config.json")), settings);
+
+        QVERIFY2(keyring.start(), "gnome-keyring-daemon did not start again");
+        QCOMPARE(runProbe(QStringLiteral(KEYCHAIN_PROBE), bus.address(), {QStringLiteral("load")}).output,
+                 QStringLiteral("key:first"));
+    }
+
     void secretServiceThatCanBeStartedCounts()
     {
         QVERIFY(KeychainService::secretServiceExists());
