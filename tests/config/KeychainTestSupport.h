@@ -3,17 +3,12 @@
 #include "ConfigTestSupport.h"
 #include "config/KeychainService.h"
 
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringDecoder>
 #include <QStringList>
-#include <QThread>
-
-#include <csignal>
 
 #include <optional>
 
@@ -63,71 +58,6 @@ public:
 private:
     QProcess m_daemon;
     QString m_address;
-};
-
-// gnome-keyring's Secret Service on a bus of the test's own, its files in a
-// folder of the test's own, so that a test can take it away while a program
-// runs and bring it back afterwards.
-class PrivateKeyring
-{
-public:
-    PrivateKeyring(const QString &folder, const QString &busAddress)
-        : m_folder(folder), m_busAddress(busAddress)
-    {}
-    ~PrivateKeyring() { kill(); }
-
-    // True once the service answers on the bus.
-    bool start()
-    {
-        QProcess daemon;
-        QProcessEnvironment environment;
-        environment.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
-        environment.insert(QStringLiteral("HOME"), m_folder);
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), m_folder + QStringLiteral("/data"));
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_folder);
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_busAddress);
-        daemon.setProcessEnvironment(environment);
-        daemon.start(QStringLiteral("gnome-keyring-daemon"),
-                     {QStringLiteral("--unlock"), QStringLiteral("--components=secrets")});
-        daemon.write("sendova-test");
-        daemon.closeWriteChannel();
-        // It forks and its parent ends once the service is on the bus; the
-        // process that stays is found through the bus.
-        if (!daemon.waitForFinished(10000) || !waitForOwner(true))
-            return false;
-        QDBusConnection bus = QDBusConnection::connectToBus(m_busAddress, QStringLiteral("keyring-pid"));
-        m_pid = pid_t(bus.interface()->servicePid(QStringLiteral("org.freedesktop.secrets")).value());
-        QDBusConnection::disconnectFromBus(QStringLiteral("keyring-pid"));
-        return m_pid > 0;
-    }
-
-    // As a crash would: no chance to tidy up.
-    void kill()
-    {
-        if (m_pid > 0)
-            ::kill(m_pid, SIGKILL);
-        m_pid = 0;
-    }
-
-    bool waitForOwner(bool owned) const
-    {
-        QDBusConnection bus = QDBusConnection::connectToBus(m_busAddress, QStringLiteral("keyring-watch"));
-        bool reached = false;
-        for (int i = 0; i < 100 && !reached; ++i) {
-            reached =
-                bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.secrets")).value() ==
-                owned;
-            if (!reached)
-                QThread::msleep(50);
-        }
-        QDBusConnection::disconnectFromBus(QStringLiteral("keyring-watch"));
-        return reached;
-    }
-
-private:
-    QString m_folder;
-    QString m_busAddress;
-    pid_t m_pid = 0;
 };
 
 struct ProbeResult
