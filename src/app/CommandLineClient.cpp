@@ -6,10 +6,11 @@
 #include "config/KeychainService.h"
 #include "config/LoginService.h"
 #include "model/AppViewModel.h"
+#include "model/LoginFailure.h"
+#include "model/SetupModel.h"
 #include "platform/Clipboard.h"
 #include "platform/DesktopNotifications.h"
 #include "platform/TerminationSignals.h"
-#include "support/LocalizationService.h"
 #include "support/LogService.h"
 
 #include <QCommandLineParser>
@@ -40,9 +41,10 @@ struct CommandInfo
 
 constexpr CommandInfo commands[] = {
     {"upload", "[--verbose] [--] FILE…", "upload files and print their links"},
-    {"login", "--server URL --user NAME [--password-stdin]", "sign in and store the API key"},
-    {"setup", "LINK", "configure from a sendova://setup link"},
-    {"status", "", "test the connection to the server"},
+    {"login", "--server URL --user NAME [--password-stdin] [--insecure-storage]",
+     "sign in and store the API key"},
+    {"setup", "[--insecure-storage] LINK", "configure from a sendova://setup link"},
+    {"status", "[--verbose]", "test the connection to the server"},
     {"recent", "", "list recent uploads (link, name, date)"},
     {"logout", "", "delete the settings, recent uploads and API key"},
     {"help", "[COMMAND]", "show the help of a command"},
@@ -107,9 +109,23 @@ QString usageText()
                            "\n"
                            "Settings are kept in %1/config.json and recent uploads in\n"
                            "%1/recents.json; the API key is kept in the desktop's keyring\n"
-                           "(Secret Service). SENDOVA_SERVER overrides the configured server address.\n")
+                           "(Secret Service), or with --insecure-storage in config.json, which only\n"
+                           "you can read. SENDOVA_SERVER overrides the configured server address.\n")
                 .arg(folder);
     return text;
+}
+
+QCommandLineOption verboseOption(const char *what)
+{
+    return QCommandLineOption(QStringLiteral("verbose"), QString::fromUtf8(what));
+}
+
+QCommandLineOption insecureStorageOption()
+{
+    return QCommandLineOption(
+        QStringLiteral("insecure-storage"),
+        QStringLiteral("Keep the API key in config.json, readable only by you, instead of the keyring;\n"
+                       "for sessions that have none (SSH, a machine without a desktop)."));
 }
 
 // Each command's options; every command takes --help.
@@ -121,8 +137,7 @@ void describe(QCommandLineParser &parser, const QString &command)
         parser.setApplicationDescription(
             QStringLiteral("Uploads each file and prints its link on a line of its own, in the order given.\n"
                            "A file that fails does not stop the others; the exit status is then 1."));
-        parser.addOption(QCommandLineOption(QStringLiteral("verbose"),
-                                            QStringLiteral("Print each upload's log on standard error.")));
+        parser.addOption(verboseOption("Print each upload's log on standard error."));
         parser.addPositionalArgument(QStringLiteral("files"),
                                      QStringLiteral("The files to upload; put -- before names that "
                                                     "begin with a dash."),
@@ -137,15 +152,20 @@ void describe(QCommandLineParser &parser, const QString &command)
                                             QStringLiteral("NAME")));
         parser.addOption(QCommandLineOption(QStringLiteral("password-stdin"),
                                             QStringLiteral("Read the password from standard input.")));
+        parser.addOption(insecureStorageOption());
+        parser.addOption(verboseOption("Print the log, with the detail of a failure, on standard error."));
     } else if (command == QLatin1String("setup")) {
         parser.setApplicationDescription(
             QStringLiteral("Exchanges the one-time token of a setup link for an API key and stores it."));
         parser.addPositionalArgument(QStringLiteral("link"),
                                      QStringLiteral("A sendova://setup?token=…&server=… link."),
                                      QStringLiteral("LINK"));
+        parser.addOption(insecureStorageOption());
+        parser.addOption(verboseOption("Print the log, with the detail of a failure, on standard error."));
     } else if (command == QLatin1String("status")) {
         parser.setApplicationDescription(QStringLiteral(
             "Asks the server whether it accepts the stored API key, and prints its address when it does."));
+        parser.addOption(verboseOption("Print the log, with the detail of a failure, on standard error."));
     } else if (command == QLatin1String("recent")) {
         parser.setApplicationDescription(
             QStringLiteral("Lists the recent uploads, newest first: link, file name and upload time (UTC),\n"
@@ -185,6 +205,19 @@ bool desktopSession()
     return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
 }
 
+// "localhost:8080" names a server to a person, but to a URL parser it is
+// the scheme "localhost" followed by a path.
+bool lacksScheme(const QString &address)
+{
+    return !address.contains(QLatin1String("://"));
+}
+
+QString invalidAddress(const QString &address)
+{
+    return LoginError::invalidURL(address).description() + QLatin1String(": ") + address +
+           (lacksScheme(address) ? QStringLiteral(" (add http:// or https:// in front of it)") : QString());
+}
+
 QString stateLine(const UploadProgress &progress)
 {
     const UploadState &state = progress.state;
@@ -206,18 +239,15 @@ QString stateLine(const UploadProgress &progress)
 
 } // namespace
 
-// While one lives, an interrupt lets the save finish and then ends the run.
-class CommandLineClient::SavingScope
+// While one lives, an interrupt ends the run at once: what the run waits on
+// has nothing to stop or save.
+class CommandLineClient::IdleScope
 {
 public:
-    explicit SavingScope(CommandLineClient &client) : m_client(client) { ++m_client.m_saving; }
-    ~SavingScope()
-    {
-        if (--m_client.m_saving == 0 && m_client.m_stopCode)
-            m_client.finish(*m_client.m_stopCode);
-    }
-    SavingScope(const SavingScope &) = delete;
-    SavingScope &operator=(const SavingScope &) = delete;
+    explicit IdleScope(CommandLineClient &client) : m_client(client) { ++m_client.m_idle; }
+    ~IdleScope() { --m_client.m_idle; }
+    IdleScope(const IdleScope &) = delete;
+    IdleScope &operator=(const IdleScope &) = delete;
 
 private:
     CommandLineClient &m_client;
@@ -272,14 +302,15 @@ void CommandLineClient::interrupt(int signalNumber)
     m_stopCode = TerminationSignals::exitCodeFor(signalNumber);
     if (m_prompt)
         m_prompt->abandon();
-    // A running transfer is stopped; a request of the login service, which
-    // cannot be cancelled, is abandoned with the process. Either way nothing
-    // of it needs saving: what a finished request brought is saved before the
-    // event loop (and with it this call) can run again.
+    if (m_idle > 0) {
+        finish(*m_stopCode);
+        return;
+    }
+    // Each stops at its next step; the run then ends with the stop code. A
+    // key that a finished request brought is saved before the run ends.
+    LoginService::shared().cancel();
     if (m_model)
         m_model->cancelUpload();
-    if (m_saving == 0)
-        finish(*m_stopCode);
 }
 
 QCoro::Task<int> CommandLineClient::run(QStringList arguments)
@@ -310,10 +341,14 @@ QCoro::Task<int> CommandLineClient::run(QStringList arguments)
         co_return success;
     }
     const QStringList positional = parser.positionalArguments();
+    // Only the options found: isSet() complains about those a command lacks.
+    const QStringList found = parser.optionNames();
+    const Options options{found.contains(QStringLiteral("verbose")),
+                          found.contains(QStringLiteral("insecure-storage"))};
     if (name == QLatin1String("upload")) {
         if (positional.isEmpty())
             co_return usageError(QStringLiteral("upload: no file given"), name);
-        auto uploading = upload(positional, parser.isSet(QStringLiteral("verbose")));
+        auto uploading = upload(positional, options);
         co_return co_await std::move(uploading);
     }
     if (name == QLatin1String("help"))
@@ -321,7 +356,7 @@ QCoro::Task<int> CommandLineClient::run(QStringList arguments)
     if (name == QLatin1String("setup")) {
         if (positional.size() != 1)
             co_return usageError(QStringLiteral("setup takes one link"), name);
-        auto configuring = setup(positional.first());
+        auto configuring = setup(positional.first(), options);
         co_return co_await std::move(configuring);
     }
     if (!positional.isEmpty())
@@ -331,11 +366,11 @@ QCoro::Task<int> CommandLineClient::run(QStringList arguments)
         const QString user = parser.value(QStringLiteral("user"));
         if (server.isEmpty() || user.isEmpty())
             co_return usageError(QStringLiteral("login needs --server and --user"), name);
-        auto signingIn = login(server, user, parser.isSet(QStringLiteral("password-stdin")));
+        auto signingIn = login(server, user, parser.isSet(QStringLiteral("password-stdin")), options);
         co_return co_await std::move(signingIn);
     }
     if (name == QLatin1String("status")) {
-        auto testing = status();
+        auto testing = status(options);
         co_return co_await std::move(testing);
     }
     if (name == QLatin1String("recent"))
@@ -420,6 +455,7 @@ QCoro::Task<> CommandLineClient::waitForNotifications()
     // A notification still on its way to the server would be lost with the
     // process; give it a moment, never long.
     if (notifications.pendingPosts() > 0) {
+        const IdleScope waiting(*this);
         auto idle = qCoro(&notifications, &NotificationService::idle, std::chrono::seconds(2));
         co_await std::move(idle);
     }
@@ -455,7 +491,28 @@ void CommandLineClient::clearProgress()
     m_progressShown = false;
 }
 
-QCoro::Task<int> CommandLineClient::upload(QStringList files, bool verbose)
+int CommandLineClient::reportFailure(const QString &message, Options options)
+{
+    err(QStringLiteral("sendova: ") + message);
+    if (options.verbose)
+        write(stderr, LogService::shared().logText());
+    return failure;
+}
+
+QCoro::Task<bool> CommandLineClient::keyCanBeKept(Options options)
+{
+    if (options.insecureStorage)
+        co_return true;
+    auto probing = KeychainService::secretServiceExistsAsync();
+    if (co_await std::move(probing))
+        co_return true;
+    err(QStringLiteral("sendova: no keyring (Secret Service) runs in this session to keep the API key; "
+                       "add --insecure-storage to keep it in %1/config.json, readable only by you.")
+            .arg(dataFolder()));
+    co_return false;
+}
+
+QCoro::Task<int> CommandLineClient::upload(QStringList files, Options options)
 {
     AppViewModel &model = this->model();
     if (!model.config().isConfigured())
@@ -470,6 +527,8 @@ QCoro::Task<int> CommandLineClient::upload(QStringList files, bool verbose)
 
     int result = success;
     for (const QString &file : std::as_const(files)) {
+        if (m_stopCode)
+            break;
         const QUrl url = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
         auto uploading = model.startUpload(url);
         co_await std::move(uploading);
@@ -480,108 +539,130 @@ QCoro::Task<int> CommandLineClient::upload(QStringList files, bool verbose)
         if (const auto *completed = state.get<UploadState::Completed>()) {
             out(completed->url);
         } else if (const auto *failed = state.get<UploadState::Failed>()) {
+            QString message = failed->message;
+            // "Server error (413)" alone leaves the user guessing; the server
+            // says what it refused.
+            const std::optional<UploadFailure> &cause = model.lastFailure();
+            if (cause && cause->serverStatus && !cause->serverMessage.isEmpty() &&
+                !message.contains(cause->serverMessage))
+                message += QLatin1String(": ") + cause->serverMessage;
             // File-system failures already name the file.
-            const bool named = failed->message.startsWith(url.toLocalFile());
-            err(QStringLiteral("sendova: ") + (named ? QString() : file + QLatin1String(": ")) +
-                failed->message);
+            const bool named = message.startsWith(url.toLocalFile());
+            err(QStringLiteral("sendova: ") + (named ? QString() : file + QLatin1String(": ")) + message);
             result = failure;
         }
-        if (verbose)
+        if (options.verbose)
             err(LogService::shared().logText());
     }
     disconnect(progressLine);
-    auto notifying = waitForNotifications();
-    co_await std::move(notifying);
+    if (!m_stopCode) {
+        auto notifying = waitForNotifications();
+        co_await std::move(notifying);
+    }
     co_return result;
 }
 
-QCoro::Task<int> CommandLineClient::login(QString server, QString user, bool passwordFromStdin)
+QCoro::Task<int> CommandLineClient::login(QString server, QString user, bool passwordFromStdin,
+                                          Options options)
 {
+    SetupModel setup(model());
+    setup.setServerUrl(server);
+    setup.setUsername(user);
+    setup.setKeyStorage(options.keyStorage());
+    // The model sends to SENDOVA_SERVER when it is set.
+    const QString address = setup.effectiveServerUrl();
+    if (address != server)
+        err(QStringLiteral("sendova: SENDOVA_SERVER is set: signing in to %1").arg(address));
+    // Before the password is asked for: either would only fail after it.
+    if (lacksScheme(address))
+        co_return usageError(QStringLiteral("login: ") + invalidAddress(address), QStringLiteral("login"));
+    auto checking = keyCanBeKept(options);
+    if (!co_await std::move(checking) || m_stopCode)
+        co_return failure;
+
     m_prompt = std::make_unique<PasswordPrompt>();
-    auto reading = m_prompt->read(passwordFromStdin ? QString() : QStringLiteral("Password: "));
-    const std::optional<QString> password = co_await std::move(reading);
+    std::optional<QString> password;
+    {
+        // Nothing has been sent yet: an interrupt ends the run at once.
+        const IdleScope waiting(*this);
+        auto reading = m_prompt->read(passwordFromStdin ? QString() : QStringLiteral("Password: "));
+        password = co_await std::move(reading);
+    }
     m_prompt.reset();
     if (!password || password->isEmpty())
         co_return usageError(QStringLiteral("login: no password given; nothing was sent"),
                              QStringLiteral("login"));
+    setup.setPassword(*password);
 
-    LoginResponse reply;
-    try {
-        auto pending = LoginService::shared().login(server, user, *password);
-        reply = co_await std::move(pending);
-    } catch (const Error &error) {
-        err(QStringLiteral("sendova: ") + error.description());
+    auto signingIn = setup.login();
+    const bool signedIn = co_await std::move(signingIn);
+    if (m_stopCode)
         co_return failure;
-    }
-    if (!reply.success || !reply.data || !reply.data->apiKey) {
-        QString message = LocalizationService::shared().localized("error.connection_failed");
-        if (reply.error) {
-            if (reply.error->code == QLatin1String("INVALID_CREDENTIALS"))
-                message = LocalizationService::shared().localized("error.invalid_credentials");
-            else if (reply.error->code == QLatin1String("TENANT_INACTIVE"))
-                message = LocalizationService::shared().localized("error.tenant_inactive");
-            else
-                message = reply.error->message;
-        }
-        err(QStringLiteral("sendova: ") + message);
-        co_return failure;
-    }
-
-    AppViewModel &model = this->model();
-    AppConfig config = model.config();
-    config._serverUrl = reply.data->serverUrl.value_or(server);
-    config.apiKey = *reply.data->apiKey;
-    {
-        const SavingScope saving(*this);
-        model.setConfig(config);
-        model.saveConfig();
-    }
-    if (model.errorMessage()) {
-        err(QStringLiteral("sendova: ") + *model.errorMessage());
-        co_return failure;
-    }
-    err(QStringLiteral("Signed in to %1 as %2.")
-            .arg(reply.data->tenantName.value_or(config._serverUrl), reply.data->userName.value_or(user)));
+    if (!signedIn)
+        co_return reportFailure(setup.errorMessage().value_or(QString()), options);
+    err(QStringLiteral("Signed in to %1 as %2.").arg(model().config()._serverUrl, user));
     co_return success;
 }
 
-QCoro::Task<int> CommandLineClient::setup(QString text)
+QCoro::Task<int> CommandLineClient::setup(QString text, Options options)
 {
     const std::optional<SetupLink> link = SetupLink::parse(text);
     if (!link)
         co_return usageError(QStringLiteral("not a setup link: %1").arg(text), QStringLiteral("setup"));
+    if (lacksScheme(link->serverUrl))
+        co_return usageError(QStringLiteral("setup: ") + invalidAddress(link->serverUrl),
+                             QStringLiteral("setup"));
+    // A one-time token spent on a key that nothing can keep would be lost.
+    auto checking = keyCanBeKept(options);
+    if (!co_await std::move(checking) || m_stopCode)
+        co_return failure;
     // The user typed the command, so the server is theirs to choose; still,
     // say where the key will come from before asking for it.
     err(QStringLiteral("Connecting to %1…").arg(link->serverUrl));
-    auto pending = performSetup(model(), link->token, link->serverUrl);
+    SetupModel setup(model());
+    setup.setKeyStorage(options.keyStorage());
+    auto pending = setup.performSetup(link->token, link->serverUrl);
     const SetupOutcome outcome = co_await std::move(pending);
-    if (!outcome.configured) {
-        // The outcome's title is the tray's alert title; the message says it all.
-        err(QStringLiteral("sendova: ") + outcome.message);
+    if (m_stopCode)
         co_return failure;
-    }
+    // A failure's title is the tray's alert title; the message says it all.
+    if (!outcome.configured)
+        co_return reportFailure(outcome.message, options);
     err(outcome.title);
     err(outcome.message);
     co_return success;
 }
 
-QCoro::Task<int> CommandLineClient::status()
+QCoro::Task<int> CommandLineClient::status(Options options)
 {
-    const AppConfig &config = model().config();
+    const AppConfig config = model().config();
     if (!config.isConfigured())
         co_return notConfigured();
     const QString server = config.serverUrl();
+    QString problem;
     try {
-        auto pending = LoginService::shared().testConnection(server, config.apiKey);
-        if (co_await std::move(pending)) {
+        auto pending = LoginService::shared().status(server, config.apiKey);
+        const StatusReply reply = co_await std::move(pending);
+        if (m_stopCode)
+            co_return failure;
+        if (reply.accepted()) {
             out(QStringLiteral("Connected to %1").arg(server));
             co_return success;
         }
-        err(QStringLiteral("sendova: %1 did not accept the API key").arg(server));
-    } catch (const Error &error) {
-        err(QStringLiteral("sendova: %1: %2").arg(server, error.description()));
+        // Only these are about the key; anything else is the server's to explain.
+        problem = reply.keyRefused()
+                      ? QStringLiteral("%1 did not accept the API key").arg(server)
+                      : QStringLiteral("%1 answered with status %2").arg(server).arg(reply.statusCode);
+        if (reply.serverMessage)
+            problem += QLatin1String(": ") + *reply.serverMessage;
+    } catch (...) {
+        const LoginFailure shown = LoginFailure::from(std::current_exception());
+        problem =
+            lacksScheme(server) ? invalidAddress(server) : server + QLatin1String(": ") + shown.description;
     }
-    co_return failure;
+    if (m_stopCode)
+        co_return failure;
+    co_return reportFailure(problem, options);
 }
 
 int CommandLineClient::recent()
@@ -597,10 +678,8 @@ int CommandLineClient::logout()
     const ConfigService &config = ConfigService::shared();
     const bool stored = QFile::exists(config.configURL()) || QFile::exists(config.recentsURL()) ||
                         KeychainService::shared().loadAPIKey().has_value();
-    {
-        const SavingScope saving(*this);
-        config.deleteAllData();
-    }
+    // Nothing here returns to the event loop, so no interrupt can cut it short.
+    config.deleteAllData();
     err(stored
             ? QStringLiteral("Signed out: the settings, recent uploads and API key were deleted.")
             : QStringLiteral("Nothing to sign out of: no settings, recent uploads or API key were stored."));

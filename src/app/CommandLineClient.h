@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/ConfigService.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
@@ -47,9 +49,11 @@ public:
     // reports its exit code.
     void start(QStringList arguments);
 
-    // A terminating signal: the running request or upload is abandoned and
-    // the command ends at once, unless settings are being saved, in which
-    // case it ends as soon as they are.
+    // A terminating signal: the request or upload in flight is cancelled,
+    // and the command ends as soon as it has stopped, after saving what it
+    // had already obtained (a key, a recent upload). While it waits on
+    // something with nothing to stop (the password prompt, notifications on
+    // their way), it ends at once.
     void interrupt(int signalNumber);
     bool wasInterrupted() const { return m_stopCode.has_value(); }
 
@@ -61,14 +65,32 @@ Q_SIGNALS:
 private:
     QCoro::Task<> execute(QStringList arguments);
     QCoro::Task<int> run(QStringList arguments);
-    QCoro::Task<int> upload(QStringList files, bool verbose);
-    QCoro::Task<int> login(QString server, QString user, bool passwordFromStdin);
-    QCoro::Task<int> setup(QString link);
-    QCoro::Task<int> status();
+    // The options of the commands that reach the server.
+    struct Options
+    {
+        // The log (and with it the technical detail of a failure) on stderr.
+        bool verbose = false;
+        // The key in config.json rather than the keyring.
+        bool insecureStorage = false;
+
+        KeyStorage keyStorage() const
+        {
+            return insecureStorage ? KeyStorage::configFile : KeyStorage::keychain;
+        }
+    };
+
+    QCoro::Task<int> upload(QStringList files, Options options);
+    QCoro::Task<int> login(QString server, QString user, bool passwordFromStdin, Options options);
+    QCoro::Task<int> setup(QString link, Options options);
+    QCoro::Task<int> status(Options options);
     int recent();
     int logout();
     int help(const QStringList &commands);
     int notConfigured();
+    // False, with the reason on stderr, when nothing could keep a key.
+    QCoro::Task<bool> keyCanBeKept(Options options);
+    // The failure's line, then the log with --verbose.
+    int reportFailure(const QString &message, Options options);
 
     AppViewModel &model();
     QCoro::Task<> prepareNotifications();
@@ -78,9 +100,10 @@ private:
     void clearProgress();
     void finish(int exitCode);
 
-    // Settings being written: an interrupt waits for the end of this.
-    class SavingScope;
-    int m_saving = 0;
+    // Waiting on something with nothing to stop or save: an interrupt ends
+    // the run at once.
+    class IdleScope;
+    int m_idle = 0;
 
     std::unique_ptr<AppViewModel> m_model;
     std::unique_ptr<PasswordPrompt> m_prompt;

@@ -78,11 +78,4 @@ std::optional<SetupLink> SetupLink::parse(const QString &text)
     return SetupLink{*token, server.value_or(QString::fromLatin1(AppConfig::defaultServerUrl))};
 }
 
-QCoro::Task<SetupOutcome> performSetup(AppViewModel &model, QString token, QString serverUrl)
-{
-    SetupModel setup(model);
-    auto pending = setup.performSetup(std::move(token), std::move(serverUrl));
-    co_return co_await std::move(pending);
-}
-
 } // namespace sendova

@@ -1,16 +1,10 @@
 #pragma once
 
-#include "model/SetupModel.h"
-
 #include <QString>
-
-#include <QCoroTask>
 
 #include <optional>
 
 namespace sendova {
-
-class AppViewModel;
 
 // A one-click setup link: sendova://setup?token=…&server=… (or the
 // host-less form sendova:setup?…). The token is required; without a server
@@ -31,9 +25,5 @@ struct SetupLink
     // an http(s) address with a host.
     static std::optional<SetupLink> parse(const QString &text);
 };
-
-// SetupModel::performSetup with a model of its own, for callers that have
-// no setup sheet.
-QCoro::Task<SetupOutcome> performSetup(AppViewModel &model, QString token, QString serverUrl);
 
 } // namespace sendova

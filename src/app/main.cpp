@@ -26,7 +26,8 @@ int main(int argc, char *argv[])
     }
 
     // The command line speaks English whatever the tray is set to (see
-    // CommandLineClient), so nothing is read before the command needs it.
+    // CommandLineClient), so nothing is read before the command needs it:
+    // the command's own model loads the settings and the key, once.
     LocalizationService::shared().setLanguage(Language::english);
 
     CommandLineClient client;
@@ -37,9 +38,9 @@ int main(int argc, char *argv[])
     client.start(std::move(arguments));
     const int code = app.exec();
     if (client.wasInterrupted()) {
-        // Work still running on other threads (a hash, a transfer) is left to
-        // the kernel rather than waited for: nothing of it needs saving, since
-        // every save ends before the loop can stop.
+        // The command has stopped its work, or had none worth stopping; what
+        // other threads still wind down (an aborted transfer, a notification
+        // on its way) is left to the kernel rather than waited for.
         std::fflush(nullptr);
         ::_exit(code);
     }
