@@ -47,9 +47,21 @@
         <source>The setup link is invalid or has expired</source>
         <translation>The setup link is invalid or has expired</translation>
     </message>
+    <message id="field.secret.hide">
+        <source>Hide</source>
+        <translation>Hide</translation>
+    </message>
+    <message id="field.secret.show">
+        <source>Show</source>
+        <translation>Show</translation>
+    </message>
     <message id="menu.clear">
         <source>Clear</source>
         <translation>Clear</translation>
+    </message>
+    <message id="menu.dismiss">
+        <source>Dismiss</source>
+        <translation>Dismiss</translation>
     </message>
     <message id="menu.error">
         <source>Upload failed</source>
@@ -131,6 +143,10 @@
         <source>Public link</source>
         <translation>Public link</translation>
     </message>
+    <message id="server.override_note">
+        <source>Requests go to %1 (SENDOVA_SERVER)</source>
+        <translation>Requests go to %1 (SENDOVA_SERVER)</translation>
+    </message>
     <message id="settings.api_key.label">
         <source>API key</source>
         <translation>API key</translation>
@@ -138,6 +154,10 @@
     <message id="settings.button.cancel">
         <source>Cancel</source>
         <translation>Cancel</translation>
+    </message>
+    <message id="settings.button.close">
+        <source>Close</source>
+        <translation>Close</translation>
     </message>
     <message id="settings.button.logout">
         <source>Sign out and delete data</source>

@@ -47,9 +47,21 @@
         <source>The setup link is invalid or has expired</source>
         <translation>O link de configuração é inválido ou expirou</translation>
     </message>
+    <message id="field.secret.hide">
+        <source>Hide</source>
+        <translation>Ocultar</translation>
+    </message>
+    <message id="field.secret.show">
+        <source>Show</source>
+        <translation>Mostrar</translation>
+    </message>
     <message id="menu.clear">
         <source>Clear</source>
         <translation>Limpar</translation>
+    </message>
+    <message id="menu.dismiss">
+        <source>Dismiss</source>
+        <translation>Dispensar</translation>
     </message>
     <message id="menu.error">
         <source>Upload failed</source>
@@ -131,6 +143,10 @@
         <source>Public link</source>
         <translation>Link público</translation>
     </message>
+    <message id="server.override_note">
+        <source>Requests go to %1 (SENDOVA_SERVER)</source>
+        <translation>Os pedidos vão para %1 (SENDOVA_SERVER)</translation>
+    </message>
     <message id="settings.api_key.label">
         <source>API key</source>
         <translation>Chave de API</translation>
@@ -138,6 +154,10 @@
     <message id="settings.button.cancel">
         <source>Cancel</source>
         <translation>Cancelar</translation>
+    </message>
+    <message id="settings.button.close">
+        <source>Close</source>
+        <translation>Fechar</translation>
     </message>
     <message id="settings.button.logout">
         <source>Sign out and delete data</source>

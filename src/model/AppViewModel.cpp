@@ -2,6 +2,7 @@
 
 #include "net/FileError.h"
 #include "net/HttpSession.h"
+#include "platform/AutostartEntry.h"
 #include "support/LocalizationService.h"
 #include "support/LogService.h"
 #include "support/StrictJson.h"
@@ -148,6 +149,13 @@ struct SpeedMeter
     qint64 bytes = 0;
 };
 
+// The login entry follows the setting. Throws ConfigSaveError.
+void applyAutostart(bool enabled)
+{
+    if (const std::optional<AutostartEntry::Failure> failure = AutostartEntry::setEnabled(enabled))
+        throw ConfigSaveError(FileWriteError(failure->path, failure->reason));
+}
+
 } // namespace
 
 AppViewModel::AppViewModel(ConfigService &configService, DesktopActions desktop, QObject *parent)
@@ -258,13 +266,18 @@ void AppViewModel::savedWith(const std::exception_ptr &failure)
 QCoro::Task<bool> AppViewModel::saveConfigAsync(KeyStorage storage)
 {
     QPointer<AppViewModel> self(this);
+    const bool autostarted = AutostartEntry::isEnabled();
     std::exception_ptr failure;
     try {
+        // The entry first: when it cannot be written, nothing else changes.
+        applyAutostart(m_config.launchAtLogin);
         auto saving = m_configService.saveConfigAsync(m_config, storage);
         co_await std::move(saving);
     } catch (const Error &) {
         failure = std::current_exception();
     }
+    if (failure)
+        AutostartEntry::setEnabled(autostarted);
     if (!self)
         co_return !failure;
     savedWith(failure);
@@ -273,11 +286,14 @@ QCoro::Task<bool> AppViewModel::saveConfigAsync(KeyStorage storage)
 
 bool AppViewModel::saveConfig(KeyStorage storage)
 {
+    const bool autostarted = AutostartEntry::isEnabled();
     std::exception_ptr failure;
     try {
+        applyAutostart(m_config.launchAtLogin);
         m_configService.saveConfig(m_config, storage);
     } catch (const Error &) {
         failure = std::current_exception();
+        AutostartEntry::setEnabled(autostarted);
     }
     savedWith(failure);
     return !failure;
@@ -314,6 +330,8 @@ void AppViewModel::clearRecentUploads()
 
 void AppViewModel::forgetAccount()
 {
+    // The program of an account that is gone has no reason to start at login.
+    AutostartEntry::setEnabled(false);
     setConfig(AppConfig::defaults());
     setRecentUploads({});
     setShowSetup(true);

@@ -105,8 +105,10 @@ public:
     // Back to the drop zone after a result or an error.
     void dismissResult();
     // Key to the keychain (or to config.json with KeyStorage::configFile),
-    // the rest to config.json. A failure lands in errorMessage and leaves
-    // file and key as they were; a success clears an earlier save error.
+    // the rest to config.json, and the login's autostart entry written or
+    // taken away to match launchAtLogin. A failure lands in errorMessage and
+    // leaves file, key and entry as they were; a success clears an earlier
+    // save error.
     // Returns whether it saved. The awaitable forms are the ones for the
     // tray program, whose main thread must never wait on the keyring.
     QCoro::Task<bool> saveConfigAsync(KeyStorage storage = KeyStorage::keychain);
@@ -116,8 +118,8 @@ public:
     void addRecent(const RecentUpload &entry);
     // The recent-uploads section's clear button: the file goes too.
     void clearRecentUploads();
-    // Forgets the account: settings, key and recent uploads, on disk and
-    // here, and asks for the setup again.
+    // Forgets the account: settings, key, recent uploads and the autostart
+    // entry, on disk and here, and asks for the setup again.
     QCoro::Task<> logoutAsync();
     void logout();
     // Through the desktop's clipboard, when the program has one.

@@ -3,6 +3,7 @@
 #include "config/KeychainService.h"
 #include "model/AppViewModel.h"
 #include "model/LoginFailure.h"
+#include "platform/DesktopNotifications.h"
 #include "platform/MachineName.h"
 #include "support/LocalizationService.h"
 
@@ -151,6 +152,11 @@ bool SetupModel::fail(const QString &message, const QString &detail)
 void SetupModel::setNotificationPermissionRequest(NotificationPermissionRequest request)
 {
     m_notificationPermission = std::move(request);
+}
+
+SetupModel::NotificationPermissionRequest SetupModel::sessionBusPermissionRequest()
+{
+    return [] { return DesktopNotifications::askServer(QDBusConnection::sessionBus()); };
 }
 
 void SetupModel::present(bool altHeld)

@@ -92,6 +92,9 @@ public:
     // and its text go to standard output. None is asked when no request is
     // set (the command-line client).
     void setNotificationPermissionRequest(NotificationPermissionRequest request);
+    // The tray program's request: whether a notification server answers on
+    // the session bus, Linux having no permission to ask for.
+    static NotificationPermissionRequest sessionBusPermissionRequest();
 
     // Each time the sheet is shown: the fields start over, and the server
     // field shows when SENDOVA_SERVER is set, Alt is held (altHeld) or the

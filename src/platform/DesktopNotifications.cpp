@@ -82,6 +82,22 @@ QCoro::Task<bool> DesktopNotifications::serverAvailable(QDBusConnection bus)
     co_return activatable.arguments().value(0).toStringList().contains(name);
 }
 
+QCoro::Task<std::optional<QString>> DesktopNotifications::askServer(QDBusConnection bus, int timeoutMs)
+{
+    if (!bus.isConnected()) {
+        const QDBusError error = bus.lastError();
+        co_return error.isValid() ? renderError(error) : QStringLiteral("Not connected to a session bus");
+    }
+    const QDBusMessage question =
+        QDBusMessage::createMethodCall(QLatin1String(serviceName), QLatin1String(objectPath),
+                                       QLatin1String(serviceName), QStringLiteral("GetCapabilities"));
+    QDBusPendingCall call = bus.asyncCall(question, timeoutMs);
+    const QDBusMessage answer = co_await call;
+    if (answer.type() == QDBusMessage::ErrorMessage)
+        co_return renderError(QDBusError(answer));
+    co_return std::nullopt;
+}
+
 DesktopNotifications::DesktopNotifications(const QDBusConnection &bus, QObject *parent)
     : QObject(parent), m_interface(new NotificationsInterface(bus, this))
 {

@@ -62,6 +62,11 @@ public:
     // can start one on demand (many desktops start theirs on first use). Both
     // are questions to the bus itself, answered at once.
     static QCoro::Task<bool> serverAvailable(QDBusConnection bus);
+    // What stands for asking permission to notify: whether a server answers
+    // on the bus (one that can be started on demand is started). Resolves to
+    // the failure's text when none does, to nothing when one answered; never
+    // waits longer than timeoutMs.
+    static QCoro::Task<std::optional<QString>> askServer(QDBusConnection bus, int timeoutMs = 5000);
 
     // The body text for a server that does or does not render body markup.
     static QString composeBody(const QString &heading, const QString &text, bool serverRendersMarkup);

@@ -8,10 +8,13 @@
 #include "ui/Localized.h"
 #include "ui/RecentUploadRow.h"
 #include "ui/ResultView.h"
+#include "ui/SettingsView.h"
+#include "ui/SetupView.h"
 #include "ui/UploadProgressView.h"
 #include "widgets/Divider.h"
 #include "widgets/Symbols.h"
 #include "widgets/TextStyle.h"
+#include "widgets/WrappedMessage.h"
 
 #include <QAbstractButton>
 #include <QEvent>
@@ -19,6 +22,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QShortcut>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -28,6 +32,8 @@ namespace {
 
 constexpr int margin = 16;
 constexpr int headerSymbolSize = 18;
+constexpr int bannerSymbolSize = 14;
+constexpr int bannerLines = 4;
 
 // The footer's quit line: the action on the left, its shortcut on the
 // right, like a menu item.
@@ -93,6 +99,7 @@ MenuBarView::MenuBarView(AppViewModel *viewModel, QWidget *parent) : QWidget(par
     layout->setSpacing(0);
     layout->addWidget(buildHeader());
     layout->addWidget(new Divider(this));
+    layout->addWidget(buildBanner());
 
     m_bodyLayout = new QVBoxLayout;
     m_bodyLayout->setContentsMargins(0, 0, 0, 0);
@@ -122,6 +129,9 @@ MenuBarView::MenuBarView(AppViewModel *viewModel, QWidget *parent) : QWidget(par
     if (m_viewModel) {
         connect(m_viewModel, &AppViewModel::uploadProgressChanged, this, &MenuBarView::renderBody);
         connect(m_viewModel, &AppViewModel::recentUploadsChanged, this, &MenuBarView::renderRecents);
+        connect(m_viewModel, &AppViewModel::errorMessageChanged, this, &MenuBarView::renderBanner);
+        connect(m_viewModel, &AppViewModel::showSettingsChanged, this, &MenuBarView::presentSheets);
+        connect(m_viewModel, &AppViewModel::showSetupChanged, this, &MenuBarView::presentSheets);
     }
     connect(&LocalizationService::shared(), &LocalizationService::currentLanguageChanged, this,
             &MenuBarView::render);
@@ -129,6 +139,17 @@ MenuBarView::MenuBarView(AppViewModel *viewModel, QWidget *parent) : QWidget(par
     render();
     renderRecents();
     renderBody();
+    renderBanner();
+    // Once the host has had its chance to show the view: a setup wanted from
+    // the start then knows whether it has a popover to cover.
+    QTimer::singleShot(0, this, &MenuBarView::presentSheets);
+}
+
+MenuBarView::~MenuBarView()
+{
+    // The sheets shown as windows of their own have no parent to take them.
+    delete m_settingsSheet.data();
+    delete m_setupSheet.data();
 }
 
 QWidget *MenuBarView::buildHeader()
@@ -154,6 +175,87 @@ QWidget *MenuBarView::buildHeader()
             m_viewModel->setShowSettings(true);
     });
     return header;
+}
+
+QWidget *MenuBarView::buildBanner()
+{
+    m_banner = new QWidget(this);
+    auto *stack = new QVBoxLayout(m_banner);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+    auto *row = new QHBoxLayout;
+    row->setContentsMargins(margin, 10, 10, 10);
+    row->setSpacing(8);
+    m_bannerSymbol = new QLabel(m_banner);
+    m_bannerMessage = new WrappedMessage(m_banner);
+    m_bannerMessage->setLineAlignment(Qt::AlignLeft);
+    m_bannerMessage->setMaximumLines(bannerLines);
+    m_bannerMessage->setFont(fontFor(font(), TextStyle::caption));
+    m_bannerDismiss = new QToolButton(m_banner);
+    m_bannerDismiss->setAutoRaise(true);
+    m_bannerDismiss->setIconSize(QSize(bannerSymbolSize, bannerSymbolSize));
+    m_bannerDismiss->setCursor(Qt::PointingHandCursor);
+    row->addWidget(m_bannerSymbol, 0, Qt::AlignTop);
+    row->addWidget(m_bannerMessage, 1);
+    row->addWidget(m_bannerDismiss, 0, Qt::AlignTop);
+    stack->addLayout(row);
+    stack->addWidget(new Divider(m_banner));
+    connect(m_bannerDismiss, &QToolButton::clicked, this, [this] {
+        if (m_viewModel)
+            m_viewModel->setErrorMessage(std::nullopt);
+    });
+    return m_banner;
+}
+
+void MenuBarView::renderBanner()
+{
+    const std::optional<QString> message = m_viewModel ? m_viewModel->errorMessage() : std::nullopt;
+    m_bannerMessage->setMessage(message.value_or(QString()));
+    m_banner->setVisible(message.has_value());
+}
+
+SettingsView *MenuBarView::settingsView() const
+{
+    return m_settingsSheet;
+}
+
+SetupView *MenuBarView::setupView() const
+{
+    return m_setupSheet;
+}
+
+bool MenuBarView::hasSheet() const
+{
+    return m_settingsSheet || m_setupSheet;
+}
+
+template<typename Sheet>
+void MenuBarView::presentSheet(QPointer<Sheet> &sheet, bool wanted)
+{
+    if (wanted && !sheet) {
+        // Over the popover when it is on screen; on its own when not.
+        sheet = new Sheet(m_viewModel, isVisible() ? window() : nullptr);
+        sheet->present();
+    } else if (!wanted && sheet) {
+        // Later: the sheet's own button may be what brought us here.
+        sheet->hide();
+        sheet->deleteLater();
+        sheet = nullptr;
+    }
+}
+
+void MenuBarView::presentSheets()
+{
+    if (!m_viewModel)
+        return;
+    const bool before = hasSheet();
+    const bool setupWasShown = m_setupSheet;
+    presentSheet(m_settingsSheet, m_viewModel->showSettings());
+    presentSheet(m_setupSheet, m_viewModel->showSetup());
+    if (m_setupSheet && !setupWasShown)
+        connect(m_setupSheet, &SetupView::quitRequested, this, &MenuBarView::quitRequested);
+    if (hasSheet() != before)
+        Q_EMIT hasSheetChanged(hasSheet());
 }
 
 QWidget *MenuBarView::buildIdleBody()
@@ -283,6 +385,8 @@ void MenuBarView::render()
     m_recentTitle->setText(ui::text("menu.recent"));
     m_clear->setText(ui::text("menu.clear"));
     static_cast<FooterButton *>(m_footer)->setText(ui::text("menu.quit"));
+    m_bannerDismiss->setToolTip(ui::text("menu.dismiss"));
+    m_bannerDismiss->setAccessibleName(m_bannerDismiss->toolTip());
 }
 
 void MenuBarView::renderSymbols()
@@ -290,6 +394,10 @@ void MenuBarView::renderSymbols()
     m_mark->setPixmap(
         symbolPixmap(Symbol::appMark, headerSymbolSize, accentColor(palette()), devicePixelRatioF()));
     m_settings->setIcon(symbolIcon(Symbol::gear, secondaryColor(palette()), 16, devicePixelRatioF()));
+    m_bannerSymbol->setPixmap(
+        symbolPixmap(Symbol::warning, bannerSymbolSize, failureRed(palette()), devicePixelRatioF()));
+    m_bannerDismiss->setIcon(
+        symbolIcon(Symbol::xmarkCircle, secondaryColor(palette()), bannerSymbolSize, devicePixelRatioF()));
 }
 
 void MenuBarView::changeEvent(QEvent *event)

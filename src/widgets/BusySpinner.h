@@ -12,7 +12,8 @@ class BusySpinner : public QWidget
     Q_OBJECT
 
 public:
-    explicit BusySpinner(QWidget *parent = nullptr);
+    // scale enlarges it from its usual size, line width and all.
+    explicit BusySpinner(QWidget *parent = nullptr, qreal scale = 1.0);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -22,6 +23,7 @@ protected:
 private:
     QTimer m_timer;
     int m_angle = 0;
+    qreal m_scale = 1.0;
 };
 
 } // namespace sendova

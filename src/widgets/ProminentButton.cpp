@@ -7,7 +7,7 @@
 
 namespace sendova {
 
-ProminentButton::ProminentButton(QWidget *parent) : QPushButton(parent)
+ProminentButton::ProminentButton(QWidget *parent) : BorderedButton(parent)
 {
     setDefault(true);
     setAttribute(Qt::WA_Hover);

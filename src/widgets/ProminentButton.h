@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QPushButton>
+#include "widgets/BorderedButton.h"
 
 namespace sendova {
 
@@ -8,7 +8,7 @@ namespace sendova {
 // colour, its text in the colour made for it. Painted here because styles
 // disagree on default buttons (Fusion lightens the fill until white text no
 // longer reads on it).
-class ProminentButton : public QPushButton
+class ProminentButton : public BorderedButton
 {
     Q_OBJECT
 

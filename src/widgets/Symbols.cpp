@@ -18,6 +18,8 @@ SymbolName nameOf(Symbol symbol)
     switch (symbol) {
     case Symbol::appMark:
         return {"document-send", "app-mark"};
+    case Symbol::appMarkFilled:
+        return {"document-send", "app-mark-filled"};
     case Symbol::gear:
         return {"preferences-system", "gear"};
     case Symbol::dropFile:
@@ -44,6 +46,12 @@ SymbolName nameOf(Symbol symbol)
         return {"go-up", "arrow-up-circle"};
     case Symbol::clock:
         return {"appointment-soon", "clock"};
+    case Symbol::xmarkCircle:
+        return {"window-close", "xmark-circle"};
+    case Symbol::eye:
+        return {"view-reveal", "eye"};
+    case Symbol::eyeSlash:
+        return {"view-conceal", "eye-closed"};
     }
     return {"", ""};
 }

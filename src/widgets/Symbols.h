@@ -13,6 +13,7 @@ namespace sendova {
 // asks for: the shape follows the theme, the colour follows its role.
 enum class Symbol {
     appMark,         // arrow up out of a document
+    appMarkFilled,   // the same, solid: the welcome of the setup
     gear,            // settings
     dropFile,        // arrow down into a document
     document,        // a plain document
@@ -26,6 +27,9 @@ enum class Symbol {
     warning,         // a filled warning triangle
     arrowUpCircle,   // bytes sent
     clock,           // time left
+    xmarkCircle,     // a cross in a filled circle: close, or a failure
+    eye,             // show a hidden text
+    eyeSlash,        // hide it again
 };
 
 // The freedesktop icon-theme name tried for symbol (without "-symbolic").

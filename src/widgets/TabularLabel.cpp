@@ -40,8 +40,9 @@ void TabularLabel::paintEvent(QPaintEvent *)
     const QRectF area = contentsRect();
     const QString value = text();
     qreal x = area.left();
+    // A QRectF's right edge is already one past its last pixel.
     if (alignment() & Qt::AlignRight)
-        x = area.right() + 1 - width(value);
+        x = area.right() - width(value);
     else if (alignment() & Qt::AlignHCenter)
         x = area.left() + (area.width() - width(value)) / 2;
     const QFontMetricsF metrics(font());

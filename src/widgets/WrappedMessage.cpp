@@ -9,9 +9,9 @@ namespace sendova {
 
 namespace {
 
-QTextOption textOption()
+QTextOption textOption(Qt::Alignment alignment)
 {
-    QTextOption option(Qt::AlignHCenter);
+    QTextOption option(alignment);
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     return option;
 }
@@ -40,10 +40,16 @@ void WrappedMessage::setMaximumLines(int lines)
     updateGeometry();
 }
 
+void WrappedMessage::setLineAlignment(Qt::Alignment alignment)
+{
+    m_lineAlignment = alignment;
+    update();
+}
+
 int WrappedMessage::heightForWidth(int width) const
 {
     QTextLayout layout(m_message, font());
-    layout.setTextOption(textOption());
+    layout.setTextOption(textOption(m_lineAlignment));
     layout.beginLayout();
     qreal height = 0;
     int lines = 0;
@@ -73,7 +79,7 @@ void WrappedMessage::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setPen(palette().color(QPalette::WindowText));
     QTextLayout layout(m_message, font());
-    layout.setTextOption(textOption());
+    layout.setTextOption(textOption(m_lineAlignment));
     layout.beginLayout();
     const qreal lineHeight = fontMetrics().height();
     qreal y = 0;
@@ -87,7 +93,7 @@ void WrappedMessage::paintEvent(QPaintEvent *)
             // The last line that fits takes the rest, cut short.
             const QString rest = m_message.mid(line.textStart()).simplified();
             const QString shown = fontMetrics().elidedText(rest, Qt::ElideRight, width());
-            painter.drawText(QRectF(0, y, width(), line.height()), Qt::AlignHCenter | Qt::AlignTop, shown);
+            painter.drawText(QRectF(0, y, width(), line.height()), m_lineAlignment | Qt::AlignTop, shown);
             m_cut = true;
             break;
         }

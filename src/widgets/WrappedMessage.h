@@ -21,6 +21,8 @@ public:
     bool isCut() const { return m_cut; }
     // Lines beyond this many are cut even when the layout offers more room.
     void setMaximumLines(int lines);
+    // Centred unless told otherwise.
+    void setLineAlignment(Qt::Alignment alignment);
 
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
@@ -34,6 +36,7 @@ private:
     QString m_message;
     bool m_cut = false;
     int m_maximumLines = 0;
+    Qt::Alignment m_lineAlignment = Qt::AlignHCenter;
 };
 
 } // namespace sendova

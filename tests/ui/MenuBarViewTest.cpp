@@ -6,6 +6,7 @@
 #include "ui/RecentUploadRow.h"
 #include "ui/ResultView.h"
 #include "ui/UploadProgressView.h"
+#include "widgets/WrappedMessage.h"
 
 #include <QAbstractButton>
 #include <QDragEnterEvent>
@@ -298,6 +299,21 @@ private Q_SLOTS:
         QTest::keyClick(&view, Qt::Key_Q, Qt::ControlModifier);
 
         QCOMPARE(quit.size(), 2);
+    }
+
+    // A failed save is told above the body until the user dismisses it.
+    void bannerShowsTheFailedSave()
+    {
+        ModelFixture fixture;
+        MenuBarView view(fixture.model.get());
+        view.show();
+        QVERIFY(!view.messageBanner()->isVisible());
+        fixture.model->setErrorMessage(u"Error saving configuration"_qs);
+        QVERIFY(view.messageBanner()->isVisible());
+        QCOMPARE(view.bannerMessage()->message(), u"Error saving configuration"_qs);
+        view.bannerDismissButton()->click();
+        QVERIFY(!view.messageBanner()->isVisible());
+        QCOMPARE(fixture.model->errorMessage(), std::nullopt);
     }
 };
 

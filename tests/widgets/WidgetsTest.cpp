@@ -27,7 +27,7 @@ private Q_SLOTS:
     void bundledSymbols_data()
     {
         QTest::addColumn<Symbol>("symbol");
-        for (int i = int(Symbol::appMark); i <= int(Symbol::clock); ++i)
+        for (int i = int(Symbol::appMark); i <= int(Symbol::eyeSlash); ++i)
             QTest::newRow(qPrintable(symbolThemeName(Symbol(i)))) << Symbol(i);
     }
 

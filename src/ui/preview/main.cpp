@@ -6,6 +6,7 @@
 //                                      files in DIR, then exit
 
 #include "model/AppViewModel.h"
+#include "model/SettingsModel.h"
 #include "platform/Clipboard.h"
 #include "support/LocalizationService.h"
 #include "ui/DropZoneView.h"
@@ -14,15 +15,25 @@
 #include "ui/QrCodeView.h"
 #include "ui/RecentUploadRow.h"
 #include "ui/ResultView.h"
+#include "ui/SettingsView.h"
+#include "ui/SetupView.h"
+#include "widgets/LoadingOverlay.h"
+#include "widgets/SecureField.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QEnterEvent>
+#include <QLineEdit>
 #include <QMimeData>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -67,6 +78,40 @@ QPalette lightPalette()
     palette.setColor(QPalette::HighlightedText, Qt::white);
     return palette;
 }
+
+// A server on the loopback that answers every request with one status and
+// body: what the sheets' tests of the connection and the login meet here.
+class Responder : public QTcpServer
+{
+public:
+    Responder()
+    {
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    m_received[socket] += socket->readAll();
+                    if (!m_received[socket].contains("\r\n\r\n"))
+                        return;
+                    m_received.remove(socket);
+                    socket->write("HTTP/1.1 " + QByteArray::number(status) +
+                                  " Answer\r\nContent-Type: application/json\r\nContent-Length: " +
+                                  QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+                    socket->disconnectFromHost();
+                });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
+
+    int status = 200;
+    QByteArray body = "{}";
+
+private:
+    QHash<QTcpSocket *, QByteArray> m_received;
+};
 
 class Shooter
 {
@@ -168,10 +213,150 @@ public:
             settle();
             save(*window.view()->resultView()->qrPopup(), "qr-code");
         }
+        shootSheets(model);
         return m_failures == 0 ? 0 : 1;
     }
 
 private:
+    // Waits for a sheet's request to end, whatever it ends in.
+    template<typename Done>
+    static void await(Done done)
+    {
+        for (int i = 0; i < 500 && !done(); ++i)
+            QTest::qWait(10);
+        settle();
+    }
+
+    void shootSheets(AppViewModel &model)
+    {
+        Responder responder;
+        const QString ownServer = u"https://files.example.com"_qs;
+        const QString publicServer = QString::fromLatin1(AppConfig::defaultServerUrl);
+        const auto configure = [&](const QString &server, const QString &key, Language language) {
+            AppConfig config;
+            config._serverUrl = server;
+            config.apiKey = key;
+            config.languageCode = languageCode(language);
+            config.launchAtLogin = true;
+            model.setConfig(config);
+        };
+        model.setUploadProgress(UploadProgress{});
+
+        struct SettingsShot
+        {
+            const char *file;
+            // The server row shows for a server of one's own.
+            bool ownServer;
+            // The test's answer: 0 for none, -1 for a connection refused.
+            int status;
+            Language language = Language::english;
+            bool dark = false;
+            bool scrolled = false;
+        };
+        const QList<SettingsShot> settingsShots{
+            {"settings", false, 0},
+            {"settings-server-connected", true, 200},
+            {"settings-failed", false, -1},
+            {"settings-bottom", false, 0, Language::english, false, true},
+            {"settings-dark", true, 401, Language::english, true},
+            {"settings-pt", true, 200, Language::portuguese},
+        };
+        for (const SettingsShot &shot : settingsShots) {
+            setLook(shot.language, shot.dark);
+            configure(shot.ownServer ? responder.url() : publicServer, u"sk_live_5f2c9a7e41b8d03c"_qs,
+                      shot.language);
+            SettingsView sheet(&model);
+            sheet.present();
+            settle();
+            if (shot.status != 0) {
+                responder.status = shot.status;
+                if (shot.status < 0) {
+                    // A port nobody listens on.
+                    AppConfig config = model.config();
+                    config._serverUrl = u"http://127.0.0.1:9"_qs;
+                    model.setConfig(config);
+                }
+                sheet.testButton()->click();
+                await([&] { return !sheet.model()->testingConnection(); });
+            }
+            // What the user sees: their own server's name, not the stand-in's.
+            AppConfig config = model.config();
+            config._serverUrl = shot.ownServer ? ownServer : publicServer;
+            model.setConfig(config);
+            if (shot.scrolled) {
+                QScrollBar *bar = sheet.findChild<QScrollArea *>()->verticalScrollBar();
+                bar->setValue(bar->maximum());
+            }
+            settle();
+            save(sheet, shot.file);
+        }
+
+        struct SetupShot
+        {
+            const char *file;
+            SetupMode mode;
+            bool ownServer;
+            // Filled in, and for an error the login sent and refused.
+            bool filled = false;
+            bool refused = false;
+            bool loading = false;
+            Language language = Language::english;
+            bool dark = false;
+        };
+        const QList<SetupShot> setupShots{
+            {"setup-login", SetupMode::login, false},
+            {"setup-api-key", SetupMode::apiKey, false},
+            {"setup-login-server", SetupMode::login, true, true},
+            {"setup-api-key-server", SetupMode::apiKey, true, true},
+            {"setup-error", SetupMode::login, true, true, true},
+            {"setup-loading", SetupMode::login, false, true, false, true},
+            {"setup-error-es", SetupMode::apiKey, false, true, true, false, Language::spanish},
+            {"setup-dark", SetupMode::login, false, true, false, false, Language::english, true},
+        };
+        for (const SetupShot &shot : setupShots) {
+            setLook(shot.language, shot.dark);
+            configure(shot.ownServer ? responder.url() : publicServer, QString(), shot.language);
+            SetupView sheet(&model);
+            sheet.present();
+            // No keyring to ask here.
+            sheet.model()->setKeyStorage(KeyStorage::configFile);
+            sheet.model()->setSetupMode(shot.mode);
+            if (shot.filled) {
+                sheet.model()->setUsername(u"ana@example.com"_qs);
+                sheet.model()->setPassword(u"correct horse"_qs);
+                sheet.model()->setApiKey(u"sk_live_5f2c9a7e41b8d03c"_qs);
+            }
+            if (shot.refused) {
+                responder.status = 401;
+                responder.body = R"({"success":false,"error":{"code":"INVALID_CREDENTIALS","message":"no"}})";
+                if (!shot.ownServer)
+                    sheet.model()->setServerUrl(responder.url());
+                sheet.primaryButton()->click();
+                await([&] { return !sheet.model()->isLoading(); });
+            }
+            if (shot.ownServer)
+                sheet.model()->setServerUrl(ownServer);
+            else
+                sheet.model()->setServerUrl(publicServer);
+            if (shot.loading)
+                sheet.overlay()->setActive(true);
+            settle();
+            save(sheet, shot.file);
+        }
+
+        // A save that failed: the popover says so until dismissed.
+        setLook(Language::english, false);
+        model.setErrorMessage(
+            u"Error saving configuration: Could not write /home/ana/.config/autostart: Permission denied"_qs);
+        {
+            MenuBarWindow window(&model);
+            window.show();
+            settle();
+            save(window, "idle-save-failed");
+        }
+        model.setErrorMessage(std::nullopt);
+    }
+
     void setLook(Language language, bool dark)
     {
         LocalizationService::shared().setLanguage(language);

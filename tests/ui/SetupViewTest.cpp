@@ -1,0 +1,243 @@
+#include "ui/SetupView.h"
+
+#include "KeychainTestSupport.h"
+#include "SheetTestSupport.h"
+#include "ui/MenuBarView.h"
+#include "widgets/LoadingOverlay.h"
+#include "widgets/SecureField.h"
+#include "widgets/SegmentedControl.h"
+#include "widgets/WrappedMessage.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace sendova;
+using namespace sendova::test;
+
+namespace {
+
+void chooseMode(SetupView &sheet, SetupMode mode)
+{
+    QAbstractButton *segment = sheet.modePicker()->segment(mode == SetupMode::login ? 0 : 1);
+    QTest::mouseClick(segment, Qt::LeftButton);
+}
+
+bool errorShown(const SetupView &sheet)
+{
+    return sheet.errorRow()->isVisibleTo(&sheet);
+}
+
+} // namespace
+
+class SetupViewTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<SheetFixture> m_fixture;
+    std::unique_ptr<SetupView> m_sheet;
+
+    SetupView &sheet() { return *m_sheet; }
+    AppViewModel &app() { return *m_fixture->app; }
+    LoopbackHttpServer &server() { return *m_fixture->server; }
+
+    // Typed as a user types: the model learns it through the fields.
+    void fill(const QString &username, const QString &password, const QString &apiKey)
+    {
+        QTest::keyClicks(sheet().usernameField(), username);
+        QTest::keyClicks(sheet().passwordField(), password);
+        QTest::keyClicks(sheet().apiKeyField(), apiKey);
+    }
+
+    void present(const QString &storedServer)
+    {
+        AppConfig config = app().config();
+        config._serverUrl = storedServer;
+        app().setConfig(config);
+        app().setShowSetup(true);
+        m_sheet = std::make_unique<SetupView>(&app());
+        sheet().present();
+        QVERIFY(QTest::qWaitForWindowExposed(&sheet()));
+    }
+
+private Q_SLOTS:
+    void init() { m_fixture = std::make_unique<SheetFixture>(); }
+
+    void cleanup()
+    {
+        m_sheet.reset();
+        m_fixture.reset();
+    }
+
+    // The primary button and the sheet's height follow the mode, the fields
+    // as typed (spaces count) and the server field.
+    void buttonAndHeightFollowTheFields_data()
+    {
+        QTest::addColumn<SetupMode>("mode");
+        QTest::addColumn<bool>("ownServer");
+        QTest::addColumn<QString>("username");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("apiKey");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<int>("height");
+        const QString none;
+        QTest::newRow("login, empty") << SetupMode::login << false << none << none << u"k"_qs << false << 400;
+        QTest::newRow("login, no password")
+            << SetupMode::login << false << u"ana"_qs << none << none << false << 400;
+        QTest::newRow("login, no user")
+            << SetupMode::login << false << none << u"pw"_qs << none << false << 400;
+        QTest::newRow("login, spaces")
+            << SetupMode::login << false << u" "_qs << u" "_qs << none << true << 400;
+        QTest::newRow("login, own server")
+            << SetupMode::login << true << u"ana"_qs << u"pw"_qs << none << true << 450;
+        QTest::newRow("key, empty") << SetupMode::apiKey << false << u"ana"_qs << u"pw"_qs << none << false
+                                    << 350;
+        QTest::newRow("key, spaces") << SetupMode::apiKey << false << none << none << u" "_qs << true << 350;
+        QTest::newRow("key, own server")
+            << SetupMode::apiKey << true << none << none << u"k"_qs << true << 400;
+    }
+    void buttonAndHeightFollowTheFields()
+    {
+        QFETCH(SetupMode, mode);
+        QFETCH(bool, ownServer);
+        QFETCH(QString, username);
+        QFETCH(QString, password);
+        QFETCH(QString, apiKey);
+        QFETCH(bool, enabled);
+        QFETCH(int, height);
+        present(ownServer ? server().baseUrl() : QString::fromLatin1(AppConfig::defaultServerUrl));
+        chooseMode(sheet(), mode);
+        fill(username, password, apiKey);
+
+        QCOMPARE(sheet().primaryButton()->isEnabled(), enabled);
+        QCOMPARE(sheet().serverField()->isVisibleTo(&sheet()), ownServer);
+        QCOMPARE(sheet().usernameField()->isVisibleTo(&sheet()), mode == SetupMode::login);
+        QCOMPARE(sheet().apiKeyField()->isVisibleTo(&sheet()), mode == SetupMode::apiKey);
+        QCOMPARE(sheet().size(), QSize(SetupView::sheetWidth, height));
+    }
+
+    // What the sheet shows for each way a request ends; the replies
+    // themselves are the model's business.
+    void submitting_data()
+    {
+        QTest::addColumn<SetupMode>("mode");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("login accepted")
+            << SetupMode::login << 200 << QByteArray(R"({"success":true,"data":{"apiKey":"sk_new"}})")
+            << QString();
+        QTest::newRow("login refused")
+            << SetupMode::login << 401
+            << QByteArray(R"({"success":false,"error":{"code":"INVALID_CREDENTIALS","message":"no"}})")
+            << text("error.invalid_credentials");
+        QTest::newRow("key accepted") << SetupMode::apiKey << 200 << QByteArray("{}") << QString();
+        QTest::newRow("key refused") << SetupMode::apiKey << 401 << QByteArray("{}")
+                                     << text("setup.error.connection_failed");
+    }
+    void submitting()
+    {
+        QFETCH(SetupMode, mode);
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, error);
+        MenuBarView popover(&app());
+        popover.show();
+        AppConfig config = app().config();
+        config._serverUrl = server().baseUrl();
+        app().setConfig(config);
+        app().setShowSetup(true);
+        QTRY_VERIFY(popover.setupView());
+        QPointer<SetupView> sheet = popover.setupView();
+        QCOMPARE(sheet->parentWidget(), popover.window());
+        QVERIFY(sheet->isModal());
+        chooseMode(*sheet, mode);
+        QTest::keyClicks(sheet->usernameField(), u"ana"_qs);
+        QTest::keyClicks(sheet->passwordField(), u"pw"_qs);
+        QTest::keyClicks(sheet->apiKeyField(), u"sk_new"_qs);
+        ScriptedReply reply = ScriptedReply::json(status, body);
+        reply.delay = std::chrono::milliseconds(300);
+        server().enqueue(reply);
+
+        QTest::mouseClick(sheet->primaryButton(), Qt::LeftButton);
+
+        // While it runs, the overlay takes every key: Escape does not cancel.
+        QVERIFY(sheet->overlay()->isVisible());
+        QVERIFY(!sheet->primaryButton()->isEnabled());
+        QSignalSpy quit(&popover, &MenuBarView::quitRequested);
+        QTest::keyClick(sheet->overlay(), Qt::Key_Escape);
+        QTest::keyClick(sheet->overlay(), Qt::Key_Return);
+        QVERIFY(quit.isEmpty());
+        if (error.isEmpty()) {
+            QTRY_VERIFY(!sheet);
+            QVERIFY(!app().showSetup());
+            QCOMPARE(m_fixture->stored().apiKey, u"sk_new"_qs);
+            QCOMPARE(keyringSecret(), std::optional<QString>(u"sk_new"_qs));
+        } else {
+            QTRY_VERIFY(!sheet->overlay()->isVisible());
+            QVERIFY(errorShown(*sheet));
+            QCOMPARE(sheet->errorMessage()->message(), error);
+            QVERIFY(sheet->primaryButton()->isEnabled());
+            // The error belonged to the other mode.
+            chooseMode(*sheet, mode == SetupMode::login ? SetupMode::apiKey : SetupMode::login);
+            QVERIFY(!errorShown(*sheet));
+        }
+        QCOMPARE(server().requests().size(), 1);
+    }
+
+    void refusedConnectionStaysInTheSheet()
+    {
+        present(u"http://127.0.0.1:%1"_qs.arg(LoopbackHttpServer::unusedPort()));
+        chooseMode(sheet(), SetupMode::apiKey);
+        fill({}, {}, u"k"_qs);
+        QTest::mouseClick(sheet().primaryButton(), Qt::LeftButton);
+        QTRY_VERIFY(errorShown(sheet()));
+        QVERIFY(!sheet().errorMessage()->message().isEmpty());
+        // The sheet grows for a long message rather than squeezing the field.
+        QVERIFY(sheet().apiKeyField()->height() >= sheet().apiKeyField()->minimumSizeHint().height());
+        QVERIFY(app().showSetup());
+        QVERIFY(sheet().primaryButton()->isEnabled());
+    }
+
+    // Ctrl+Return is the primary button; Escape, Ctrl+Escape and the
+    // window's close button are Cancel, which ends the program.
+    void keys_data()
+    {
+        QTest::addColumn<Qt::Key>("key");
+        QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+        QTest::addColumn<bool>("filled");
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<int>("quits");
+        const Qt::KeyboardModifiers ctrl(Qt::ControlModifier);
+        const Qt::KeyboardModifiers plain;
+        QTest::newRow("Ctrl+Return") << Qt::Key_Return << ctrl << true << 1 << 0;
+        QTest::newRow("Ctrl+Return, button disabled") << Qt::Key_Return << ctrl << false << 0 << 0;
+        QTest::newRow("Escape") << Qt::Key_Escape << plain << true << 0 << 1;
+        QTest::newRow("Ctrl+Escape") << Qt::Key_Escape << ctrl << true << 0 << 1;
+        QTest::newRow("window closed") << Qt::Key_unknown << plain << true << 0 << 1;
+    }
+    void keys()
+    {
+        QFETCH(Qt::Key, key);
+        QFETCH(Qt::KeyboardModifiers, modifiers);
+        QFETCH(bool, filled);
+        QFETCH(int, requests);
+        QFETCH(int, quits);
+        present(server().baseUrl());
+        if (filled)
+            fill(u"ana"_qs, u"pw"_qs, {});
+        QSignalSpy quit(&sheet(), &SetupView::quitRequested);
+        if (key == Qt::Key_unknown)
+            sheet().close();
+        else
+            QTest::keyClick(sheet().usernameField(), key, modifiers);
+        QTRY_COMPARE(server().requests().size(), requests);
+        QTRY_VERIFY(!sheet().model()->isLoading());
+        QCOMPARE(quit.size(), quits);
+        QVERIFY(sheet().isVisible());
+    }
+};
+
+QTEST_MAIN(SetupViewTest)
+#include "SetupViewTest.moc"
