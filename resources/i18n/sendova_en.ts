@@ -15,6 +15,10 @@
         <source>Could not connect to the server</source>
         <translation>Could not connect to the server</translation>
     </message>
+    <message id="error.file_changed">
+        <source>%1 changed while it was being uploaded, so it was not stored. Upload it again.</source>
+        <translation>%1 changed while it was being uploaded, so it was not stored. Upload it again.</translation>
+    </message>
     <message id="error.invalid_credentials">
         <source>Incorrect user name or password</source>
         <translation>Incorrect user name or password</translation>

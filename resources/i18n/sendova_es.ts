@@ -15,6 +15,10 @@
         <source>Could not connect to the server</source>
         <translation>No se pudo conectar con el servidor</translation>
     </message>
+    <message id="error.file_changed">
+        <source>%1 changed while it was being uploaded, so it was not stored. Upload it again.</source>
+        <translation>%1 cambió mientras se subía, así que no se guardó. Vuelve a subirlo.</translation>
+    </message>
     <message id="error.invalid_credentials">
         <source>Incorrect user name or password</source>
         <translation>Usuario o contraseña incorrectos</translation>

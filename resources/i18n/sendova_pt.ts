@@ -15,6 +15,10 @@
         <source>Could not connect to the server</source>
         <translation>Não foi possível conectar ao servidor</translation>
     </message>
+    <message id="error.file_changed">
+        <source>%1 changed while it was being uploaded, so it was not stored. Upload it again.</source>
+        <translation>%1 foi alterado durante o envio e por isso não foi salvo. Envie-o novamente.</translation>
+    </message>
     <message id="error.invalid_credentials">
         <source>Incorrect user name or password</source>
         <translation>Usuário ou senha incorretos</translation>

@@ -26,6 +26,32 @@ std::optional<QString> queryValue(const QString &query, const QString &name)
     return std::nullopt;
 }
 
+// Control and format characters (line breaks, NUL, bidirectional overrides,
+// zero-width marks) have no place in a token or an address, and could make
+// what the confirmation shows differ from what is used.
+bool hasHiddenCharacters(const QString &text)
+{
+    for (const QChar c : text) {
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Other_Format)
+            return true;
+    }
+    return false;
+}
+
+// Only a plain http(s) address with a host can be offered for confirmation:
+// another scheme would not be a server, and "user@" in front of the host is
+// the usual way to make one address look like another.
+bool isServerAddress(const QString &text)
+{
+    if (text.size() > SetupLink::maxServerLength || hasHiddenCharacters(text))
+        return false;
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme();
+    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+           !url.host().isEmpty() && url.userInfo().isEmpty();
+}
+
 } // namespace
 
 std::optional<SetupLink> SetupLink::parse(const QString &text)
@@ -44,9 +70,11 @@ std::optional<SetupLink> SetupLink::parse(const QString &text)
 
     const QString query = url.query(QUrl::FullyEncoded);
     const std::optional<QString> token = queryValue(query, QStringLiteral("token"));
-    if (!token)
+    if (!token || token->size() > maxTokenLength || hasHiddenCharacters(*token))
         return std::nullopt;
     const std::optional<QString> server = queryValue(query, QStringLiteral("server"));
+    if (server && !isServerAddress(*server))
+        return std::nullopt;
     return SetupLink{*token, server.value_or(QString::fromLatin1(AppConfig::defaultServerUrl))};
 }
 

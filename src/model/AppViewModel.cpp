@@ -3,6 +3,7 @@
 #include "net/FileError.h"
 #include "net/HttpSession.h"
 #include "platform/AutostartEntry.h"
+#include "support/LocalizationService.h"
 #include "support/LogService.h"
 #include "support/StrictJson.h"
 #include "upload/HashService.h"
@@ -47,10 +48,33 @@ double steadySeconds()
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
+// What tells whether a file was changed or replaced, without reading it
+// again: an edit moves the modification time, a save by rename brings
+// another inode.
+struct FileStamp
+{
+    qint64 size = 0;
+    ino_t inode = 0;
+    timespec modified{};
+    timespec changed{};
+
+    static FileStamp of(const struct stat &attributes)
+    {
+        return FileStamp{qint64(attributes.st_size), attributes.st_ino, attributes.st_mtim,
+                         attributes.st_ctim};
+    }
+    bool operator==(const FileStamp &other) const
+    {
+        return size == other.size && inode == other.inode && modified.tv_sec == other.modified.tv_sec &&
+               modified.tv_nsec == other.modified.tv_nsec && changed.tv_sec == other.changed.tv_sec &&
+               changed.tv_nsec == other.changed.tv_nsec;
+    }
+};
+
 // Only a regular file has a size that holds while it is read twice (once
 // for the hash, once for the transfer): a pipe or a socket would give other
 // bytes the second time, a folder or a device none that mean anything.
-qint64 regularFileSize(const QString &path)
+FileStamp regularFileStamp(const QString &path)
 {
     struct stat attributes
     {
@@ -69,8 +93,33 @@ qint64 regularFileSize(const QString &path)
     if (kind)
         throw FileError(path, QLatin1String(kind) +
                                   QLatin1String(", not a regular file; only files can be uploaded"));
-    return qint64(attributes.st_size);
+    return FileStamp::of(attributes);
 }
+
+bool changedSince(const QString &path, const FileStamp &stamp)
+{
+    struct stat attributes
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &attributes) != 0 ||
+           !(FileStamp::of(attributes) == stamp);
+}
+
+// The file was written to or replaced between its hash and the end of its
+// transfer, so what went out is not what was hashed (the server refuses
+// such an upload) or not all of it. Whatever the failure itself said, this
+// is what the user can act on.
+class FileChangedError : public Error
+{
+public:
+    FileChangedError(const QString &fileName, const QString &failure)
+        : Error(QLatin1String("fileChanged: ") + failure), m_fileName(fileName)
+    {}
+    QString description() const override { return localizedFormat("error.file_changed", m_fileName); }
+
+private:
+    QString m_fileName;
+};
 
 // Detaches the transfer from the task's cancel action however the step ends.
 struct AbortScope
@@ -334,9 +383,11 @@ QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> tas
             throw CancellationError();
     };
     std::exception_ptr failure;
+    std::optional<FileStamp> stamp;
 
     try {
-        const qint64 size = regularFileSize(fileURL.toLocalFile());
+        stamp = regularFileStamp(fileURL.toLocalFile());
+        const qint64 size = stamp->size;
         log("INFO", "Upload",
             QLatin1String("Starting upload: ") + fileName + QLatin1String(" (") +
                 QLocale::c().formattedDataSize(size, 1, QLocale::DataSizeSIFormat) + QLatin1Char(')'));
@@ -458,6 +509,14 @@ QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> tas
             setUploadProgress(UploadProgress{});
         }
         co_return;
+    }
+    if (stamp && changedSince(fileURL.toLocalFile(), *stamp)) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const Error &error) {
+            failure = std::make_exception_ptr(FileChangedError(fileName, error.technicalText()));
+        } catch (...) {
+        }
     }
     const QString message = fail(failure);
     if (config.showNotifications && m_desktop.showError)

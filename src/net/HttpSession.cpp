@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFuture>
+#include <QLocale>
 #include <QPromise>
 #include <QThreadPool>
 
@@ -154,6 +155,9 @@ private:
         curl_off_t lastDownloaded = 0;
         curl_off_t lastUploaded = 0;
         bool inactive = false;
+        qint64 replyLimit = 0;
+        qint64 replyBytes = 0; // headers and body received so far
+        bool tooLarge = false;
         HttpReply reply;
         std::exception_ptr callbackError;
     };
@@ -165,6 +169,7 @@ private:
 
     static size_t readBody(char *buffer, size_t size, size_t count, void *userData);
     static int seekBody(void *userData, curl_off_t offset, int origin);
+    static bool admit(Transfer &transfer, size_t bytes);
     static size_t writeBody(char *data, size_t size, size_t count, void *userData);
     static size_t readHeader(char *data, size_t size, size_t count, void *userData);
     static int progress(void *userData, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded);
@@ -234,9 +239,22 @@ int HttpSession::Worker::seekBody(void *userData, curl_off_t offset, int origin)
     return CURL_SEEKFUNC_OK;
 }
 
+// Counts what arrives against the reply limit; past it, the transfer stops
+// before another byte is kept.
+bool HttpSession::Worker::admit(Transfer &transfer, size_t bytes)
+{
+    transfer.replyBytes += qint64(bytes);
+    if (transfer.replyBytes <= transfer.replyLimit)
+        return true;
+    transfer.tooLarge = true;
+    return false;
+}
+
 size_t HttpSession::Worker::writeBody(char *data, size_t size, size_t count, void *userData)
 {
     auto *transfer = static_cast<Transfer *>(userData);
+    if (!admit(*transfer, size * count))
+        return 0;
     transfer->reply.body.append(data, qsizetype(size * count));
     return size * count;
 }
@@ -244,6 +262,8 @@ size_t HttpSession::Worker::writeBody(char *data, size_t size, size_t count, voi
 size_t HttpSession::Worker::readHeader(char *data, size_t size, size_t count, void *userData)
 {
     auto *transfer = static_cast<Transfer *>(userData);
+    if (!admit(*transfer, size * count))
+        return 0;
     const QByteArray line = QByteArray(data, qsizetype(size * count)).trimmed();
     // Interim replies (100 Continue) bring their own status line; only the
     // headers of the last one belong to the reply.
@@ -363,6 +383,7 @@ Outcome HttpSession::Worker::perform(const HttpRequest &request, quint64 serial)
     transfer.serial = serial;
     transfer.body = request.body ? &*request.body : nullptr;
     transfer.inactivityLimit = request.inactivityTimeout;
+    transfer.replyLimit = request.replyLimit;
     transfer.lastActivity = std::chrono::steady_clock::now();
 
     char errorText[CURL_ERROR_SIZE] = {};
@@ -421,6 +442,11 @@ Outcome HttpSession::Worker::perform(const HttpRequest &request, quint64 serial)
 
     if (transfer.callbackError) {
         outcome.error = transfer.callbackError;
+    } else if (transfer.tooLarge) {
+        outcome.error = std::make_exception_ptr(TransportError(
+            TransportError::Kind::tooLarge, CURLE_WRITE_ERROR,
+            QStringLiteral("The server's reply is larger than %1; it was not read")
+                .arg(QLocale::c().formattedDataSize(request.replyLimit, 0, QLocale::DataSizeIecFormat))));
     } else if (transfer.inactive) {
         outcome.error = std::make_exception_ptr(
             TransportError(TransportError::Kind::timeout, CURLE_OPERATION_TIMEDOUT,

@@ -53,6 +53,10 @@ struct HttpRequest
     std::chrono::milliseconds inactivityTimeout{std::chrono::seconds(60)};
     // Upper bound for the whole exchange while data keeps flowing.
     std::chrono::milliseconds transferLimit{std::chrono::seconds(3600)};
+    // Most bytes of reply (headers and body together) kept in memory. Every
+    // reply this program reads is a small JSON object; a server or proxy
+    // that sends more is broken or hostile, and must not fill the memory.
+    qint64 replyLimit = 1024 * 1024;
 };
 
 struct HttpReply
@@ -77,6 +81,7 @@ public:
         tls,        // handshake or certificate verification failed
         notHttp,    // the peer answered with something that is not HTTP
         cancelled,  // HttpSession::cancel() stopped it
+        tooLarge,   // the reply outgrew HttpRequest::replyLimit
         other,
     };
 

@@ -92,6 +92,7 @@ private Q_SLOTS:
     void clickOpensTheLinkOnlyWhenThereIsOne_data();
     void clickOpensTheLinkOnlyWhenThereIsOne();
     void languageSwitchChangesTheNextTexts();
+    void refusedPostWritesOneLineToStandardOutput_data();
     void refusedPostWritesOneLineToStandardOutput();
     void missingServerIsAnOrdinaryFailure_data();
     void missingServerIsAnOrdinaryFailure();
@@ -309,10 +310,24 @@ void NotificationServiceTest::languageSwitchChangesTheNextTexts()
              QStringLiteral("Already uploaded\nphoto.png was already uploaded. The link is ready."));
 }
 
+void NotificationServiceTest::refusedPostWritesOneLineToStandardOutput_data()
+{
+    QTest::addColumn<bool>("refuseCapabilities");
+    QTest::addColumn<bool>("refuseNotify");
+    QTest::newRow("post refused") << false << true;
+    QTest::newRow("every call refused") << true << true;
+    // The body then goes out as plain text, and the post itself succeeds.
+    QTest::newRow("capabilities refused") << true << false;
+}
+
 void NotificationServiceTest::refusedPostWritesOneLineToStandardOutput()
 {
+    QFETCH(bool, refuseCapabilities);
+    QFETCH(bool, refuseNotify);
     m_server->refusalName = QStringLiteral("org.freedesktop.Notifications.Error.Refused");
     m_server->refusalMessage = QStringLiteral("Do not disturb is on");
+    m_server->refuseCapabilities = refuseCapabilities;
+    m_server->refuseNotify = refuseNotify;
     NotificationService &service = NotificationService::shared();
     QSignalSpy failed(&service, &NotificationService::postFailed);
     QSignalSpy posted(&service, &NotificationService::posted);
@@ -320,14 +335,16 @@ void NotificationServiceTest::refusedPostWritesOneLineToStandardOutput()
     StandardOutputCapture capture;
     service.showUploadComplete(QStringLiteral("photo.png"), QStringLiteral("https://files.example/f/abc"));
     // Standard output is redirected: wait first, judge after restoring it.
-    const bool answered = QTest::qWaitFor([&] { return failed.count() == 1; });
+    const bool answered = QTest::qWaitFor([&] { return failed.count() + posted.count() == 1; });
     const QByteArray output = capture.finish();
     QVERIFY(answered);
 
-    QCOMPARE(output, QByteArray("Notification error: org.freedesktop.Notifications.Error.Refused: "
-                                "Do not disturb is on\n"));
+    QCOMPARE(output, refuseNotify
+                         ? QByteArray("Notification error: org.freedesktop.Notifications.Error.Refused: "
+                                      "Do not disturb is on\n")
+                         : QByteArray());
     QCOMPARE(m_server->notifyCalls.size(), 1);
-    QCOMPARE(posted.count(), 0);
+    QCOMPARE(posted.count(), refuseNotify ? 0 : 1);
     QCOMPARE(service.pendingPosts(), 0);
 }
 

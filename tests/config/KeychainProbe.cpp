@@ -11,6 +11,9 @@
 //   keychain_probe read-once FOLDER          loads the configuration, lets another
 //                                            process store "changed", loads the key
 //                                            again; prints both keys
+//   keychain_probe outlive FOLDER KEY1 KEY2  saves KEY1, prints "saved", waits for a line on
+//                                            standard input, then tries to save KEY2 and
+//                                            prints "saved" or "error:<description>"
 
 #include "config/ConfigService.h"
 #include "config/KeychainService.h"
@@ -53,6 +56,19 @@ int main(int argc, char **argv)
             other.start(app.applicationFilePath(), {QStringLiteral("store"), QStringLiteral("changed")});
             other.waitForFinished();
             out << " key:" << keychain.loadAPIKey().value_or(QStringLiteral("none")) << Qt::endl;
+        } else if (command == QLatin1String("outlive")) {
+            AppConfig config;
+            config.apiKey = args.value(2);
+            ConfigService(args.value(1)).saveConfig(config);
+            out << "saved" << Qt::endl;
+            QTextStream(stdin).readLine();
+            config.apiKey = args.value(3);
+            try {
+                ConfigService(args.value(1)).saveConfig(config);
+                out << "saved" << Qt::endl;
+            } catch (const Error &error) {
+                out << "error:" << error.description() << Qt::endl;
+            }
         } else {
             return 2;
         }

@@ -12,9 +12,12 @@
 #include <QDBusReply>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <qt6keychain/keychain.h>
+
+#include <csignal>
 
 using namespace sendova;
 using namespace sendova::test;
@@ -49,6 +52,75 @@ int storedItemCount()
     const std::optional<QStringList> items = storedItems();
     return items ? static_cast<int>(items->size()) : -1;
 }
+
+} // namespace
+
+namespace {
+
+// gnome-keyring's Secret Service on a bus of the test's own, its files in a
+// folder of the test's own, so that a test can take it away while a program
+// runs and bring it back afterwards.
+class PrivateKeyring
+{
+public:
+    PrivateKeyring(const QString &folder, const QString &busAddress)
+        : m_folder(folder), m_busAddress(busAddress)
+    {}
+    ~PrivateKeyring() { kill(); }
+
+    // True once the service answers on the bus.
+    bool start()
+    {
+        QProcess daemon;
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
+        environment.insert(QStringLiteral("HOME"), m_folder);
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), m_folder + QStringLiteral("/data"));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_folder);
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_busAddress);
+        daemon.setProcessEnvironment(environment);
+        daemon.start(QStringLiteral("gnome-keyring-daemon"),
+                     {QStringLiteral("--unlock"), QStringLiteral("--components=secrets")});
+        daemon.write("sendova-test");
+        daemon.closeWriteChannel();
+        // It forks and its parent ends once the service is on the bus; the
+        // process that stays is found through the bus.
+        if (!daemon.waitForFinished(10000) || !waitForOwner(true))
+            return false;
+        QDBusConnection bus = QDBusConnection::connectToBus(m_busAddress, QStringLiteral("keyring-pid"));
+        m_pid = pid_t(bus.interface()->servicePid(QStringLiteral("org.freedesktop.secrets")).value());
+        QDBusConnection::disconnectFromBus(QStringLiteral("keyring-pid"));
+        return m_pid > 0;
+    }
+
+    // As a crash would: no chance to tidy up.
+    void kill()
+    {
+        if (m_pid > 0)
+            ::kill(m_pid, SIGKILL);
+        m_pid = 0;
+    }
+
+    bool waitForOwner(bool owned) const
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(m_busAddress, QStringLiteral("keyring-watch"));
+        bool reached = false;
+        for (int i = 0; i < 100 && !reached; ++i) {
+            reached =
+                bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.secrets")).value() ==
+                owned;
+            if (!reached)
+                QThread::msleep(50);
+        }
+        QDBusConnection::disconnectFromBus(QStringLiteral("keyring-watch"));
+        return reached;
+    }
+
+private:
+    QString m_folder;
+    QString m_busAddress;
+    pid_t m_pid = 0;
+};
 
 } // namespace
 
@@ -258,6 +330,56 @@ private Q_SLOTS:
         QCOMPARE(modeBits(sendova), 0700);
         QCOMPARE(modeBits(sendova + QStringLiteral("/config.json")), 0600);
         QCOMPARE(probe({QStringLiteral("load-config"), sendova}), QStringLiteral("key:in the file"));
+    }
+
+    // The keyring dies while a program runs: the next save fails at once
+    // with the keychain's message, the settings file stays as it was, and
+    // the key is still there when the keyring comes back.
+    void keyringGoneWhileRunning()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        BareBus bus(folder.path());
+        QVERIFY2(!bus.address().isEmpty(), "dbus-daemon did not start");
+        PrivateKeyring keyring(folder.filePath(QStringLiteral("keyring")), bus.address());
+        QVERIFY(QDir().mkpath(folder.filePath(QStringLiteral("keyring"))));
+        QVERIFY2(keyring.start(), "gnome-keyring-daemon did not start");
+
+        const QString sendova = folder.filePath(QStringLiteral("Sendova"));
+        QProcess probe;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        probe.setProcessEnvironment(environment);
+        probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        probe.start(QStringLiteral(KEYCHAIN_PROBE),
+                    {QStringLiteral("outlive"), sendova, QStringLiteral("first"), QStringLiteral("second")});
+        QVERIFY(probe.waitForReadyRead(20000));
+        QCOMPARE(probe.readLine().trimmed(), QByteArray("saved"));
+        const QByteArray settings = readAll(sendova + QStringLiteral("/config.json"));
+        QVERIFY(!settings.isEmpty());
+
+        keyring.kill();
+        QVERIFY(keyring.waitForOwner(false));
+        probe.write("go\n");
+        // Far less than KeychainService::operationBound: the failure must not
+        // wait out a time limit.
+        const bool finished = probe.waitForFinished(10000);
+        if (!finished)
+            probe.kill();
+        QVERIFY2(finished, "the save hung after the keyring went away");
+        const QString answer = QString::fromUtf8(probe.readAll()).trimmed();
+        QVERIFY2(
+            QRegularExpression(
+                QStringLiteral(
+                    R"(^error:Error saving configuration: Failed to store in Keychain \(status: [1-9][0-9]*\)$)"))
+                .match(answer)
+                .hasMatch(),
+            qPrintable(answer));
+        QCOMPARE(readAll(sendova + QStringLiteral("/config.json")), settings);
+
+        QVERIFY2(keyring.start(), "gnome-keyring-daemon did not start again");
+        QCOMPARE(runProbe(QStringLiteral(KEYCHAIN_PROBE), bus.address(), {QStringLiteral("load")}).output,
+                 QStringLiteral("key:first"));
     }
 
     void secretServiceThatCanBeStartedCounts()

@@ -911,6 +911,7 @@ void EndToEndTest::notifications_data()
     // Its one failure is reported once, however many uploads follow.
     QTest::newRow("one that fails to start") << QStringLiteral("broken") << 1;
     QTest::newRow("one that runs") << QStringLiteral("running") << 0;
+    QTest::newRow("one that answers with errors") << QStringLiteral("refusing") << 1;
 }
 
 // With a desktop and its session bus, whatever becomes of the notifications,
@@ -926,7 +927,12 @@ void EndToEndTest::notifications()
     sendova::test::PrivateBus bus(services);
     QVERIFY(bus.start());
     sendova::test::TestNotificationServer notifications;
-    if (notificationServer == QStringLiteral("running")) {
+    if (notificationServer == QStringLiteral("refusing")) {
+        notifications.refusalName = QStringLiteral("org.freedesktop.DBus.Error.Failed");
+        notifications.refusalMessage = QStringLiteral("cannot show it now");
+        notifications.refuseCapabilities = true;
+    }
+    if (notificationServer == QStringLiteral("running") || notificationServer == QStringLiteral("refusing")) {
         QVERIFY(notifications.start(bus.address()));
     }
     // The keyring lives on the test session's bus, not on this one.

@@ -20,6 +20,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 
 using namespace sendova;
@@ -409,6 +410,66 @@ private Q_SLOTS:
         const QString name = file.fileName();
         QCOMPARE(m_desktop.calls,
                  notify ? QStringList{u"error "_qs + name + u": "_qs + failed->message} : QStringList{});
+    }
+
+    // Written to or replaced while the lookup ran, after its hash was taken:
+    // the server's hash check refuses what arrives, as the reference server
+    // does, and the user is told the file changed.
+    void fileChangedAfterHashing_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("same size, other bytes") << u"rewrite"_qs;
+        QTest::newRow("grown") << u"append"_qs;
+        QTest::newRow("shrunk") << u"truncate"_qs;
+        QTest::newRow("replaced by rename") << u"rename"_qs;
+    }
+    void fileChangedAfterHashing()
+    {
+        QFETCH(QString, change);
+        auto model = makeModel();
+        ScriptedReply lookup = ScriptedReply::json(200, notStoredReply);
+        lookup.delay = 300ms;
+        m_server->enqueue(lookup);
+        m_server->enqueue(ScriptedReply::json(
+            400,
+            R"({"Success":false,"Error":{"Code":"HASH_MISMATCH","Message":"The received content does not match X-File-Hash"}})"));
+        const QUrl file = writeFile(u"notes.txt"_qs, "first draft");
+        const QString path = file.toLocalFile();
+        // Well past the file system's time stamp granularity.
+        QTest::qWait(30);
+        QTimer changer;
+        connect(&changer, &QTimer::timeout, this, [&] {
+            if (m_server->requests().isEmpty())
+                return;
+            changer.stop();
+            if (change == u"rename"_qs) {
+                writeFile(u"notes.new"_qs, "second take");
+                QVERIFY(::rename(QFile::encodeName(m_dir.filePath(u"notes.new"_qs)).constData(),
+                                 QFile::encodeName(path).constData()) == 0);
+                return;
+            }
+            QFile edited(path);
+            QVERIFY(edited.open(change == u"append"_qs ? QIODevice::Append : QIODevice::ReadWrite));
+            if (change == u"truncate"_qs)
+                QVERIFY(edited.resize(5));
+            else
+                edited.write(change == u"append"_qs ? "!" : "FIRST");
+        });
+        changer.start(5);
+
+        blockingWait(model->startUpload(file));
+
+        QCOMPARE(m_server->requests().size(), 2);
+        const auto *failed = model->uploadProgress().state.get<UploadState::Failed>();
+        QVERIFY(failed);
+        QCOMPARE(failed->message,
+                 u"notes.txt changed while it was being uploaded, so it was not stored. Upload it again."_qs);
+        // The log keeps what the server said.
+        QVERIFY2(logLines().last().endsWith(
+                     u"serverError(400): The received content does not match X-File-Hash"_qs),
+                 qPrintable(logLines().last()));
+        QVERIFY(model->recentUploads().isEmpty());
+        QCOMPARE(m_desktop.calls, QStringList{u"error notes.txt: "_qs + failed->message});
     }
 
     // Reports 62.5 ms apart: only every second one is at least 0.1 s after

@@ -69,6 +69,8 @@ private Q_SLOTS:
     void headerWithLineBreakIsNeverSent();
     void fileShorterThanAnnouncedFailsAsFileError();
     void connectionIsReusedAcrossRequests();
+    void replyLargerThanTheLimitIsNotRead_data();
+    void replyLargerThanTheLimitIsNotRead();
 };
 
 void HttpSessionTest::getSendsHeadersInOrderAndReturnsTheReply()
@@ -408,6 +410,46 @@ void HttpSessionTest::connectionIsReusedAcrossRequests()
     QCOMPARE(blockingWait(session.send(request)).body, QByteArray("1"));
     QCOMPARE(blockingWait(session.send(request)).body, QByteArray("2"));
     QCOMPARE(server.connectionsAccepted(), 1);
+}
+
+void HttpSessionTest::replyLargerThanTheLimitIsNotRead_data()
+{
+    QTest::addColumn<qint64>("limit"); // 0: the default
+    QTest::addColumn<int>("bodyBytes");
+    QTest::addColumn<int>("headerCount");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("within the limit") << qint64(4096) << 2000 << 0 << false;
+    QTest::newRow("body over the limit") << qint64(4096) << 5000 << 0 << true;
+    QTest::newRow("headers over the limit") << qint64(4096) << 10 << 100 << true;
+    QTest::newRow("default limit, 2 MiB") << qint64(0) << 2 * 1024 * 1024 << 0 << true;
+}
+
+void HttpSessionTest::replyLargerThanTheLimitIsNotRead()
+{
+    QFETCH(qint64, limit);
+    QFETCH(int, bodyBytes);
+    QFETCH(int, headerCount);
+    QFETCH(bool, refused);
+    LoopbackHttpServer server;
+    ScriptedReply reply = ScriptedReply::json(200, QByteArray(bodyBytes, 'x'));
+    for (int i = 0; i < headerCount; ++i)
+        reply.headers.append({"X-Filler-" + QByteArray::number(i), QByteArray(60, 'f')});
+    server.enqueue(reply);
+    HttpSession session;
+    HttpRequest request;
+    request.url = urlOf(server, "/x");
+    if (limit > 0)
+        request.replyLimit = limit;
+    if (!refused) {
+        QCOMPARE(blockingWait(session.send(request)).body.size(), bodyBytes);
+        return;
+    }
+    const std::optional<TransportError> failure = transportFailure(session, request);
+    QVERIFY(failure);
+    QCOMPARE(failure->kind(), TransportError::Kind::tooLarge);
+    const QString size = limit > 0 ? QStringLiteral("4 KiB") : QStringLiteral("1 MiB");
+    QCOMPARE(failure->description(),
+             QStringLiteral("The server's reply is larger than %1; it was not read").arg(size));
 }
 
 QTEST_GUILESS_MAIN(HttpSessionTest)

@@ -59,6 +59,10 @@ void TestNotificationServer::click(uint id, const QString &actionKey)
 QStringList TestNotificationServer::GetCapabilities()
 {
     ++capabilityQueries;
+    if (refuseCapabilities && !refusalName.isEmpty()) {
+        sendErrorReply(refusalName, refusalMessage);
+        return {};
+    }
     return capabilities;
 }
 
@@ -67,7 +71,7 @@ uint TestNotificationServer::Notify(const QString &app_name, uint replaces_id, c
                                     const QVariantMap &hints, int expire_timeout)
 {
     NotifyCall call{app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout, 0};
-    if (!refusalName.isEmpty()) {
+    if (refuseNotify && !refusalName.isEmpty()) {
         notifyCalls.append(call);
         sendErrorReply(refusalName, refusalMessage);
         return 0;

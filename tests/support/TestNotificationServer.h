@@ -44,9 +44,12 @@ public:
     QList<uint> closeRequests;
 
     QStringList capabilities{QStringLiteral("body"), QStringLiteral("actions"), QStringLiteral("sound")};
-    // When set, Notify answers with this D-Bus error instead of an id.
+    // When set, Notify answers with this D-Bus error instead of an id, and
+    // GetCapabilities too when refuseCapabilities is set.
     QString refusalName;
     QString refusalMessage;
+    bool refuseCapabilities = false;
+    bool refuseNotify = true;
 
     // What a desktop does when the user clicks a notification's body.
     void click(uint id, const QString &actionKey = QStringLiteral("default"));
