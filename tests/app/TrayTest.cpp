@@ -344,13 +344,8 @@ void TrayTest::setupLinks()
 int main(int argc, char **argv)
 {
     XvfbDisplay display;
-    if (!display.start()) {
-        std::fprintf(stderr, "%s\n", display.errorText().constData());
+    if (!display.startForThisProcess())
         return 1;
-    }
-    qputenv("DISPLAY", display.name());
-    qunsetenv("WAYLAND_DISPLAY");
-    qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     TrayTest test;

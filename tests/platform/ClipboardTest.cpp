@@ -251,13 +251,10 @@ int main(int argc, char **argv)
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
 
     sendova::test::XvfbDisplay display;
-    if (!display.start()) {
-        std::fprintf(stderr, "%s\n", display.errorText().constData());
+
+    if (!display.startForThisProcess())
+
         return 1;
-    }
-    qputenv("DISPLAY", display.name());
-    qunsetenv("WAYLAND_DISPLAY");
-    qputenv("QT_QPA_PLATFORM", "xcb");
 
     QGuiApplication app(argc, argv);
     ClipboardTest test;

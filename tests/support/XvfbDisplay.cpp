@@ -90,4 +90,16 @@ std::optional<QByteArray> readClipboard()
     return std::nullopt;
 }
 
+bool XvfbDisplay::startForThisProcess()
+{
+    if (!start()) {
+        std::fprintf(stderr, "%s\n", m_error.constData());
+        return false;
+    }
+    qputenv("DISPLAY", m_name);
+    qunsetenv("WAYLAND_DISPLAY");
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    return true;
+}
+
 } // namespace sendova::test

@@ -22,6 +22,10 @@ public:
     // Starts the server and waits until it accepts clients; call before any
     // thread exists. On failure, errorText() says why.
     bool start();
+    // start(), then points this process and the programs it starts at the
+    // display (and at X rather than Wayland); says why on stderr when it
+    // cannot.
+    bool startForThisProcess();
     // ":N", for DISPLAY.
     QByteArray name() const { return m_name; }
     QByteArray errorText() const { return m_error; }
