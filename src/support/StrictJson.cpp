@@ -81,7 +81,9 @@ Json parseObject(const QByteArray &body)
     Json document;
     try {
         document = Json::parse(body.constBegin(), body.constEnd());
-    } catch (const Json::parse_error &error) {
+    } catch (const Json::exception &error) {
+        // Not only syntax errors: a number too large for a double (26E66666) is out_of_range,
+        // and an uncaught one would end the program over a bad reply or config.json.
         throw DecodingError(QString(), QLatin1String("not valid JSON: ") + QString::fromUtf8(error.what()));
     }
     if (!document.is_object())

@@ -175,6 +175,8 @@ private Q_SLOTS:
         QTest::newRow("Error without Message")
             << QByteArray(J("{'Success':false,'Error':{'Code':'X'}}")) << u"Error.Message"_qs;
         QTest::newRow("not JSON") << QByteArray("<html>502 Bad Gateway</html>") << QString();
+        // The parser reports a number past double's range as out of range, not as a syntax error.
+        QTest::newRow("number past any double") << QByteArray("{\"Success\":26E66666}") << QString();
         QTest::newRow("invalid UTF-8 in a string")
             << QByteArray("{\"Success\":true,\"X\":\"\xff\"}") << QString();
     }
