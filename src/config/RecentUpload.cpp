@@ -59,12 +59,7 @@ std::optional<QDateTime> RecentUpload::parseDate(const QString &text)
 
 QList<RecentUpload> RecentUpload::decodeList(const QByteArray &json)
 {
-    json::Json document;
-    try {
-        document = json::Json::parse(json.constBegin(), json.constEnd());
-    } catch (const json::Json::parse_error &error) {
-        throw DecodingError(QString(), QLatin1String("not valid JSON: ") + QString::fromUtf8(error.what()));
-    }
+    const json::Json document = json::parseDocument(json);
     if (!document.is_array())
         throw DecodingError(QString(), QLatin1String("expected an array, found ") +
                                            QString::fromLatin1(document.type_name()));

@@ -76,16 +76,20 @@ std::string toUtf8(const QString &text)
     return text.toStdString();
 }
 
-Json parseObject(const QByteArray &body)
+Json parseDocument(const QByteArray &body)
 {
-    Json document;
     try {
-        document = Json::parse(body.constBegin(), body.constEnd());
+        return Json::parse(body.constBegin(), body.constEnd());
     } catch (const Json::exception &error) {
         // Not only syntax errors: a number too large for a double (26E66666) is out_of_range,
         // and an uncaught one would end the program over a bad reply or config.json.
         throw DecodingError(QString(), QLatin1String("not valid JSON: ") + QString::fromUtf8(error.what()));
     }
+}
+
+Json parseObject(const QByteArray &body)
+{
+    const Json document = parseDocument(body);
     if (!document.is_object())
         wrongType(document, QString(), "an object at the top level");
     return document;

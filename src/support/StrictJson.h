@@ -37,6 +37,8 @@ namespace json {
 using Json = nlohmann::json;
 using OrderedJson = nlohmann::ordered_json;
 
+// Parses the body, whatever its top level; anything the parser refuses is a DecodingError.
+Json parseDocument(const QByteArray &body);
 // Parses the body; the top level must be an object.
 Json parseObject(const QByteArray &body);
 

@@ -147,6 +147,7 @@ private Q_SLOTS:
         QTest::newRow("date with fractions") << oneEntryFile("uploadedAt", "\"2026-12-05T16:25:11.250Z\"");
         QTest::newRow("impossible date") << oneEntryFile("expiresAt", "\"2026-02-30T10:00:00Z\"");
         QTest::newRow("entry not an object") << QByteArray("[\"https://l.example/a\"]");
+        QTest::newRow("number past any double") << oneEntryFile("fileSize", "26E66666");
         QTest::newRow("good entry then bad one")
             << oneEntryFile().chopped(1) + "," + oneEntryFile("url").mid(1);
     }
