@@ -1,11 +1,11 @@
 #include "config/ConfigService.h"
+#include "BlockingWait.h"
 #include "KeychainTestSupport.h"
 #include "config/KeychainService.h"
-#include "support/StrictJson.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <QtTest>
 
 using namespace sendova;
@@ -13,21 +13,50 @@ using namespace sendova::test;
 
 namespace {
 
-AppConfig customConfig()
+const QDateTime now(QDate(2026, 12, 5), QTime(16, 25, 11), QTimeZone::utc());
+
+AppConfig customConfig(const QString &key = QStringLiteral("key-1"))
 {
-    AppConfig config;
-    config._serverUrl = QStringLiteral("https://files.example.org");
-    config.apiKey = QStringLiteral("key-1");
-    config.showNotifications = false;
-    config.launchAtLogin = true;
-    config.languageCode = QStringLiteral("es");
-    return config;
+    return AppConfig{._serverUrl = QStringLiteral("https://files.example.org"),
+                     .apiKey = key,
+                     .showNotifications = false,
+                     .launchAtLogin = true,
+                     .languageCode = QStringLiteral("es")};
+}
+
+// What config.json holds for customConfig(): the key lies in the keychain.
+const QByteArray customFile = R"({
+  "serverUrl": "https://files.example.org",
+  "apiKey": "",
+  "showNotifications": false,
+  "autoCopyToClipboard": true,
+  "checkForDuplicates": true,
+  "launchAtLogin": true,
+  "languageCode": "es"
+})";
+
+// recents.json: upper-case ids, dates in UTC to the second.
+const QByteArray recentsGolden = R"([
+  {
+    "id": "3F2504E0-4F89-11D3-9A0C-0305E82C3301",
+    "fileName": "\"é\".pdf",
+    "fileSize": 5000000000,
+    "url": "https://l.example/a",
+    "uploadedAt": "2026-12-05T16:25:11Z",
+    "expiresAt": "2026-12-12T16:25:11Z"
+  }
+])";
+
+RecentUpload entry(int number, const QDateTime &expiresAt = now.addDays(7))
+{
+    return RecentUpload::make(QStringLiteral("file-%1.bin").arg(number), number,
+                              QStringLiteral("https://l.example/%1").arg(number), now.addSecs(-60 * number),
+                              expiresAt);
 }
 
 } // namespace
 
-// Runs against the real keychain of the test session (gnome-keyring on the
-// private bus), so every test starts with no stored key.
+// Against the session's real keychain, so every test starts with no key.
 class ConfigServiceTest : public QObject
 {
     Q_OBJECT
@@ -43,144 +72,63 @@ private Q_SLOTS:
     {
         qunsetenv(AppConfig::serverOverrideVariable);
         m_root = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_root->isValid());
-        m_service = std::make_unique<ConfigService>(folder());
-        KeychainService::shared().deleteAPIKey();
-        QVERIFY(!KeychainService::shared().loadAPIKey());
-    }
-
-    void cleanup()
-    {
-        qunsetenv(AppConfig::serverOverrideVariable);
+        m_service = std::make_unique<ConfigService>(folder(), [] { return now; });
         KeychainService::shared().deleteAPIKey();
     }
+    void cleanup() { init(); }
 
-    void constructorCreatesAPrivateFolder()
+    void folderIsPrivate()
     {
-        QVERIFY(QFileInfo(folder()).isDir());
         QCOMPARE(modeBits(folder()), 0700);
-        QCOMPARE(m_service->configURL(), folder() + QStringLiteral("/config.json"));
-        QCOMPARE(m_service->recentsURL(), folder() + QStringLiteral("/recents.json"));
-    }
-
-    void existingFolderIsTightened()
-    {
         QVERIFY(::chmod(QFile::encodeName(folder()).constData(), 0755) == 0);
         const ConfigService again(folder());
         QCOMPARE(modeBits(folder()), 0700);
     }
 
-    void sharedLivesInTheUserDataFolder()
+    // The keychain is asked only for a file that was read and understood,
+    // and its key wins over the file's.
+    void load_data()
     {
-        // shared() is built once per process; this is the only test that asks
-        // for it, with the data folder pointed at the temporary root.
-        qputenv("XDG_DATA_HOME", m_root->filePath(QStringLiteral("xdg")).toLocal8Bit());
-        const ConfigService &shared = ConfigService::shared();
-        QCOMPARE(shared.configURL(), m_root->filePath(QStringLiteral("xdg/Sendova/config.json")));
-        QVERIFY(QFileInfo(m_root->filePath(QStringLiteral("xdg/Sendova"))).isDir());
-        QCOMPARE(&ConfigService::shared(), &shared);
-    }
-
-    void missingFileGivesDefaultsWithoutAskingTheKeychain()
-    {
-        KeychainService::shared().saveAPIKey(QStringLiteral("in-keychain"));
-        QCOMPARE(m_service->loadConfig(), AppConfig::defaults());
-    }
-
-    void undecodableFileGivesDefaultsWithoutAskingTheKeychain_data()
-    {
-        QTest::addColumn<QByteArray>("contents");
-        QTest::newRow("not JSON") << QByteArray("serverUrl=https://x.example");
-        QTest::newRow("no languageCode, stored server lost too")
-            << QByteArray(R"({"serverUrl":"https://kept.example","apiKey":"k","showNotifications":false,)"
-                          R"("autoCopyToClipboard":true,"checkForDuplicates":true,"launchAtLogin":false})");
-        QTest::newRow("folder in place of the file") << QByteArray();
-    }
-    void undecodableFileGivesDefaultsWithoutAskingTheKeychain()
-    {
-        QFETCH(QByteArray, contents);
-        if (contents.isEmpty())
-            QVERIFY(QDir().mkdir(m_service->configURL()));
-        else
-            QVERIFY(writeAll(m_service->configURL(), contents));
-        KeychainService::shared().saveAPIKey(QStringLiteral("in-keychain"));
-        QCOMPARE(m_service->loadConfig(), AppConfig::defaults());
-        // The bad file is left for the next save to replace.
-        if (!contents.isEmpty())
-            QCOMPARE(readAll(m_service->configURL()), contents);
-    }
-
-    void keySource_data()
-    {
-        QTest::addColumn<QString>("fileKey");
+        QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("keychainKey");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("keychain empty, file key kept")
-            << QStringLiteral("file-key") << QString() << QStringLiteral("file-key");
-        QTest::newRow("keychain replaces file key")
-            << QStringLiteral("file-key") << QStringLiteral("kc-key") << QStringLiteral("kc-key");
-        QTest::newRow("keychain fills empty file key")
-            << QString() << QStringLiteral("kc-key") << QStringLiteral("kc-key");
-        QTest::newRow("neither") << QString() << QString() << QString();
+        QTest::addColumn<bool>("defaults");
+        QTest::addColumn<QString>("expectedKey");
+        const QByteArray withKey = customConfig(QStringLiteral("file-key")).encode();
+        QTest::newRow("no file") << QByteArray() << QStringLiteral("kc") << true << QString();
+        QTest::newRow("not JSON") << QByteArray("serverUrl=x") << QStringLiteral("kc") << true << QString();
+        QTest::newRow("a member missing") << QByteArray(withKey).replace("\"languageCode\"", "\"language\"")
+                                          << QStringLiteral("kc") << true << QString();
+        QTest::newRow("key in the file") << withKey << QString() << false << QStringLiteral("file-key");
+        QTest::newRow("keychain wins") << withKey << QStringLiteral("kc") << false << QStringLiteral("kc");
     }
-    void keySource()
+    void load()
     {
-        QFETCH(QString, fileKey);
+        QFETCH(QByteArray, file);
         QFETCH(QString, keychainKey);
-        QFETCH(QString, expected);
-        AppConfig onDisk = customConfig();
-        onDisk.apiKey = fileKey;
-        QVERIFY(writeAll(m_service->configURL(), onDisk.encode()));
+        QFETCH(bool, defaults);
+        QFETCH(QString, expectedKey);
+        if (!file.isNull())
+            QVERIFY(writeAll(m_service->configURL(), file));
         if (!keychainKey.isEmpty())
             KeychainService::shared().saveAPIKey(keychainKey);
-        AppConfig expectedConfig = customConfig();
-        expectedConfig.apiKey = expected;
-        QCOMPARE(m_service->loadConfig(), expectedConfig);
+        const AppConfig expected = defaults ? AppConfig::defaults() : customConfig(expectedKey);
+        QCOMPARE(m_service->loadConfig(), expected);
+        QCOMPARE(blockingWait(m_service->loadConfigAsync()), expected);
     }
 
-    void saveKeepsTheKeyOutOfTheFile()
-    {
-        const AppConfig config = customConfig();
-        m_service->saveConfig(config);
-
-        const QByteArray bytes = readAll(m_service->configURL());
-        const json::OrderedJson json = json::OrderedJson::parse(bytes.constBegin(), bytes.constEnd());
-        QCOMPARE(json.at("apiKey").get<std::string>(), std::string());
-        QCOMPARE(json.at("serverUrl").get<std::string>(), std::string("https://files.example.org"));
-        QCOMPARE(json.size(), std::size_t(7));
-        QCOMPARE(KeychainService::shared().loadAPIKey(), std::optional<QString>(QStringLiteral("key-1")));
-        QCOMPARE(m_service->loadConfig(), config);
-        QCOMPARE(modeBits(m_service->configURL()), 0600);
-    }
-
-    void saveReplacesAFileOthersCouldRead()
+    void saveKeepsTheKeyOutOfThePrivateFile()
     {
         QVERIFY(writeAll(m_service->configURL(), "{}"));
         QVERIFY(::chmod(QFile::encodeName(m_service->configURL()).constData(), 0644) == 0);
-        m_service->saveConfig(customConfig());
-        QCOMPARE(modeBits(m_service->configURL()), 0600);
-    }
-
-    void saveWithEmptyKeyLeavesTheKeychainItem()
-    {
-        m_service->saveConfig(customConfig());
-        AppConfig withoutKey = customConfig();
-        withoutKey.apiKey.clear();
-        withoutKey.languageCode = QStringLiteral("pt");
-        m_service->saveConfig(withoutKey);
-        AppConfig expected = withoutKey;
-        expected.apiKey = QStringLiteral("key-1");
-        QCOMPARE(m_service->loadConfig(), expected);
-    }
-
-    void saveWritesTheStoredServerNotTheOverride()
-    {
         qputenv(AppConfig::serverOverrideVariable, "http://127.0.0.1:9");
         m_service->saveConfig(customConfig());
-        const AppConfig loaded = m_service->loadConfig();
-        QCOMPARE(loaded._serverUrl, QStringLiteral("https://files.example.org"));
-        QCOMPARE(loaded.serverUrl(), QStringLiteral("http://127.0.0.1:9"));
-        QVERIFY(!readAll(m_service->configURL()).contains("127.0.0.1"));
+        QCOMPARE(readAll(m_service->configURL()), customFile);
+        QCOMPARE(modeBits(m_service->configURL()), 0600);
+        QCOMPARE(keyringSecret(), std::optional<QString>(QStringLiteral("key-1")));
+        QCOMPARE(m_service->loadConfig(), customConfig());
+        // Without a key, the stored one stays.
+        blockingWait(m_service->saveConfigAsync(customConfig(QString())));
+        QCOMPARE(m_service->loadConfig(), customConfig());
     }
 
     // A save that fails must not leave a new key next to old settings.
@@ -193,66 +141,106 @@ private Q_SLOTS:
     void failedSaveKeepsFileAndKey()
     {
         QFETCH(QString, storedKey);
-        AppConfig before = customConfig();
-        before.apiKey = storedKey;
-        m_service->saveConfig(before);
-        const QByteArray file = readAll(m_service->configURL());
-
-        AppConfig after = customConfig();
-        after.apiKey = QStringLiteral("new-key");
-        after._serverUrl =
-            QStringLiteral("https://") + QString(4096, QLatin1Char('a')) + QStringLiteral(".example");
-        try {
+        m_service->saveConfig(customConfig(storedKey));
+        AppConfig after = customConfig(QStringLiteral("new-key"));
+        after._serverUrl = QStringLiteral("https://") + QString(4096, QLatin1Char('a'));
+        {
             const FileSizeLimit limit(512);
-            m_service->saveConfig(after);
-            QFAIL("a save cut short reported success");
-        } catch (const ConfigSaveError &error) {
-            QVERIFY2(
-                error.description().startsWith(QLatin1String("Error saving configuration: Could not write ")),
-                qPrintable(error.description()));
+            QVERIFY_THROWS_EXCEPTION(ConfigSaveError, m_service->saveConfig(after));
         }
-        QCOMPARE(readAll(m_service->configURL()), file);
+        QCOMPARE(readAll(m_service->configURL()), customFile);
         // No temporary file is left next to it.
-        QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+        QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QStringLiteral("config.json")});
-        const std::optional<QString> expected =
-            storedKey.isEmpty() ? std::nullopt : std::optional<QString>(storedKey);
-        QCOMPARE(keyringSecret(), expected);
-        QCOMPARE(KeychainService::shared().loadAPIKey(), expected);
+        QCOMPARE(keyringSecret(), storedKey.isEmpty() ? std::nullopt : std::optional<QString>(storedKey));
     }
 
     void keyInTheFileWhenAsked()
     {
         m_service->saveConfig(customConfig());
-        AppConfig insecure = customConfig();
-        insecure.apiKey = QStringLiteral("file-only");
-        m_service->saveConfig(insecure, KeyStorage::configFile);
-
-        QVERIFY(readAll(m_service->configURL()).contains("\"apiKey\": \"file-only\""));
-        QCOMPARE(modeBits(m_service->configURL()), 0600);
+        m_service->saveConfig(customConfig(QStringLiteral("file-only")), KeyStorage::configFile);
+        QCOMPARE(readAll(m_service->configURL()), QByteArray(customFile).replace("\"\"", "\"file-only\""));
         // The keychain's older key would otherwise win over the file's.
         QCOMPARE(keyringSecret(), std::nullopt);
-        QCOMPARE(m_service->loadConfig(), insecure);
+        QCOMPARE(m_service->loadConfig(), customConfig(QStringLiteral("file-only")));
     }
 
     void deleteAllDataReturnsToNeverSaved()
     {
         m_service->saveConfig(customConfig());
-        m_service->addRecentUpload(
-            RecentUpload::make(QStringLiteral("a.txt"), 1, QStringLiteral("https://l/1"),
-                               QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc().addDays(7)));
-        QVERIFY(QFile::exists(m_service->recentsURL()));
-
+        m_service->addRecentUpload(entry(1));
         m_service->deleteAllData();
-        QVERIFY(!QFile::exists(m_service->configURL()));
-        QVERIFY(!QFile::exists(m_service->recentsURL()));
-        QVERIFY(!KeychainService::shared().loadAPIKey());
-        QCOMPARE(m_service->loadConfig(), AppConfig::defaults());
-        QVERIFY(m_service->loadRecentUploads().isEmpty());
-
+        QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(keyringSecret(), std::nullopt);
         // Nothing left to delete is not a failure.
-        m_service->deleteAllData();
-        QVERIFY(QFileInfo(folder()).isDir());
+        blockingWait(m_service->deleteAllDataAsync());
+    }
+
+    // Newest first, expired ones dropped from the file too, ten at most.
+    void addRecentUpload()
+    {
+        QList<RecentUpload> eleven;
+        for (int number = 1; number <= 11; ++number)
+            eleven.append(entry(number, now.addSecs(number == 3 ? -1 : number == 2 ? 0 : 60)));
+        QVERIFY(writeAll(m_service->recentsURL(), RecentUpload::encodeList(eleven)));
+        m_service->addRecentUpload(entry(0));
+        const QList<RecentUpload> loaded = m_service->loadRecentUploads();
+        QCOMPARE(loaded.size(), 10);
+        QCOMPARE(loaded.first().url, QStringLiteral("https://l.example/0"));
+        QCOMPARE(loaded.mid(1), eleven.mid(0, 2) + eleven.mid(3, 7));
+        QCOMPARE(RecentUpload::decodeList(readAll(m_service->recentsURL())), loaded);
+        m_service->clearRecentUploads();
+        QVERIFY(m_service->loadRecentUploads().isEmpty());
+    }
+
+    void recentsFileFormat()
+    {
+        const QUuid id = QUuid::fromString(QStringLiteral("3f2504e0-4f89-11d3-9a0c-0305e82c3301"));
+        const QDateTime local(QDate(2026, 12, 5), QTime(17, 25, 11, 987), QTimeZone(3600));
+        m_service->addRecentUpload({id, QStringLiteral("\"é\".pdf"), Q_INT64_C(5000000000),
+                                    QStringLiteral("https://l.example/a"), local, now.addDays(7)});
+        QCOMPARE(readAll(m_service->recentsURL()), recentsGolden);
+        QCOMPARE(modeBits(m_service->recentsURL()), 0600);
+    }
+
+    // One bad entry rejects the whole file, which the next addition replaces.
+    void readRecentsFile_data()
+    {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<bool>("accepted");
+        const auto golden = [](const char *from, const char *to) {
+            return QByteArray(recentsGolden).replace(from, to);
+        };
+        QTest::newRow("other spellings") << golden("3F2504E0", "3f2504e0")
+                                                .replace("5000000000", "5000000000.0")
+                                                .replace("12T16:25:11Z", "12T17:25:11+01:00")
+                                         << true;
+        QTest::newRow("id not a UUID") << golden("\"3F", "\"{3F") << false;
+        QTest::newRow("date with fractions") << golden("12T16:25:11Z", "12T16:25:11.250Z") << false;
+        QTest::newRow("number past any double") << golden("5000000000", "26E66666") << false;
+        QTest::newRow("good entry, then a bad one") << golden("}\n]", "},{}]") << false;
+    }
+    void readRecentsFile()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(bool, accepted);
+        QVERIFY(writeAll(m_service->recentsURL(), contents));
+        const QList<RecentUpload> loaded = m_service->loadRecentUploads();
+        QCOMPARE(loaded.size(), accepted ? 1 : 0);
+        if (accepted)
+            QCOMPARE(loaded.first().expiresAt, now.addDays(7));
+        const RecentUpload added = entry(1);
+        m_service->addRecentUpload(added);
+        QCOMPARE(m_service->loadRecentUploads().first(), added);
+    }
+
+    // A date the file cannot hold would make the whole list unreadable.
+    void unwritableDateIsNotAdded()
+    {
+        const RecentUpload kept = entry(1);
+        m_service->addRecentUpload(kept);
+        m_service->addRecentUpload(entry(2, QDateTime(QDate(10000, 1, 1), QTime(0, 0), QTimeZone::utc())));
+        QCOMPARE(m_service->loadRecentUploads(), QList<RecentUpload>{kept});
     }
 };
 

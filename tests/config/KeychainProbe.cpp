@@ -5,21 +5,13 @@
 //   keychain_probe load                      prints "none" or "key:<key>"
 //   keychain_probe store KEY                 prints "stored" or "error:<description>"
 //   keychain_probe exists                    prints "yes" or "no" (a Secret Service)
-//   keychain_probe load-config FOLDER        prints "key:<apiKey>"
 //   keychain_probe save-config FOLDER KEY [insecure]
-//                                            prints "saved" or "error:<description>"
-//   keychain_probe read-once FOLDER          loads the configuration, lets another
-//                                            process store "changed", loads the key
-//                                            again; prints both keys
-//   keychain_probe outlive FOLDER KEY1 KEY2  saves KEY1, prints "saved", waits for a line on
-//                                            standard input, then tries to save KEY2 and
 //                                            prints "saved" or "error:<description>"
 
 #include "config/ConfigService.h"
 #include "config/KeychainService.h"
 
 #include <QCoreApplication>
-#include <QProcess>
 #include <QTextStream>
 
 using namespace sendova;
@@ -40,8 +32,6 @@ int main(int argc, char **argv)
             out << "stored" << Qt::endl;
         } else if (command == QLatin1String("exists")) {
             out << (KeychainService::secretServiceExists() ? "yes" : "no") << Qt::endl;
-        } else if (command == QLatin1String("load-config")) {
-            out << "key:" << ConfigService(args.value(1)).loadConfig().apiKey << Qt::endl;
         } else if (command == QLatin1String("save-config")) {
             AppConfig config;
             config.apiKey = args.value(2);
@@ -49,26 +39,6 @@ int main(int argc, char **argv)
                 args.value(3) == QLatin1String("insecure") ? KeyStorage::configFile : KeyStorage::keychain;
             ConfigService(args.value(1)).saveConfig(config, storage);
             out << "saved" << Qt::endl;
-        } else if (command == QLatin1String("read-once")) {
-            out << "key:" << ConfigService(args.value(1)).loadConfig().apiKey;
-            out.flush();
-            QProcess other;
-            other.start(app.applicationFilePath(), {QStringLiteral("store"), QStringLiteral("changed")});
-            other.waitForFinished();
-            out << " key:" << keychain.loadAPIKey().value_or(QStringLiteral("none")) << Qt::endl;
-        } else if (command == QLatin1String("outlive")) {
-            AppConfig config;
-            config.apiKey = args.value(2);
-            ConfigService(args.value(1)).saveConfig(config);
-            out << "saved" << Qt::endl;
-            QTextStream(stdin).readLine();
-            config.apiKey = args.value(3);
-            try {
-                ConfigService(args.value(1)).saveConfig(config);
-                out << "saved" << Qt::endl;
-            } catch (const Error &error) {
-                out << "error:" << error.description() << Qt::endl;
-            }
         } else {
             return 2;
         }
