@@ -17,11 +17,13 @@ const QDateTime now(QDate(2026, 12, 5), QTime(16, 25, 11), QTimeZone::utc());
 
 AppConfig customConfig(const QString &key = QStringLiteral("key-1"))
 {
-    return AppConfig{._serverUrl = QStringLiteral("https://files.example.org"),
-                     .apiKey = key,
-                     .showNotifications = false,
-                     .launchAtLogin = true,
-                     .languageCode = QStringLiteral("es")};
+    AppConfig config;
+    config._serverUrl = QStringLiteral("https://files.example.org");
+    config.apiKey = key;
+    config.showNotifications = false;
+    config.launchAtLogin = true;
+    config.languageCode = QStringLiteral("es");
+    return config;
 }
 
 // What config.json holds for customConfig(): the key lies in the keychain.
