@@ -1,11 +1,17 @@
 #pragma once
 
+#include "LoopbackHttpServer.h"
+
 #include "config/ConfigService.h"
 #include "config/KeychainService.h"
 #include "share/ShareState.h"
+#include "support/LocalizationService.h"
 
 #include <QByteArray>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QString>
 #include <QTest>
 
@@ -23,23 +29,25 @@ inline char *toString(const ShareState &state)
 
 namespace sendova::test {
 
-// The main program's config.json as the share program finds it; members
-// left out of `members` are not written at all.
+inline const QString sharedLink = QStringLiteral("https://files.example/s/Ab3");
+
+// The main program's config.json as the share program finds it.
+inline QJsonObject config(const QString &serverUrl, const QString &apiKey, bool autoCopy,
+                          bool checkDuplicates)
+{
+    return {{u"serverUrl"_qs, serverUrl},
+            {u"apiKey"_qs, apiKey},
+            {u"showNotifications"_qs, true},
+            {u"autoCopyToClipboard"_qs, autoCopy},
+            {u"checkForDuplicates"_qs, checkDuplicates},
+            {u"launchAtLogin"_qs, false},
+            {u"languageCode"_qs, u"en"_qs}};
+}
+
 inline QByteArray configJson(const QString &serverUrl, const QString &apiKey, bool autoCopy,
                              bool checkDuplicates)
 {
-    return QStringLiteral(R"({
-  "serverUrl" : "%1",
-  "apiKey" : "%2",
-  "showNotifications" : true,
-  "autoCopyToClipboard" : %3,
-  "checkForDuplicates" : %4,
-  "launchAtLogin" : false,
-  "languageCode" : "en"
-})")
-        .arg(serverUrl, apiKey, autoCopy ? QStringLiteral("true") : QStringLiteral("false"),
-             checkDuplicates ? QStringLiteral("true") : QStringLiteral("false"))
-        .toUtf8();
+    return QJsonDocument(config(serverUrl, apiKey, autoCopy, checkDuplicates)).toJson();
 }
 
 inline bool writeFile(const QString &path, const QByteArray &bytes)
@@ -53,11 +61,6 @@ inline void writeConfig(const QByteArray &bytes)
     writeFile(ConfigService::shared().configURL(), bytes);
 }
 
-inline void removeConfig()
-{
-    QFile::remove(ConfigService::shared().configURL());
-}
-
 // Nothing for no key in the keychain.
 inline void setKeychainKey(const QString &key)
 {
@@ -66,5 +69,47 @@ inline void setKeychainKey(const QString &key)
     else
         KeychainService::shared().saveAPIKey(key);
 }
+
+inline ScriptedReply uploadReply(const QString &url, int status = 200)
+{
+    return ScriptedReply::json(status,
+                               QStringLiteral(R"({"Success":true,"Data":{"Url":"%1"}})").arg(url).toUtf8());
+}
+
+// The share program's check reply, in its own lower-case members.
+inline ScriptedReply checkReply(const QString &storedUrl, int status = 200)
+{
+    return ScriptedReply::json(
+        status, storedUrl.isEmpty() ? QByteArray(R"({"success":true,"data":{"exists":false}})")
+                                    : QStringLiteral(R"({"success":true,"data":{"exists":true,"url":"%1"}})")
+                                          .arg(storedUrl)
+                                          .toUtf8());
+}
+
+// The English table, whatever language the process is in right now.
+inline QString english(const char *key)
+{
+    LocalizationService table(QStringLiteral(":/i18n"), {QStringLiteral("en")});
+    return table.localized(key);
+}
+
+#ifdef SENDOVA_SHARE_PROGRAM
+// The share program run as its own process, killed if a test leaves it running.
+struct ShareProgram : QProcess
+{
+    explicit ShareProgram(const QStringList &arguments)
+    {
+        setProgram(QStringLiteral(SENDOVA_SHARE_PROGRAM));
+        setArguments(arguments);
+    }
+    ~ShareProgram() override
+    {
+        if (state() != QProcess::NotRunning) {
+            kill();
+            waitForFinished();
+        }
+    }
+};
+#endif
 
 } // namespace sendova::test
