@@ -6,6 +6,7 @@
 #include "model/AppViewModel.h"
 #include "support/LocalizationService.h"
 
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -13,8 +14,9 @@
 
 namespace sendova::test {
 
-// A view model on a private data folder and the session's real keyring,
-// with a loopback server to talk to.
+// A view model on a private data folder (and a private place for the login's
+// autostart entry) and the session's real keyring, with a loopback server to
+// talk to.
 struct SheetFixture
 {
     QTemporaryDir root;
@@ -25,6 +27,7 @@ struct SheetFixture
     SheetFixture()
     {
         qunsetenv(AppConfig::serverOverrideVariable);
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(root.filePath(QStringLiteral("config"))));
         LocalizationService::shared().setLanguage(Language::english);
         KeychainService::shared().deleteAPIKey();
         configService = std::make_unique<ConfigService>(folder());

@@ -1,6 +1,5 @@
 #include "ui/SetupView.h"
 
-#include "KeychainTestSupport.h"
 #include "SheetTestSupport.h"
 #include "ui/MenuBarView.h"
 #include "widgets/LoadingOverlay.h"
@@ -70,9 +69,9 @@ private Q_SLOTS:
         m_fixture.reset();
     }
 
-    // The primary button and the sheet's height follow the mode, the fields
-    // as typed (spaces count) and the server field.
-    void buttonAndHeightFollowTheFields_data()
+    // The primary button follows the mode and the fields as typed (spaces
+    // count); the server field shows for a server of one's own.
+    void buttonFollowsTheFields_data()
     {
         QTest::addColumn<SetupMode>("mode");
         QTest::addColumn<bool>("ownServer");
@@ -80,24 +79,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("apiKey");
         QTest::addColumn<bool>("enabled");
-        QTest::addColumn<int>("height");
         const QString none;
-        QTest::newRow("login, empty") << SetupMode::login << false << none << none << u"k"_qs << false << 400;
         QTest::newRow("login, no password")
-            << SetupMode::login << false << u"ana"_qs << none << none << false << 400;
-        QTest::newRow("login, no user")
-            << SetupMode::login << false << none << u"pw"_qs << none << false << 400;
-        QTest::newRow("login, spaces")
-            << SetupMode::login << false << u" "_qs << u" "_qs << none << true << 400;
-        QTest::newRow("login, own server")
-            << SetupMode::login << true << u"ana"_qs << u"pw"_qs << none << true << 450;
-        QTest::newRow("key, empty") << SetupMode::apiKey << false << u"ana"_qs << u"pw"_qs << none << false
-                                    << 350;
-        QTest::newRow("key, spaces") << SetupMode::apiKey << false << none << none << u" "_qs << true << 350;
-        QTest::newRow("key, own server")
-            << SetupMode::apiKey << true << none << none << u"k"_qs << true << 400;
+            << SetupMode::login << false << u"ana"_qs << none << u"k"_qs << false;
+        QTest::newRow("login, no user") << SetupMode::login << false << none << u"pw"_qs << none << false;
+        QTest::newRow("login, spaces, own server")
+            << SetupMode::login << true << u" "_qs << u" "_qs << none << true;
+        QTest::newRow("key, empty") << SetupMode::apiKey << false << u"ana"_qs << u"pw"_qs << none << false;
+        QTest::newRow("key, spaces") << SetupMode::apiKey << false << none << none << u" "_qs << true;
     }
-    void buttonAndHeightFollowTheFields()
+    void buttonFollowsTheFields()
     {
         QFETCH(SetupMode, mode);
         QFETCH(bool, ownServer);
@@ -105,7 +96,6 @@ private Q_SLOTS:
         QFETCH(QString, password);
         QFETCH(QString, apiKey);
         QFETCH(bool, enabled);
-        QFETCH(int, height);
         present(ownServer ? server().baseUrl() : QString::fromLatin1(AppConfig::defaultServerUrl));
         chooseMode(sheet(), mode);
         fill(username, password, apiKey);
@@ -114,11 +104,10 @@ private Q_SLOTS:
         QCOMPARE(sheet().serverField()->isVisibleTo(&sheet()), ownServer);
         QCOMPARE(sheet().usernameField()->isVisibleTo(&sheet()), mode == SetupMode::login);
         QCOMPARE(sheet().apiKeyField()->isVisibleTo(&sheet()), mode == SetupMode::apiKey);
-        QCOMPARE(sheet().size(), QSize(SetupView::sheetWidth, height));
     }
 
-    // What the sheet shows for each way a request ends; the replies
-    // themselves are the model's business.
+    // What the sheet shows for a success and for a refusal; the replies
+    // themselves are the model's table.
     void submitting_data()
     {
         QTest::addColumn<SetupMode>("mode");
@@ -128,11 +117,6 @@ private Q_SLOTS:
         QTest::newRow("login accepted")
             << SetupMode::login << 200 << QByteArray(R"({"success":true,"data":{"apiKey":"sk_new"}})")
             << QString();
-        QTest::newRow("login refused")
-            << SetupMode::login << 401
-            << QByteArray(R"({"success":false,"error":{"code":"INVALID_CREDENTIALS","message":"no"}})")
-            << text("error.invalid_credentials");
-        QTest::newRow("key accepted") << SetupMode::apiKey << 200 << QByteArray("{}") << QString();
         QTest::newRow("key refused") << SetupMode::apiKey << 401 << QByteArray("{}")
                                      << text("setup.error.connection_failed");
     }
@@ -172,8 +156,6 @@ private Q_SLOTS:
         if (error.isEmpty()) {
             QTRY_VERIFY(!sheet);
             QVERIFY(!app().showSetup());
-            QCOMPARE(m_fixture->stored().apiKey, u"sk_new"_qs);
-            QCOMPARE(keyringSecret(), std::optional<QString>(u"sk_new"_qs));
         } else {
             QTRY_VERIFY(!sheet->overlay()->isVisible());
             QVERIFY(errorShown(*sheet));

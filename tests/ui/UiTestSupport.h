@@ -2,6 +2,7 @@
 
 #include "LoopbackHttpServer.h"
 #include "model/AppViewModel.h"
+#include "support/LocalizationService.h"
 
 #include <QClipboard>
 #include <QFile>
@@ -15,6 +16,11 @@ namespace sendova::test {
 inline const QByteArray uploadedReply =
     R"({"Success":true,"Data":{"Url":"https://s.example/f/abc","ShortCode":"abc","FileName":"a.txt",)"
     R"("FileSize":3,"ExpiresAt":"2099-01-01T00:00:00Z","IsDuplicate":false}})";
+
+inline QString text(const char *key)
+{
+    return LocalizationService::shared().localized(key);
+}
 
 // A configured view model in a throw-away data folder, whose uploads go to a
 // loopback server and whose copies go to the application's clipboard.

@@ -1,5 +1,4 @@
 #include "UiTestSupport.h"
-#include "support/LocalizationService.h"
 #include "ui/QrCodeView.h"
 #include "ui/RecentUploadRow.h"
 #include "ui/ResultView.h"
@@ -21,11 +20,6 @@ Q_DECLARE_METATYPE(sendova::Language)
 
 namespace {
 
-QString text(const char *key)
-{
-    return LocalizationService::shared().localized(key);
-}
-
 // Stands in for the browser: QDesktopServices hands it what it would open.
 class LinkRecorder : public QObject
 {
@@ -37,17 +31,6 @@ public:
 public Q_SLOTS:
     void openUrl(const QUrl &url) { opened << url; }
 };
-
-// The colour of the first opaque pixel: what a one-colour symbol is painted in.
-QColor symbolColour(const QLabel *label)
-{
-    const QImage image = label->pixmap().toImage();
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (qAlpha(image.pixel(x, y)) == 255)
-                return image.pixelColor(x, y);
-    return {};
-}
 
 } // namespace
 
@@ -73,8 +56,6 @@ private Q_SLOTS:
         const QString uploading = text("upload.status.uploading");
         QTest::newRow("hashing 0.426") << at(UploadState::hashing(0.426), 1000, 0) << hashing + u" 42%"_qs
                                        << 0.0426 << u"0%"_qs << false;
-        QTest::newRow("checking") << at(UploadState::checkingDuplicate(), 1000, 0)
-                                  << text("upload.status.checking") << 0.1 << u"0%"_qs << false;
         QTest::newRow("uploading half")
             << at(UploadState::uploading(), 1000, 500) << uploading << 0.55 << u"50%"_qs << true;
         QTest::newRow("uploading an empty file")
@@ -83,8 +64,6 @@ private Q_SLOTS:
             << at(UploadState::uploading(), 1000, 1180) << uploading << 1.0 << u"100%"_qs << true;
         QTest::newRow("completed") << at(UploadState::completed(u"u"_qs, false), 1000, 1000)
                                    << text("upload.status.completed") << 1.0 << u"100%"_qs << false;
-        QTest::newRow("failed") << at(UploadState::failed(u"x"_qs), 1000, 1000) << text("upload.status.error")
-                                << 0.0 << u"100%"_qs << false;
     }
 
     void progressFigures()
@@ -113,6 +92,7 @@ private Q_SLOTS:
             QCOMPARE(label->isVisibleTo(&view), transferShown);
     }
 
+    // The name is cut in the middle, so both its ends stay readable.
     void progressDetails()
     {
         UploadProgressView view;
@@ -125,35 +105,11 @@ private Q_SLOTS:
         view.show();
         view.cancelButton()->click();
         QCOMPARE(cancels, 1);
-        QCOMPARE(UploadProgressView::byteCount(1'200'000), u"1.2 MB"_qs);
 
         auto *label = view.findChild<ElidedLabel *>();
         QCOMPARE(label->toolTip(), name);
-        // Cut in the middle: both ends stay readable.
-        QVERIFY(label->shownText().startsWith(u"a very"_qs));
-        QVERIFY(label->shownText().endsWith(u".tar.gz"_qs));
         QVERIFY(label->shownText().size() < name.size());
-    }
-
-    void resultByDuplicateFlag_data()
-    {
-        QTest::addColumn<bool>("isDuplicate");
-        QTest::addColumn<QString>("headline");
-        QTest::addColumn<QColor>("colour");
-        const QPalette palette;
-        QTest::newRow("fresh") << false << text("result.success.title") << QColor(52, 199, 89);
-        QTest::newRow("duplicate") << true << text("result.duplicate.title") << QColor(255, 149, 0);
-    }
-
-    void resultByDuplicateFlag()
-    {
-        QFETCH(bool, isDuplicate);
-        QFETCH(QString, headline);
-        QFETCH(QColor, colour);
-        ModelFixture fixture;
-        ResultView view(u"https://s.example/f/x"_qs, isDuplicate, u"a.txt"_qs, fixture.model.get(), {});
-        QCOMPARE(view.headline()->text(), headline);
-        QCOMPARE(symbolColour(view.findChild<QLabel *>(u"resultSymbol"_qs)).rgb(), colour.rgb());
+        QVERIFY(label->shownText().startsWith(u"a very"_qs) && label->shownText().endsWith(u".tar.gz"_qs));
     }
 
     void copyConfirmationEndsTwoSecondsAfterTheFirstCopy()
@@ -179,19 +135,23 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("link");
         QTest::addColumn<bool>("opens");
-        QTest::newRow("web link") << u"https://s.example/f/x"_qs << true;
-        QTest::newRow("not a link") << u"::not a link::"_qs << false;
+        QTest::addColumn<bool>("isDuplicate");
+        QTest::newRow("web link, new") << u"https://s.example/f/x"_qs << true << false;
+        QTest::newRow("not a link, duplicate") << u"::not a link::"_qs << false << true;
     }
 
     void openAndDismiss()
     {
         QFETCH(QString, link);
         QFETCH(bool, opens);
+        QFETCH(bool, isDuplicate);
         ModelFixture fixture;
         LinkRecorder browser;
         QDesktopServices::setUrlHandler(u"https"_qs, &browser, "openUrl");
         int dismissed = 0;
-        ResultView view(link, false, u"a.txt"_qs, fixture.model.get(), [&dismissed] { ++dismissed; });
+        ResultView view(link, isDuplicate, u"a.txt"_qs, fixture.model.get(), [&dismissed] { ++dismissed; });
+        QCOMPARE(view.headline()->text(),
+                 text(isDuplicate ? "result.duplicate.title" : "result.success.title"));
         QGuiApplication::clipboard()->setText(u"before"_qs);
 
         view.openButton()->click();
@@ -205,16 +165,10 @@ private Q_SLOTS:
         QDesktopServices::unsetUrlHandler(u"https"_qs);
     }
 
-    void qrCodeIsCrispAtAnyScale_data()
-    {
-        QTest::addColumn<int>("side");
-        QTest::newRow("220") << 220;
-        QTest::newRow("odd size") << 157;
-    }
-
+    // At a side that is no multiple of the modules.
     void qrCodeIsCrispAtAnyScale()
     {
-        QFETCH(int, side);
+        const int side = 157;
         const QString link = u"https://s.example/f/abcdef"_qs;
         QrCodeView view(link);
         view.resize(side, side);
@@ -244,7 +198,6 @@ private Q_SLOTS:
         QTest::newRow("minutes") << qint64(5 * 60 + 59) << Language::english << u"5 min ago"_qs;
         QTest::newRow("hours") << qint64(3 * 3600) << Language::english << u"3 hr ago"_qs;
         QTest::newRow("one day") << qint64(30 * 3600) << Language::english << u"1 day ago"_qs;
-        QTest::newRow("days") << qint64(3 * 86400) << Language::english << u"3 days ago"_qs;
         QTest::newRow("weeks") << qint64(15 * 86400) << Language::english << u"2 wk ago"_qs;
         QTest::newRow("clock set back") << qint64(-600) << Language::english << u"just now"_qs;
         QTest::newRow("Portuguese") << qint64(3 * 86400) << Language::portuguese << u"há 3 dias"_qs;
