@@ -21,56 +21,31 @@ private Q_SLOTS:
         QTest::newRow("host form with server")
             << u"sendova://setup?token=T1&server=https%3A%2F%2Ffiles.example.org"_qs << true << u"T1"_qs
             << u"https://files.example.org"_qs;
-        QTest::newRow("no server uses the default")
-            << u"sendova://setup?token=T"_qs << true << u"T"_qs << fallback;
-        QTest::newRow("path form") << u"sendova:setup?token=T"_qs << true << u"T"_qs << fallback;
-        QTest::newRow("path form with slashes")
-            << u"sendova:/setup/?token=T"_qs << true << u"T"_qs << fallback;
-        QTest::newRow("first occurrence counts")
-            << u"sendova://setup?token=A&token=B"_qs << true << u"A"_qs << fallback;
-        QTest::newRow("encoded token")
-            << u"sendova://setup?token=a%2Bb%26c"_qs << true << u"a+b&c"_qs << fallback;
-        QTest::newRow("server without value is absent")
-            << u"sendova://setup?token=T&server"_qs << true << u"T"_qs << fallback;
-        QTest::newRow("other target") << u"sendova://settings?token=T"_qs << false << QString() << QString();
-        QTest::newRow("no token") << u"sendova://setup"_qs << false << QString() << QString();
-        QTest::newRow("token without value")
-            << u"sendova://setup?token"_qs << false << QString() << QString();
-        QTest::newRow("first token without value")
-            << u"sendova://setup?token&token=B"_qs << false << QString() << QString();
-        QTest::newRow("other scheme") << u"https://setup?token=T"_qs << false << QString() << QString();
-        QTest::newRow("scheme is case-sensitive")
-            << u"Sendova://setup?token=T"_qs << false << QString() << QString();
-        QTest::newRow("not a link") << u"setup token"_qs << false << QString() << QString();
-
-        // Links a hostile page could hand over: refused before any request.
-        const auto refused = [](const char *name, const QString &link) {
-            QTest::newRow(name) << link << false << QString() << QString();
-        };
+        QTest::newRow("path form, no server, first of two tokens")
+            << u"sendova:/setup/?token=A&token=B"_qs << true << u"A"_qs << fallback;
+        QTest::newRow("http server with port and path")
+            << u"sendova:setup?token=a%2Bb%26c&server=http%3A%2F%2F127.0.0.1%3A8080%2Fsendova"_qs << true
+            << u"a+b&c"_qs << u"http://127.0.0.1:8080/sendova"_qs;
         const QString longest(SetupLink::maxTokenLength, QLatin1Char('t'));
         QTest::newRow("longest token")
             << u"sendova://setup?token="_qs + longest << true << longest << fallback;
-        refused("token of 1 MB", u"sendova://setup?token="_qs + QString(1024 * 1024, QLatin1Char('t')));
+
+        // Links a hostile page could hand over, or none at all: refused
+        // before any request.
+        const auto refused = [](const char *name, const QString &link) {
+            QTest::newRow(name) << link << false << QString() << QString();
+        };
+        refused("other target", u"sendova://settings?token=T"_qs);
+        refused("first token without value", u"sendova://setup?token&token=B"_qs);
+        refused("scheme is case-sensitive", u"Sendova://setup?token=T"_qs);
         refused("token one too long", u"sendova://setup?token=t"_qs + longest);
-        refused("line break in the token", u"sendova://setup?token=T%0AX"_qs);
-        refused("NUL in the token", u"sendova://setup?token=T%00"_qs);
         refused("bidi override in the token", u"sendova://setup?token=T%E2%80%AEX"_qs);
-        refused("file server", u"sendova://setup?token=T&server=file%3A%2F%2F%2Fetc%2Fpasswd"_qs);
         refused("javascript server", u"sendova://setup?token=T&server=javascript%3Aalert(1)"_qs);
-        refused("ftp server", u"sendova://setup?token=T&server=ftp%3A%2F%2Ffiles.example.org"_qs);
         refused("server without scheme", u"sendova://setup?token=T&server=files.example.org"_qs);
-        refused("empty server", u"sendova://setup?token=T&server="_qs);
         refused("server hiding behind user info",
                 u"sendova://setup?token=T&server=https%3A%2F%2Ffiles.example.org%40evil.example"_qs);
         refused("line break in the server",
                 u"sendova://setup?token=T&server=https%3A%2F%2Fa.example%0D%0AX"_qs);
-        refused("bidi override in the server",
-                u"sendova://setup?token=T&server=https%3A%2F%2Fa.example%E2%80%AE"_qs);
-        refused("server of 1 MB", u"sendova://setup?token=T&server=https%3A%2F%2F"_qs +
-                                      QString(1024 * 1024, QLatin1Char('a')) + u".example"_qs);
-        QTest::newRow("http server with port and path")
-            << u"sendova://setup?token=T&server=http%3A%2F%2F127.0.0.1%3A8080%2Fsendova"_qs << true << u"T"_qs
-            << u"http://127.0.0.1:8080/sendova"_qs;
     }
 
     void parse()

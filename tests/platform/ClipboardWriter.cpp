@@ -12,25 +12,6 @@
 
 using sendova::Clipboard;
 
-namespace {
-
-const char *outcomeName(Clipboard::Outcome outcome)
-{
-    switch (outcome) {
-    case Clipboard::Outcome::keptAfterExit:
-        return "kept-after-exit";
-    case Clipboard::Outcome::keptWhileRunning:
-        return "kept-while-running";
-    case Clipboard::Outcome::noDisplay:
-        return "no-display";
-    case Clipboard::Outcome::failed:
-        return "failed";
-    }
-    return "?";
-}
-
-} // namespace
-
 int main(int argc, char **argv)
 {
     // "without-gui" copies as the command-line client does: with no
@@ -44,13 +25,11 @@ int main(int argc, char **argv)
 
     QFile input;
     if (mode.isEmpty() || !input.open(stdin, QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "usage: clipboard_writer persistent|in-process|without-gui < text\n");
+        std::fprintf(stderr, "usage: clipboard_writer persistent|without-gui < text\n");
         return 2;
     }
-    const QString text = QString::fromUtf8(input.readAll());
-
-    const Clipboard::CopyResult copy =
-        mode == "in-process" ? Clipboard::writeText(text) : Clipboard::copyPersistently(text);
-    std::printf("%s %lld\n", outcomeName(copy.outcome), static_cast<long long>(copy.keeperPid));
+    const Clipboard::CopyResult copy = Clipboard::copyPersistently(QString::fromUtf8(input.readAll()));
+    const char *names[] = {"kept-after-exit", "kept-while-running", "no-display", "failed"};
+    std::printf("%s %lld\n", names[int(copy.outcome)], static_cast<long long>(copy.keeperPid));
     return 0;
 }

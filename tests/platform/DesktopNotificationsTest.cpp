@@ -7,24 +7,13 @@
 
 #include "platform/DesktopNotifications.h"
 
-#include <QDBusMessage>
+#include <QDBusConnectionInterface>
 #include <QDir>
 #include <QFile>
 #include <QTest>
 
 using namespace sendova;
 using namespace sendova::test;
-
-namespace {
-
-QDBusMessage busCall(const char *method)
-{
-    return QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
-                                          QStringLiteral("/org/freedesktop/DBus"),
-                                          QStringLiteral("org.freedesktop.DBus"), QLatin1String(method));
-}
-
-} // namespace
 
 class DesktopNotificationsTest : public QObject
 {
@@ -45,12 +34,11 @@ private Q_SLOTS:
         intruder.write("[D-BUS Service]\nName=com.sendova.test.Intruder\nExec=/bin/false\n");
         intruder.close();
 
-        const QDBusMessage started = bus.call(busCall("StartServiceByName") << name << 0u);
-        const QDBusMessage listed = bus.call(busCall("ListActivatableNames"));
+        const QDBusReply<void> started = bus.interface()->startService(name);
+        const QStringList activatable = bus.interface()->activatableServiceNames();
         intruder.remove();
-        QCOMPARE(started.errorName(), QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown"));
-        QCOMPARE(listed.arguments().value(0).toStringList(),
-                 QStringList{QStringLiteral("org.freedesktop.DBus")});
+        QCOMPARE(started.error().name(), QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown"));
+        QCOMPARE(activatable, QStringList{QStringLiteral("org.freedesktop.DBus")});
     }
 
     void serverAvailable_data()
