@@ -31,183 +31,175 @@ class ServerAccountsTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void login_data();
-    void login();
-    void loginAttemptsAreLimited_data();
-    void loginAttemptsAreLimited();
-    void setupTokenWorksOnce_data();
-    void setupTokenWorksOnce();
-    void secretsAreStoredHashed();
-};
-
-void ServerAccountsTest::login_data()
-{
-    QTest::addColumn<QByteArray>("user");
-    QTest::addColumn<QByteArray>("password");
-    QTest::addColumn<bool>("disable");
-    QTest::addColumn<QByteArray>("code");
-    const auto row = [](const char *name, const char *user, const char *password, bool disable,
-                        const char *code) {
-        QTest::newRow(name) << QByteArray(user) << QByteArray(password) << disable << QByteArray(code);
-    };
-    row("right password", "alice", TestPassword, false, "");
-    row("wrong password", "alice", "wrong", false, "INVALID_CREDENTIALS");
-    row("unknown user", "mallory", TestPassword, false, "INVALID_CREDENTIALS");
-    row("user name differs in case", "Alice", TestPassword, false, "INVALID_CREDENTIALS");
-    row("inactive account", "alice", TestPassword, true, "TENANT_INACTIVE");
-    // Without the password, nobody learns that the account exists but is off.
-    row("inactive account, wrong password", "alice", "nope", true, "INVALID_CREDENTIALS");
-}
-
-// Every login issues a new key, and the earlier ones stay valid.
-void ServerAccountsTest::login()
-{
-    QFETCH(QByteArray, user);
-    QFETCH(QByteArray, password);
-    QFETCH(bool, disable);
-    QFETCH(QByteArray, code);
-    RunningServer server;
-    server.server().accounts().setActive("alice", !disable);
-    const auto reply = logIn(server, user.toStdString(), password.toStdString());
-    const Json body = jsonOf(reply);
-    QCOMPARE(reply->status, code.isEmpty() ? 200 : 401);
-    QCOMPARE(body["success"], Json(code.isEmpty()));
-    if (!code.isEmpty()) {
-        QCOMPARE(QByteArray::fromStdString(body["error"]["code"]), code);
-        QVERIFY(!body.contains("data"));
-        return;
-    }
-    QCOMPARE(body["data"]["serverUrl"], Json(server.server().publicUrl()));
-    QCOMPARE(body["data"]["tenantName"], Json("Sendova"));
-    const std::string key = body["data"]["apiKey"];
-    QVERIFY(jsonOf(logIn(server, "alice", TestPassword))["data"]["apiKey"] != key);
-    const Json status = jsonOf(server.client().Get("/api/status", httplib::Headers{{"X-API-Key", key}}));
-    QCOMPARE(status["data"]["userName"], Json("alice"));
-    QCOMPARE(status["data"]["maxUploadSize"], Json(std::uint64_t(2) << 30));
-}
-
-void ServerAccountsTest::loginAttemptsAreLimited_data()
-{
-    QTest::addColumn<int>("failures");
-    QTest::addColumn<bool>("differentUsers");
-    QTest::addColumn<bool>("behindProxy");
-    QTest::addColumn<int>("retryAfter");
-    QTest::newRow("a user's first six") << 5 << false << false << 0;
-    QTest::newRow("a user's seventh waits") << 6 << false << false << 1;
-    QTest::newRow("and then twice as long") << 7 << false << false << 2;
-    QTest::newRow("an address's 21st") << 20 << true << false << 0;
-    QTest::newRow("an address's 22nd waits") << 21 << true << false << 1;
-    QTest::newRow("behind a proxy, per client") << 21 << true << true << 0;
-}
-
-// Each refused attempt is answered at once, without the costly password
-// check; the wait is told in Retry-After; a successful login starts again.
-void ServerAccountsTest::loginAttemptsAreLimited()
-{
-    QFETCH(int, failures);
-    QFETCH(bool, differentUsers);
-    QFETCH(bool, behindProxy);
-    QFETCH(int, retryAfter);
-    ServerOptions options = testOptions();
-    options.behindProxy = behindProxy;
-    RunningServer server(options);
-    const auto attempt = [&](int i, const std::string &password) {
-        const std::string user = differentUsers ? "user" + std::to_string(i) : "alice";
-        return logIn(server, user, password, behindProxy ? "192.0.2.9, 198.51.100." + std::to_string(i) : "");
-    };
-    for (int i = 0; i < failures; ++i) {
-        for (auto reply = attempt(i, "guess"); reply->status == 429; reply = attempt(i, "guess")) {
-            server.advanceClock(
-                std::chrono::seconds(std::int64_t(reply->get_header_value<std::uint64_t>("Retry-After"))));
-        }
-    }
-    const auto reply = differentUsers ? attempt(failures, "guess") : logIn(server, "alice", TestPassword);
-    if (retryAfter == 0) {
-        QCOMPARE(reply->status, differentUsers ? 401 : 200);
-        return;
-    }
-    QCOMPARE(reply->status, 429);
-    QCOMPARE(reply->get_header_value("Retry-After"), std::to_string(retryAfter));
-    QCOMPARE(jsonOf(reply)["error"]["code"], Json("TOO_MANY_ATTEMPTS"));
-    server.advanceClock(std::chrono::seconds(retryAfter));
-    if (!differentUsers) {
-        QCOMPARE(logIn(server, "alice", TestPassword)->status, 200);
-        QCOMPARE(logIn(server, "alice", "guess")->status, 401);
-    }
-}
-
-void ServerAccountsTest::setupTokenWorksOnce_data()
-{
-    QTest::addColumn<int>("waitMinutes");
-    QTest::addColumn<bool>("disable");
-    QTest::addColumn<bool>("garble");
-    QTest::addColumn<QByteArray>("code");
-    QTest::newRow("valid") << 59 << false << false << QByteArray();
-    QTest::newRow("expires at this very moment") << 60 << false << false << QByteArray("TOKEN_EXPIRED");
-    QTest::newRow("unknown token") << 0 << false << true << QByteArray("INVALID_TOKEN");
-    QTest::newRow("inactive account") << 0 << true << false << QByteArray("TENANT_INACTIVE");
-}
-
-// Sent four times at once: one exchange wins, whatever the timing.
-void ServerAccountsTest::setupTokenWorksOnce()
-{
-    QFETCH(int, waitMinutes);
-    QFETCH(bool, disable);
-    QFETCH(bool, garble);
-    QFETCH(QByteArray, code);
-    RunningServer server;
-    auto token = server.server().accounts().createSetupToken(server.user.id, std::chrono::minutes(60));
-    server.advanceClock(std::chrono::minutes(waitMinutes));
-    server.server().accounts().setActive("alice", !disable);
-    token.front() = garble ? char(token.front() ^ 1) : token.front();
-    std::vector<Json> replies(4);
+    void login_data()
     {
-        std::vector<std::jthread> threads;
-        for (auto &reply : replies) {
-            threads.emplace_back([&] { reply = jsonOf(exchangeToken(server, token)); });
-        }
+        QTest::addColumn<QByteArray>("user");
+        QTest::addColumn<QByteArray>("password");
+        QTest::addColumn<bool>("disable");
+        QTest::addColumn<QByteArray>("code");
+        const auto row = [](const char *name, const char *user, const char *password, bool disable,
+                            const char *code) {
+            QTest::newRow(name) << QByteArray(user) << QByteArray(password) << disable << QByteArray(code);
+        };
+        row("right password", "alice", TestPassword, false, "");
+        row("wrong password", "alice", "wrong", false, "INVALID_CREDENTIALS");
+        row("unknown user", "mallory", TestPassword, false, "INVALID_CREDENTIALS");
+        row("inactive account", "alice", TestPassword, true, "TENANT_INACTIVE");
+        // Without the password, nobody learns that the account exists but is off.
+        row("inactive account, wrong password", "alice", "nope", true, "INVALID_CREDENTIALS");
     }
-    QCOMPARE(
-        std::count_if(replies.begin(), replies.end(), [](const Json &r) { return r["success"] == true; }),
-        code.isEmpty() ? 1 : 0);
-    for (const Json &reply : replies) {
-        if (reply["success"] == true) {
-            QCOMPARE(reply["serverUrl"], Json(server.server().publicUrl()));
-            QCOMPARE(reply["userName"], Json("alice"));
-            QCOMPARE(reply["tenantName"], Json("Sendova"));
-            QCOMPARE(statusOf(server.client().Get("/api/status",
-                                                  httplib::Headers{{"X-API-Key", reply["apiKey"]}})),
-                     200);
-        } else {
-            QCOMPARE(reply["error"]["code"],
-                     Json(code.isEmpty() ? "TOKEN_ALREADY_USED" : code.toStdString()));
-            QVERIFY(!reply.contains("apiKey"));
-        }
-    }
-}
 
-void ServerAccountsTest::secretsAreStoredHashed()
-{
-    RunningServer server;
-    const std::string loginKey = jsonOf(logIn(server, "alice", TestPassword))["data"]["apiKey"];
-    const auto token = server.server().accounts().createSetupToken(server.user.id, std::chrono::hours(1));
-    const std::string exchangedKey = jsonOf(exchangeToken(server, token))["apiKey"];
-    QVERIFY(!loginKey.empty() && !exchangedKey.empty());
-    // The database and its log as bytes: a secret in any table, column or
-    // page would show.
-    const std::string stored = readFile(server.dataDir() / "sendova-server.db") +
-                               readFile(server.dataDir() / "sendova-server.db-wal");
-    QVERIFY(stored.find("alice") != std::string::npos);
-    QVERIFY(stored.find(sha256Hex(loginKey)) != std::string::npos);
-    for (const std::string &secret :
-         {std::string(TestPassword), loginKey, exchangedKey, server.apiKey, token}) {
-        QVERIFY2(stored.find(secret) == std::string::npos, secret.c_str());
+    // Every login issues a new key, and the earlier ones stay valid.
+    void login()
+    {
+        QFETCH(QByteArray, user);
+        QFETCH(QByteArray, password);
+        QFETCH(bool, disable);
+        QFETCH(QByteArray, code);
+        RunningServer server;
+        server.server().accounts().setActive("alice", !disable);
+        const auto reply = logIn(server, user.toStdString(), password.toStdString());
+        const Json body = jsonOf(reply);
+        QCOMPARE(reply->status, code.isEmpty() ? 200 : 401);
+        QCOMPARE(body["success"], Json(code.isEmpty()));
+        if (!code.isEmpty()) {
+            QCOMPARE(QByteArray::fromStdString(body["error"]["code"]), code);
+            QVERIFY(!body.contains("data"));
+            return;
+        }
+        QCOMPARE(body["data"]["serverUrl"], Json(server.server().publicUrl()));
+        QCOMPARE(body["data"]["tenantName"], Json("Sendova"));
+        const std::string key = body["data"]["apiKey"];
+        QVERIFY(jsonOf(logIn(server, "alice", TestPassword))["data"]["apiKey"] != key);
+        const Json status = jsonOf(server.client().Get("/api/status", httplib::Headers{{"X-API-Key", key}}));
+        QCOMPARE(status["data"]["userName"], Json("alice"));
+        QCOMPARE(status["data"]["maxUploadSize"], Json(std::uint64_t(2) << 30));
     }
-    // Salted, and slow to guess at.
-    const auto hash = hashPassword(TestPassword);
-    QVERIFY(hash.starts_with("pbkdf2-sha256$600000$"));
-    QVERIFY(hash != hashPassword(TestPassword, 600000) && verifyPassword(TestPassword, hash));
-}
+
+    void loginAttemptsAreLimited_data()
+    {
+        QTest::addColumn<int>("failures");
+        QTest::addColumn<bool>("differentUsers");
+        QTest::addColumn<bool>("behindProxy");
+        QTest::addColumn<int>("retryAfter");
+        QTest::newRow("a user's first six") << 5 << false << false << 0;
+        QTest::newRow("a user's seventh waits") << 6 << false << false << 1;
+        QTest::newRow("and then twice as long") << 7 << false << false << 2;
+        QTest::newRow("an address's 21st") << 20 << true << false << 0;
+        QTest::newRow("an address's 22nd waits") << 21 << true << false << 1;
+        QTest::newRow("behind a proxy, per client") << 21 << true << true << 0;
+    }
+
+    // Each refused attempt is answered at once, without the costly password
+    // check; the wait is told in Retry-After; a successful login starts again.
+    void loginAttemptsAreLimited()
+    {
+        QFETCH(int, failures);
+        QFETCH(bool, differentUsers);
+        QFETCH(bool, behindProxy);
+        QFETCH(int, retryAfter);
+        ServerOptions options = testOptions();
+        options.behindProxy = behindProxy;
+        RunningServer server(options);
+        const auto attempt = [&](int i, const std::string &password) {
+            const std::string user = differentUsers ? "user" + std::to_string(i) : "alice";
+            return logIn(server, user, password,
+                         behindProxy ? "192.0.2.9, 198.51.100." + std::to_string(i) : "");
+        };
+        for (int i = 0; i < failures; ++i) {
+            for (auto reply = attempt(i, "guess"); reply->status == 429; reply = attempt(i, "guess")) {
+                server.advanceClock(std::chrono::seconds(
+                    std::int64_t(reply->get_header_value<std::uint64_t>("Retry-After"))));
+            }
+        }
+        const auto reply = differentUsers ? attempt(failures, "guess") : logIn(server, "alice", TestPassword);
+        if (retryAfter == 0) {
+            QCOMPARE(reply->status, differentUsers ? 401 : 200);
+            return;
+        }
+        QCOMPARE(reply->status, 429);
+        QCOMPARE(reply->get_header_value("Retry-After"), std::to_string(retryAfter));
+        QCOMPARE(jsonOf(reply)["error"]["code"], Json("TOO_MANY_ATTEMPTS"));
+        server.advanceClock(std::chrono::seconds(retryAfter));
+        if (!differentUsers) {
+            QCOMPARE(logIn(server, "alice", TestPassword)->status, 200);
+            QCOMPARE(logIn(server, "alice", "guess")->status, 401);
+        }
+    }
+
+    void setupTokenWorksOnce_data()
+    {
+        QTest::addColumn<int>("waitMinutes");
+        QTest::addColumn<bool>("disable");
+        QTest::addColumn<bool>("garble");
+        QTest::addColumn<QByteArray>("code");
+        QTest::newRow("valid") << 59 << false << false << QByteArray();
+        QTest::newRow("expires at this very moment") << 60 << false << false << QByteArray("TOKEN_EXPIRED");
+        QTest::newRow("unknown token") << 0 << false << true << QByteArray("INVALID_TOKEN");
+        QTest::newRow("inactive account") << 0 << true << false << QByteArray("TENANT_INACTIVE");
+    }
+
+    // Sent four times at once: one exchange wins, whatever the timing.
+    void setupTokenWorksOnce()
+    {
+        QFETCH(int, waitMinutes);
+        QFETCH(bool, disable);
+        QFETCH(bool, garble);
+        QFETCH(QByteArray, code);
+        RunningServer server;
+        auto token = server.server().accounts().createSetupToken(server.user.id, std::chrono::minutes(60));
+        server.advanceClock(std::chrono::minutes(waitMinutes));
+        server.server().accounts().setActive("alice", !disable);
+        token.front() = garble ? char(token.front() ^ 1) : token.front();
+        std::vector<Json> replies(4);
+        {
+            std::vector<std::jthread> threads;
+            for (auto &reply : replies) {
+                threads.emplace_back([&] { reply = jsonOf(exchangeToken(server, token)); });
+            }
+        }
+        QCOMPARE(
+            std::count_if(replies.begin(), replies.end(), [](const Json &r) { return r["success"] == true; }),
+            code.isEmpty() ? 1 : 0);
+        for (const Json &reply : replies) {
+            if (reply["success"] == true) {
+                QCOMPARE(reply["serverUrl"], Json(server.server().publicUrl()));
+                QCOMPARE(reply["userName"], Json("alice"));
+                QCOMPARE(reply["tenantName"], Json("Sendova"));
+                QCOMPARE(statusOf(server.client().Get("/api/status",
+                                                      httplib::Headers{{"X-API-Key", reply["apiKey"]}})),
+                         200);
+            } else {
+                QCOMPARE(reply["error"]["code"],
+                         Json(code.isEmpty() ? "TOKEN_ALREADY_USED" : code.toStdString()));
+                QVERIFY(!reply.contains("apiKey"));
+            }
+        }
+    }
+
+    void secretsAreStoredHashed()
+    {
+        RunningServer server;
+        const std::string loginKey = jsonOf(logIn(server, "alice", TestPassword))["data"]["apiKey"];
+        const auto token = server.server().accounts().createSetupToken(server.user.id, std::chrono::hours(1));
+        const std::string exchangedKey = jsonOf(exchangeToken(server, token))["apiKey"];
+        QVERIFY(!loginKey.empty() && !exchangedKey.empty());
+        // The database and its log as bytes: a secret in any table, column or
+        // page would show.
+        const std::string stored = readFile(server.dataDir() / "sendova-server.db") +
+                                   readFile(server.dataDir() / "sendova-server.db-wal");
+        QVERIFY(stored.find("alice") != std::string::npos);
+        QVERIFY(stored.find(sha256Hex(loginKey)) != std::string::npos);
+        for (const std::string &secret :
+             {std::string(TestPassword), loginKey, exchangedKey, server.apiKey, token}) {
+            QVERIFY2(stored.find(secret) == std::string::npos, secret.c_str());
+        }
+        // Salted, and slow to guess at.
+        const auto hash = hashPassword(TestPassword);
+        QVERIFY(hash.starts_with("pbkdf2-sha256$600000$"));
+        QVERIFY(hash != hashPassword(TestPassword, 600000) && verifyPassword(TestPassword, hash));
+    }
+};
 
 QTEST_GUILESS_MAIN(ServerAccountsTest)
 #include "ServerAccountsTest.moc"

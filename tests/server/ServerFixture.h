@@ -145,6 +145,14 @@ public:
         return std::filesystem::path(m_dir.path().toStdString()) / "data";
     }
 
+    // The reply to bytes sent as given on a connection of their own, read
+    // until the server closes it.
+    std::string exchange(const std::string &request) const
+    {
+        RawConnection connection(port());
+        return connection.send(request) ? connection.read() : std::string();
+    }
+
     httplib::Client client(time_t readTimeout = 30) const
     {
         httplib::Client c("127.0.0.1", m_server->port());

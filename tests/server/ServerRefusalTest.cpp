@@ -39,93 +39,86 @@ class ServerRefusalTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void refusedClearlyAndLeavesNothing_data();
-    void refusedClearlyAndLeavesNothing();
-};
+    void refusedClearlyAndLeavesNothing_data()
+    {
+        QTest::addColumn<QByteArray>("head"); // KEY stands for the user's key, INACTIVE for a disabled user's
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("code");
+        const auto row = [](const char *name, const QByteArray &head, const QByteArray &body, int status,
+                            const char *code) {
+            QTest::newRow(name) << head << body << status << QByteArray(code);
+        };
+        const QByteArray upload = "POST /api/upload HTTP/1.1\r\nX-API-Key: KEY\r\n" + Form;
+        const QByteArray good = form(part("file", "a.txt", "payload"));
+        const QByteArray login = "POST /api/auth/login HTTP/1.1\r\n" + JsonType;
 
-void ServerRefusalTest::refusedClearlyAndLeavesNothing_data()
-{
-    QTest::addColumn<QByteArray>("head"); // KEY stands for the user's key, INACTIVE for a disabled user's
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("code");
-    const auto row = [](const char *name, const QByteArray &head, const QByteArray &body, int status,
-                        const char *code) {
-        QTest::newRow(name) << head << body << status << QByteArray(code);
-    };
-    const QByteArray upload = "POST /api/upload HTTP/1.1\r\nX-API-Key: KEY\r\n" + Form;
-    const QByteArray good = form(part("file", "a.txt", "payload"));
-    const QByteArray login = "POST /api/auth/login HTTP/1.1\r\n" + JsonType;
-
-    row("missing key", "POST /api/upload HTTP/1.1\r\n" + Form, good, 401, "MISSING_API_KEY");
-    row("wrong key", "POST /api/upload HTTP/1.1\r\nX-API-Key: sk_unknown\r\n" + Form, good, 401,
-        "INVALID_API_KEY");
-    row("inactive account", "POST /api/upload HTTP/1.1\r\nX-API-Key: INACTIVE\r\n" + Form, good, 401,
-        "TENANT_INACTIVE");
-    row("multipart without closing boundary", upload, part("file", "a", "abc").chopped(2), 400,
-        "INVALID_MULTIPART");
-    row("not a form", "POST /api/upload HTTP/1.1\r\nX-API-Key: KEY\r\n" + JsonType, "{}", 400,
-        "INVALID_MULTIPART");
-    row("no file part", upload, form(part("other", "", "value")), 400, "MISSING_FILE");
-    row("two file parts", upload, form(part("file", "a", "one") + part("file", "b", "two")), 400,
-        "MULTIPLE_FILES");
-    row("hash mismatch", upload + "X-File-Hash: " + prefixedHash("else").c_str() + "\r\n", good, 400,
-        "HASH_MISMATCH");
-    row("hash without prefix", upload + "X-File-Hash: " + sha256Hex("payload").c_str() + "\r\n", good, 400,
-        "INVALID_HASH");
-    row("file one byte over the limit", upload, form(part("file", "big", QByteArray(Limit + 1, 'x'))), 413,
-        "FILE_TOO_LARGE");
-    row("body far over the limit", upload, form(part("file", "big", QByteArray(4 * Limit, 'x'))), 413,
-        "FILE_TOO_LARGE");
-    row("too much besides the file", upload,
-        form(part("junk", "", QByteArray(Limit + 10, 'j')) + part("file", "a", "x")), 413,
-        "REQUEST_TOO_LARGE");
-    row("chunked, at the limit", upload + "Transfer-Encoding: chunked\r\n",
-        chunked(form(part("file", "big", QByteArray(Limit, 'x')))), 200, "");
-    row("chunked, one byte over the limit", upload + "Transfer-Encoding: chunked\r\n",
-        chunked(form(part("file", "big", QByteArray(Limit + 1, 'x')))), 413, "FILE_TOO_LARGE");
-    // httplib would read the body whole into memory before routing a GET.
-    row("GET with a body", "GET /api/status HTTP/1.1\r\n", QByteArray(100 * 1024, 'b'), 400,
-        "INVALID_REQUEST");
-    row("check path with ..", "GET /api/check/..%2F..%2Fsendova-server.db HTTP/1.1\r\nX-API-Key: KEY\r\n", {},
-        400, "INVALID_HASH");
-    row("login with broken JSON", login, "{\"userName\":", 400, "INVALID_REQUEST");
-    row("login with a huge body", login, "{\"userName\":\"" + QByteArray(100 * 1024, 'a') + "\"}", 413,
-        "REQUEST_TOO_LARGE");
-    row("exchange without token", "POST /api/exchange-setup-token HTTP/1.1\r\n" + JsonType,
-        "{\"machineName\":\"m\"}", 400, "INVALID_REQUEST");
-    row("PUT on upload", "PUT /api/upload HTTP/1.1\r\nX-API-Key: KEY\r\n" + Form, good, 405,
-        "METHOD_NOT_ALLOWED");
-    row("POST elsewhere", "POST /api/other HTTP/1.1\r\n" + Form, good, 404, "NOT_FOUND");
-}
-
-void ServerRefusalTest::refusedClearlyAndLeavesNothing()
-{
-    QFETCH(QByteArray, head);
-    QFETCH(QByteArray, body);
-    QFETCH(int, status);
-    QFETCH(QByteArray, code);
-    ServerOptions options = testOptions();
-    options.maxUploadSize = Limit;
-    RunningServer server(options);
-    QCOMPARE(statusOf(server.upload("kept.txt", "kept")), 200);
-    const auto filesBefore = server.storedFiles();
-    head.replace("INACTIVE", QByteArray::fromStdString(server.addUser("carol", false)));
-    head.replace("KEY", QByteArray::fromStdString(server.apiKey));
-    if (!head.contains("Transfer-Encoding")) {
-        head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+        row("missing key", "POST /api/upload HTTP/1.1\r\n" + Form, good, 401, "MISSING_API_KEY");
+        row("wrong key", "POST /api/upload HTTP/1.1\r\nX-API-Key: sk_unknown\r\n" + Form, good, 401,
+            "INVALID_API_KEY");
+        row("inactive account", "POST /api/upload HTTP/1.1\r\nX-API-Key: INACTIVE\r\n" + Form, good, 401,
+            "TENANT_INACTIVE");
+        row("multipart without closing boundary", upload, part("file", "a", "abc").chopped(2), 400,
+            "INVALID_MULTIPART");
+        row("not a form", "POST /api/upload HTTP/1.1\r\nX-API-Key: KEY\r\n" + JsonType, "{}", 400,
+            "INVALID_MULTIPART");
+        row("no file part", upload, form(part("other", "", "value")), 400, "MISSING_FILE");
+        row("two file parts", upload, form(part("file", "a", "one") + part("file", "b", "two")), 400,
+            "MULTIPLE_FILES");
+        row("hash mismatch", upload + "X-File-Hash: " + prefixedHash("else").c_str() + "\r\n", good, 400,
+            "HASH_MISMATCH");
+        row("hash without prefix", upload + "X-File-Hash: " + sha256Hex("payload").c_str() + "\r\n", good,
+            400, "INVALID_HASH");
+        row("file one byte over the limit", upload, form(part("file", "big", QByteArray(Limit + 1, 'x'))),
+            413, "FILE_TOO_LARGE");
+        row("too much besides the file", upload,
+            form(part("junk", "", QByteArray(Limit + 10, 'j')) + part("file", "a", "x")), 413,
+            "REQUEST_TOO_LARGE");
+        row("chunked, at the limit", upload + "Transfer-Encoding: chunked\r\n",
+            chunked(form(part("file", "big", QByteArray(Limit, 'x')))), 200, "");
+        row("chunked, one byte over the limit", upload + "Transfer-Encoding: chunked\r\n",
+            chunked(form(part("file", "big", QByteArray(Limit + 1, 'x')))), 413, "FILE_TOO_LARGE");
+        // httplib would read the body whole into memory before routing a GET.
+        row("GET with a body", "GET /api/status HTTP/1.1\r\n", QByteArray(100 * 1024, 'b'), 400,
+            "INVALID_REQUEST");
+        row("check path with ..", "GET /api/check/..%2F..%2Fsendova-server.db HTTP/1.1\r\nX-API-Key: KEY\r\n",
+            {}, 400, "INVALID_HASH");
+        row("login with broken JSON", login, "{\"userName\":", 400, "INVALID_REQUEST");
+        row("login with a huge body", login, "{\"userName\":\"" + QByteArray(100 * 1024, 'a') + "\"}", 413,
+            "REQUEST_TOO_LARGE");
+        row("exchange without token", "POST /api/exchange-setup-token HTTP/1.1\r\n" + JsonType,
+            "{\"machineName\":\"m\"}", 400, "INVALID_REQUEST");
+        row("PUT on upload", "PUT /api/upload HTTP/1.1\r\nX-API-Key: KEY\r\n" + Form, good, 405,
+            "METHOD_NOT_ALLOWED");
     }
-    RawConnection connection(server.port());
-    QVERIFY(connection.send((head + "Host: x\r\nConnection: close\r\n\r\n" + body).toStdString()));
-    const std::string reply = connection.read();
-    QVERIFY2(reply.starts_with("HTTP/1.1 " + std::to_string(status) + " "), reply.c_str());
-    const Json answer = Json::parse(reply.substr(reply.find("\r\n\r\n") + 4), nullptr, false);
-    const Json error = answer.value("Error", answer.value("error", Json::object()));
-    QCOMPARE(QByteArray::fromStdString(error.value("Code", error.value("code", ""))), code);
-    QCOMPARE(server.storedFiles().size(), filesBefore.size() + (status == 200 ? 1 : 0));
-    // The server is still in good shape for the next client.
-    QCOMPARE(statusOf(server.check(prefixedHash("kept"))), 200);
-}
+
+    void refusedClearlyAndLeavesNothing()
+    {
+        QFETCH(QByteArray, head);
+        QFETCH(QByteArray, body);
+        QFETCH(int, status);
+        QFETCH(QByteArray, code);
+        ServerOptions options = testOptions();
+        options.maxUploadSize = Limit;
+        RunningServer server(options);
+        QCOMPARE(statusOf(server.upload("kept.txt", "kept")), 200);
+        const auto filesBefore = server.storedFiles();
+        head.replace("INACTIVE", QByteArray::fromStdString(server.addUser("carol", false)));
+        head.replace("KEY", QByteArray::fromStdString(server.apiKey));
+        if (!head.contains("Transfer-Encoding")) {
+            head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+        }
+        const std::string reply =
+            server.exchange((head + "Host: x\r\nConnection: close\r\n\r\n" + body).toStdString());
+        QVERIFY2(reply.starts_with("HTTP/1.1 " + std::to_string(status) + " "), reply.c_str());
+        const Json answer = Json::parse(reply.substr(reply.find("\r\n\r\n") + 4), nullptr, false);
+        const Json error = answer.value("Error", answer.value("error", Json::object()));
+        QCOMPARE(QByteArray::fromStdString(error.value("Code", error.value("code", ""))), code);
+        QCOMPARE(server.storedFiles().size(), filesBefore.size() + (status == 200 ? 1 : 0));
+        // The server is still in good shape for the next client.
+        QCOMPARE(statusOf(server.check(prefixedHash("kept"))), 200);
+    }
+};
 
 QTEST_GUILESS_MAIN(ServerRefusalTest)
 #include "ServerRefusalTest.moc"

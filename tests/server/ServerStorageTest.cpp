@@ -59,145 +59,136 @@ class ServerStorageTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void storedUploadSurvivesPowerCut_data();
-    void storedUploadSurvivesPowerCut();
-    void flushStallsNoOtherRequest();
-    void writeFailureIsLogged();
-    void linkWorksUntilItExpires_data();
-    void linkWorksUntilItExpires();
-    void contentLivesAsLongAsItsLinks();
-    void startCleansLeftovers();
-};
-
-void ServerStorageTest::storedUploadSurvivesPowerCut_data()
-{
-    QTest::addColumn<bool>("storedByOther");
-    QTest::newRow("new content") << false;
-    // The same work, so that the reply takes as long as for new content and
-    // does not tell that someone has it.
-    QTest::newRow("content another user stored") << true;
-}
-
-// The reply carries a link only once the file, its name in the folder and the
-// link's row are all on the disk.
-void ServerStorageTest::storedUploadSurvivesPowerCut()
-{
-    QFETCH(bool, storedByOther);
-    RunningServer server;
-    const std::string content = "kept through a power cut";
-    if (storedByOther) {
-        server.upload("b.txt", content, std::nullopt, server.addUser("bob"));
+    void storedUploadSurvivesPowerCut_data()
+    {
+        QTest::addColumn<bool>("storedByOther");
+        QTest::newRow("new content") << false;
+        // The same work, so that the reply takes as long as for new content and
+        // does not tell that someone has it.
+        QTest::newRow("content another user stored") << true;
     }
-    flushedPaths.clear();
-    QCOMPARE(statusOf(server.upload("a.txt", content)), 200);
-    const std::vector<std::pair<std::string, const char *>> kinds{
-        {"/tmp/upload-", "received file"},
-        {"/blobs/" + sha256Hex(content).substr(0, 2), "its folder"},
-        {"sendova-server.db-wal", "database"}};
-    QByteArrayList seen;
-    for (const auto &[mark, kind] : kinds) {
-        if (std::any_of(flushedPaths.begin(), flushedPaths.end(),
-                        [&](const std::string &path) { return path.find(mark) != std::string::npos; })) {
-            seen << kind;
+
+    // The reply carries a link only once the file, its name in the folder and the
+    // link's row are all on the disk.
+    void storedUploadSurvivesPowerCut()
+    {
+        QFETCH(bool, storedByOther);
+        RunningServer server;
+        const std::string content = "kept through a power cut";
+        if (storedByOther) {
+            server.upload("b.txt", content, std::nullopt, server.addUser("bob"));
         }
+        flushedPaths.clear();
+        QCOMPARE(statusOf(server.upload("a.txt", content)), 200);
+        const std::vector<std::pair<std::string, const char *>> kinds{
+            {"/tmp/upload-", "received file"},
+            {"/blobs/" + sha256Hex(content).substr(0, 2), "its folder"},
+            {"sendova-server.db-wal", "database"}};
+        QByteArrayList seen;
+        for (const auto &[mark, kind] : kinds) {
+            if (std::any_of(flushedPaths.begin(), flushedPaths.end(),
+                            [&](const std::string &path) { return path.find(mark) != std::string::npos; })) {
+                seen << kind;
+            }
+        }
+        QCOMPARE(seen.join(", "), QByteArray("received file, its folder, database"));
     }
-    QCOMPARE(seen.join(", "), QByteArray("received file, its folder, database"));
-}
 
-void ServerStorageTest::flushStallsNoOtherRequest()
-{
-    RunningServer server;
-    holdReceived = true;
-    int uploaded = 0;
-    std::jthread uploader([&] { uploaded = statusOf(server.upload("held.bin", "held")); });
-    waitWhile(holding, false);
-    const int checked = statusOf(server.check(prefixedHash("other"), 3));
-    holdReceived = false;
-    uploader.join();
-    QVERIFY(holding && uploaded == 200);
-    QCOMPARE(checked, 200);
-}
+    void flushStallsNoOtherRequest()
+    {
+        RunningServer server;
+        holdReceived = true;
+        int uploaded = 0;
+        std::jthread uploader([&] { uploaded = statusOf(server.upload("held.bin", "held")); });
+        waitWhile(holding, false);
+        const int checked = statusOf(server.check(prefixedHash("other"), 3));
+        holdReceived = false;
+        uploader.join();
+        QVERIFY(holding && uploaded == 200);
+        QCOMPARE(checked, 200);
+    }
 
-// A full disk must leave a trace for the administrator, not only a 500.
-void ServerStorageTest::writeFailureIsLogged()
-{
-    RunningServer server;
-    ErrorCapture log;
-    rlimit saved{};
-    ::getrlimit(RLIMIT_FSIZE, &saved);
-    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit small{1 << 20, saved.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &small);
-    const int status = statusOf(server.upload("big.bin", std::string(3 << 20, 'x')));
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
-    QCOMPARE(status, 500);
-    QVERIFY(log.text().find("cannot write a received file: File too large") != std::string::npos);
-}
+    // A full disk must leave a trace for the administrator, not only a 500.
+    void writeFailureIsLogged()
+    {
+        RunningServer server;
+        ErrorCapture log;
+        rlimit saved{};
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{1 << 20, saved.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        const int status = statusOf(server.upload("big.bin", std::string(3 << 20, 'x')));
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previous);
+        QCOMPARE(status, 500);
+        QVERIFY(log.text().find("cannot write a received file: File too large") != std::string::npos);
+    }
 
-void ServerStorageTest::linkWorksUntilItExpires_data()
-{
-    QTest::addColumn<int>("lifetimeDays");
-    QTest::addColumn<int>("secondsLater");
-    QTest::addColumn<bool>("valid");
-    QTest::newRow("one second before the end") << 1 << 86399 << true;
-    QTest::newRow("at the end") << 1 << 86400 << false;
-    QTest::newRow("no lifetime, ten years later") << 0 << 315360000 << true;
-}
+    void linkWorksUntilItExpires_data()
+    {
+        QTest::addColumn<int>("lifetimeDays");
+        QTest::addColumn<int>("secondsLater");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("one second before the end") << 1 << 86399 << true;
+        QTest::newRow("at the end") << 1 << 86400 << false;
+        QTest::newRow("no lifetime, ten years later") << 0 << 315360000 << true;
+    }
 
-// Before any sweep: the link itself already knows whether it has expired.
-void ServerStorageTest::linkWorksUntilItExpires()
-{
-    QFETCH(int, lifetimeDays);
-    QFETCH(int, secondsLater);
-    QFETCH(bool, valid);
-    RunningServer server(testOptions(), lifetimeDays
-                                            ? std::optional(std::chrono::seconds(lifetimeDays * 86400))
-                                            : std::nullopt);
-    const Json uploaded = jsonOf(server.upload("e.txt", "expiring"));
-    QCOMPARE(uploaded["Data"].contains("ExpiresAt"), lifetimeDays > 0);
-    server.advanceClock(std::chrono::seconds(secondsLater));
-    QCOMPARE(statusOf(server.client().Get(server.pathOf(uploaded))), valid ? 200 : 404);
-    QCOMPARE(jsonOf(server.check(prefixedHash("expiring")))["Data"]["Exists"], Json(valid));
-    QCOMPARE(server.server().content().purgeExpired(), valid ? 0 : 1);
-}
+    // Before any sweep: the link itself already knows whether it has expired.
+    void linkWorksUntilItExpires()
+    {
+        QFETCH(int, lifetimeDays);
+        QFETCH(int, secondsLater);
+        QFETCH(bool, valid);
+        RunningServer server(testOptions(), lifetimeDays
+                                                ? std::optional(std::chrono::seconds(lifetimeDays * 86400))
+                                                : std::nullopt);
+        const Json uploaded = jsonOf(server.upload("e.txt", "expiring"));
+        QCOMPARE(uploaded["Data"].contains("ExpiresAt"), lifetimeDays > 0);
+        server.advanceClock(std::chrono::seconds(secondsLater));
+        QCOMPARE(statusOf(server.client().Get(server.pathOf(uploaded))), valid ? 200 : 404);
+        QCOMPARE(jsonOf(server.check(prefixedHash("expiring")))["Data"]["Exists"], Json(valid));
+        QCOMPARE(server.server().content().purgeExpired(), valid ? 0 : 1);
+    }
 
-// Content stays while a valid link needs it; an expired link is not
-// returned as a duplicate, even before the sweep removes it.
-void ServerStorageTest::contentLivesAsLongAsItsLinks()
-{
-    RunningServer server(testOptions(), std::chrono::hours(24));
-    const Json first = jsonOf(server.upload("a.txt", "shared"));
-    server.advanceClock(std::chrono::hours(12));
-    const Json bobs = jsonOf(server.upload("b.txt", "shared", std::nullopt, server.addUser("bob")));
-    server.advanceClock(std::chrono::hours(13));
-    const Json again = jsonOf(server.upload("a.txt", "shared", prefixedHash("shared")));
-    QCOMPARE(again["Data"]["IsDuplicate"], Json(false));
-    QCOMPARE(server.server().content().purgeExpired(), 1);
-    QCOMPARE(statusOf(server.client().Get(server.pathOf(first))), 404);
-    QCOMPARE(server.client().Get(server.pathOf(again))->body, std::string("shared"));
-    server.advanceClock(std::chrono::hours(12));
-    QCOMPARE(server.server().content().purgeExpired(), 1);
-    QCOMPARE(server.client().Get(server.pathOf(again))->body, std::string("shared"));
-    QCOMPARE(server.storedFiles().size(), std::size_t(1));
-    server.advanceClock(std::chrono::hours(12));
-    QCOMPARE(server.server().content().purgeExpired(), 1);
-    QCOMPARE(server.storedFiles(), std::vector<std::string>());
-}
+    // Content stays while a valid link needs it; an expired link is not
+    // returned as a duplicate, even before the sweep removes it.
+    void contentLivesAsLongAsItsLinks()
+    {
+        RunningServer server(testOptions(), std::chrono::hours(24));
+        const Json first = jsonOf(server.upload("a.txt", "shared"));
+        server.advanceClock(std::chrono::hours(12));
+        const Json bobs = jsonOf(server.upload("b.txt", "shared", std::nullopt, server.addUser("bob")));
+        server.advanceClock(std::chrono::hours(13));
+        const Json again = jsonOf(server.upload("a.txt", "shared", prefixedHash("shared")));
+        QCOMPARE(again["Data"]["IsDuplicate"], Json(false));
+        QCOMPARE(server.server().content().purgeExpired(), 1);
+        QCOMPARE(statusOf(server.client().Get(server.pathOf(first))), 404);
+        QCOMPARE(server.client().Get(server.pathOf(again))->body, std::string("shared"));
+        server.advanceClock(std::chrono::hours(12));
+        QCOMPARE(server.server().content().purgeExpired(), 1);
+        QCOMPARE(server.client().Get(server.pathOf(again))->body, std::string("shared"));
+        QCOMPARE(server.storedFiles().size(), std::size_t(1));
+        server.advanceClock(std::chrono::hours(12));
+        QCOMPARE(server.server().content().purgeExpired(), 1);
+        QCOMPARE(server.storedFiles(), std::vector<std::string>());
+    }
 
-// What a crash leaves: a half-received upload and a blob without a record.
-void ServerStorageTest::startCleansLeftovers()
-{
-    RunningServer server;
-    const auto data = server.dataDir();
-    const std::string orphan = sha256Hex("orphan");
-    std::filesystem::create_directories(data / "blobs" / orphan.substr(0, 2));
-    std::ofstream(data / "blobs" / orphan.substr(0, 2) / orphan) << "orphan";
-    std::ofstream(data / "tmp" / "upload-abc123") << "partial";
-    QCOMPARE(server.storedFiles().size(), std::size_t(2));
-    server.server().content().removeLeftovers();
-    QCOMPARE(server.storedFiles(), std::vector<std::string>());
-}
+    // What a crash leaves: a half-received upload and a blob without a record.
+    void startCleansLeftovers()
+    {
+        RunningServer server;
+        const auto data = server.dataDir();
+        const std::string orphan = sha256Hex("orphan");
+        std::filesystem::create_directories(data / "blobs" / orphan.substr(0, 2));
+        std::ofstream(data / "blobs" / orphan.substr(0, 2) / orphan) << "orphan";
+        std::ofstream(data / "tmp" / "upload-abc123") << "partial";
+        QCOMPARE(server.storedFiles().size(), std::size_t(2));
+        server.server().content().removeLeftovers();
+        QCOMPARE(server.storedFiles(), std::vector<std::string>());
+    }
+};
 
 QTEST_GUILESS_MAIN(ServerStorageTest)
 #include "ServerStorageTest.moc"

@@ -44,68 +44,62 @@ class ServerTextTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void helpers_data();
-    void helpers();
+    void helpers_data()
+    {
+        QTest::addColumn<QByteArray>("helper");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("output");
+        const auto row = [](const char *name, const char *helper, const QByteArray &input,
+                            const QByteArray &output) {
+            QTest::newRow(name) << QByteArray(helper) << input << output;
+        };
+        const QByteArray digits(64, 'a');
+
+        row("quote and backslash", "disposition", "a\"b\\c",
+            "attachment; filename=\"a_b_c\"; filename*=UTF-8''a%22b%5Cc");
+        row("line breaks", "disposition", "a\r\nSet-Cookie: x",
+            "attachment; filename=\"a__Set-Cookie: x\"; filename*=UTF-8''a%0D%0ASet-Cookie%3A%20x");
+
+        row("only a directory", "name", "dir/", "file");
+        // A right-to-left override would show "invoice\u202Efdp.exe" as "invoiceexe.pdf".
+        row("bidirectional marks", "name",
+            "invoice\xE2\x80\xAE"
+            "fdp.exe\xE2\x81\xA6\xD8\x9C",
+            "invoicefdp.exe");
+        // 127 two-byte characters fit in 255 bytes; the 128th would be split.
+        row("300 two-byte characters", "name", QByteArray("\xC3\xA9").repeated(300),
+            QByteArray("\xC3\xA9").repeated(127));
+        row("overlong encoding of /", "name",
+            "a\xC0\xAF"
+            "b",
+            "a\xEF\xBF\xBD\xEF\xBF\xBD"
+            "b");
+        row("DEL", "name",
+            "a\x7F"
+            "b",
+            "ab");
+
+        row("suffix longer than the file", "range of 10", "bytes=-50", "0-9");
+        row("zero suffix", "range of 10", "bytes=-0", "unsatisfiable");
+        row("any range of an empty file", "range of 0", "bytes=0-", "unsatisfiable");
+        row("last before first", "range of 10", "bytes=5-2", "whole");
+        row("several ranges", "range of 10", "bytes=0-1,4-5", "whole");
+        row("huge number", "range of 10", "bytes=99999999999999999999999-", "whole");
+
+        row("63 digits", "hash", digits.mid(1), "neither");
+
+        row("unit only", "size", "G", "invalid");
+        row("overflow", "size", "99999999999999999G", "invalid");
+    }
+
+    void helpers()
+    {
+        QFETCH(QByteArray, helper);
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, output);
+        QCOMPARE(QByteArray::fromStdString(Helpers.at(helper)(input.toStdString())), output);
+    }
 };
-
-void ServerTextTest::helpers_data()
-{
-    QTest::addColumn<QByteArray>("helper");
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<QByteArray>("output");
-    const auto row = [](const char *name, const char *helper, const QByteArray &input,
-                        const QByteArray &output) {
-        QTest::newRow(name) << QByteArray(helper) << input << output;
-    };
-    const QByteArray digits(64, 'a');
-
-    row("quote and backslash", "disposition", "a\"b\\c",
-        "attachment; filename=\"a_b_c\"; filename*=UTF-8''a%22b%5Cc");
-    row("line breaks", "disposition", "a\r\nSet-Cookie: x",
-        "attachment; filename=\"a__Set-Cookie: x\"; filename*=UTF-8''a%0D%0ASet-Cookie%3A%20x");
-
-    row("only a directory", "name", "dir/", "file");
-    row("blanks around", "name", "  a.txt  ", "a.txt");
-    // A right-to-left override would show "invoice\u202Efdp.exe" as "invoiceexe.pdf".
-    row("bidirectional marks", "name",
-        "invoice\xE2\x80\xAE"
-        "fdp.exe\xE2\x81\xA6\xD8\x9C",
-        "invoicefdp.exe");
-    row("300 ASCII characters", "name", QByteArray(300, 'a'), QByteArray(255, 'a'));
-    // 127 two-byte characters fit in 255 bytes; the 128th would be split.
-    row("300 two-byte characters", "name", QByteArray("\xC3\xA9").repeated(300),
-        QByteArray("\xC3\xA9").repeated(127));
-    row("overlong encoding of /", "name",
-        "a\xC0\xAF"
-        "b",
-        "a\xEF\xBF\xBD\xEF\xBF\xBD"
-        "b");
-    row("DEL", "name",
-        "a\x7F"
-        "b",
-        "ab");
-
-    row("spaces", "range of 10", " bytes= 2 - 3 ", "2-3");
-    row("suffix longer than the file", "range of 10", "bytes=-50", "0-9");
-    row("zero suffix", "range of 10", "bytes=-0", "unsatisfiable");
-    row("any range of an empty file", "range of 0", "bytes=0-", "unsatisfiable");
-    row("last before first", "range of 10", "bytes=5-2", "whole");
-    row("several ranges", "range of 10", "bytes=0-1,4-5", "whole");
-    row("huge number", "range of 10", "bytes=99999999999999999999999-", "whole");
-
-    row("63 digits", "hash", digits.mid(1), "neither");
-
-    row("unit only", "size", "G", "invalid");
-    row("overflow", "size", "99999999999999999G", "invalid");
-}
-
-void ServerTextTest::helpers()
-{
-    QFETCH(QByteArray, helper);
-    QFETCH(QByteArray, input);
-    QFETCH(QByteArray, output);
-    QCOMPARE(QByteArray::fromStdString(Helpers.at(helper)(input.toStdString())), output);
-}
 
 QTEST_GUILESS_MAIN(ServerTextTest)
 #include "ServerTextTest.moc"

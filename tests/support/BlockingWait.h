@@ -11,6 +11,7 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <thread>
 #include <type_traits>
 
@@ -44,39 +45,21 @@ QCoro::Task<> drive(QCoro::Task<T> task, BlockingState<T> &state)
 
 // Ends the process with a message when the waiting has not ended in time. A
 // thread of its own, so that it fires even when the waiting thread is stuck
-// outside the event loop.
-class Watchdog
+// outside the event loop; destroying it stops it.
+inline std::jthread watchdog(std::chrono::seconds limit)
 {
-public:
-    explicit Watchdog(std::chrono::seconds limit)
-        : m_thread([this, limit] {
-              std::unique_lock lock(m_lock);
-              if (m_stopped.wait_for(lock, limit, [this] { return m_stop; }))
-                  return;
-              std::fprintf(stderr, "FAIL!  : blockingWait: the task did not end within %llds\n",
-                           static_cast<long long>(limit.count()));
-              std::fflush(stderr);
-              std::abort();
-          })
-    {}
-    Watchdog(const Watchdog &) = delete;
-    Watchdog &operator=(const Watchdog &) = delete;
-    ~Watchdog()
-    {
-        {
-            std::lock_guard lock(m_lock);
-            m_stop = true;
-        }
-        m_stopped.notify_one();
-        m_thread.join();
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_stopped;
-    bool m_stop = false;
-    std::thread m_thread;
-};
+    return std::jthread([limit](std::stop_token stop) {
+        std::mutex lock;
+        std::condition_variable_any stopped;
+        std::unique_lock guard(lock);
+        if (stopped.wait_for(guard, stop, limit, [&stop] { return stop.stop_requested(); }))
+            return;
+        std::fprintf(stderr, "FAIL!  : blockingWait: the task did not end within %llds\n",
+                     static_cast<long long>(limit.count()));
+        std::fflush(stderr);
+        std::abort();
+    });
+}
 
 } // namespace detail
 
@@ -88,7 +71,7 @@ private:
 template<typename T>
 T blockingWait(QCoro::Task<T> task, std::chrono::seconds limit = std::chrono::seconds(20))
 {
-    const detail::Watchdog watchdog(limit);
+    const std::jthread timer = detail::watchdog(limit);
     detail::BlockingState<T> state;
     QCoro::Task<> driver = detail::drive(std::move(task), state);
     if (!state.done)

@@ -73,26 +73,6 @@ private Q_SLOTS:
         QCOMPARE(service.localized(""), QString());
     }
 
-    void codes_data()
-    {
-        QTest::addColumn<QString>("code");
-        QTest::addColumn<int>("expected"); // -1: no language
-        QTest::newRow("en") << u"en"_qs << int(Language::english);
-        QTest::newRow("pt") << u"pt"_qs << int(Language::portuguese);
-        QTest::newRow("upper case") << u"ES"_qs << -1;
-        QTest::newRow("region") << u"pt-BR"_qs << -1;
-    }
-
-    void codes()
-    {
-        QFETCH(QString, code);
-        QFETCH(int, expected);
-        const std::optional<Language> language = languageFromCode(code);
-        QCOMPARE(language ? int(*language) : -1, expected);
-        if (language)
-            QCOMPARE(languageCode(*language), code);
-    }
-
     // Before a language is chosen, the desktop's preference decides.
     void initialTableFollowsTheDesktop_data()
     {
@@ -131,16 +111,9 @@ private Q_SLOTS:
         QCOMPARE(changes.size(), 1);
     }
 
-    void argumentsAreNeverReExpanded_data()
-    {
-        QTest::addColumn<QString>("fileName");
-        QTest::newRow("percent one") << u"50%1 off.pdf"_qs;
-        QTest::newRow("bare percent") << u"100% done.txt"_qs;
-    }
-
     void argumentsAreNeverReExpanded()
     {
-        QFETCH(QString, fileName);
+        const QString fileName = u"50%1 off.pdf"_qs;
         LocalizationService::shared().setLanguage(Language::english);
         const QString body = localizedFormat("notification.error.body", fileName, u"boom"_qs);
         QCOMPARE(body, fileName + u" could not be uploaded: boom"_qs);

@@ -16,38 +16,6 @@ namespace {
 constexpr int pollStep = 50; // ms between looks at the stop flag
 constexpr qsizetype maxHeadBytes = 1024 * 1024;
 
-QByteArray reasonPhrase(int status)
-{
-    switch (status) {
-    case 100:
-        return "Continue";
-    case 200:
-        return "OK";
-    case 201:
-        return "Created";
-    case 204:
-        return "No Content";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 400:
-        return "Bad Request";
-    case 401:
-        return "Unauthorized";
-    case 403:
-        return "Forbidden";
-    case 404:
-        return "Not Found";
-    case 413:
-        return "Content Too Large";
-    case 500:
-        return "Internal Server Error";
-    default:
-        return "Status";
-    }
-}
-
 bool sendAll(int socket, const QByteArray &bytes)
 {
     qsizetype sent = 0;
@@ -60,6 +28,20 @@ bool sendAll(int socket, const QByteArray &bytes)
         sent += n;
     }
     return true;
+}
+
+// Binds the socket to 127.0.0.1 with a port of the system's choosing and
+// returns that port, 0 when it cannot.
+quint16 bindLoopback(int socket)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(socket, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        ::getsockname(socket, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return 0;
+    return ntohs(address.sin_port);
 }
 
 } // namespace
@@ -99,16 +81,9 @@ LoopbackHttpServer::LoopbackHttpServer()
         throw std::runtime_error("socket() failed");
     const int yes = 1;
     ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        ::listen(m_listener, 16) != 0)
+    m_port = bindLoopback(m_listener);
+    if (m_port == 0 || ::listen(m_listener, 16) != 0)
         throw std::runtime_error("bind/listen on 127.0.0.1 failed");
-    socklen_t length = sizeof address;
-    ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
-    m_port = ntohs(address.sin_port);
     m_acceptThread = std::thread([this] { acceptLoop(); });
 }
 
@@ -125,14 +100,9 @@ quint16 LoopbackHttpServer::unusedPort()
 {
     // Bound once and released: the system does not hand it out again at once.
     const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length);
+    const quint16 port = bindLoopback(probe);
     ::close(probe);
-    return ntohs(address.sin_port);
+    return port;
 }
 
 QString LoopbackHttpServer::baseUrl() const
@@ -287,6 +257,11 @@ void LoopbackHttpServer::serveConnection(int socket)
             m_changed.notify_all();
         };
         auto clientClosed = [&] { update([](RecordedRequest &r) { r.closedByClient = true; }); };
+        // Waits a poll step for the client to hang up.
+        auto hungUp = [socket] {
+            pollfd waiting{socket, POLLRDHUP, 0};
+            return ::poll(&waiting, 1, pollStep) > 0 && (waiting.revents & (POLLRDHUP | POLLHUP | POLLERR));
+        };
 
         const ScriptedReply reply = nextReply();
         if (record.header("Expect").value_or(QByteArray()).compare("100-continue", Qt::CaseInsensitive) ==
@@ -299,9 +274,7 @@ void LoopbackHttpServer::serveConnection(int socket)
         if (reply.reading == ScriptedReply::Reading::stall) {
             // Leave the body in the kernel's buffers until the client gives up.
             while (!m_stopping) {
-                pollfd waiting{socket, POLLRDHUP, 0};
-                if (::poll(&waiting, 1, pollStep) > 0 &&
-                    (waiting.revents & (POLLRDHUP | POLLHUP | POLLERR))) {
+                if (hungUp()) {
                     clientClosed();
                     return;
                 }
@@ -349,8 +322,7 @@ void LoopbackHttpServer::serveConnection(int socket)
 
         for (auto waited = std::chrono::milliseconds(0); waited < reply.delay && !m_stopping;
              waited += std::chrono::milliseconds(pollStep)) {
-            pollfd waiting{socket, POLLRDHUP, 0};
-            if (::poll(&waiting, 1, pollStep) > 0 && (waiting.revents & (POLLRDHUP | POLLHUP | POLLERR))) {
+            if (hungUp()) {
                 clientClosed();
                 return;
             }
@@ -360,8 +332,8 @@ void LoopbackHttpServer::serveConnection(int socket)
             sendAll(socket, *reply.raw);
             return;
         }
-        QByteArray head =
-            "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
+        // Clients read only the code; one reason phrase does for every status.
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + " Scripted\r\n";
         for (const auto &h : reply.headers)
             head += h.first + ": " + h.second + "\r\n";
         head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n\r\n";
