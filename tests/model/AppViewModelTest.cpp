@@ -8,8 +8,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTimeZone>
 
 using namespace sendova;
@@ -307,6 +309,22 @@ private Q_SLOTS:
         QCOMPARE(model->uploadProgress().state, UploadState::completed(u"https://s.example/f/abc"_qs, true));
         const QString log = LogService::shared().logText();
         QVERIFY2(!log.contains(u"old.bin"_qs) && !log.contains(u"Cancelled"_qs), qPrintable(log));
+    }
+
+    // The hashing thread still reports after the popover's model is gone;
+    // that must land nowhere (the sanitizer build sees a use after free).
+    void modelGoneWhileHashing()
+    {
+        auto model = makeModel(false);
+        QPointer<AppViewModel> watch(model.get());
+        connect(model.get(), &AppViewModel::uploadProgressChanged, this, [&] {
+            if (model && model->uploadProgress().state.get<UploadState::Hashing>())
+                QTimer::singleShot(0, this, [&] { model.reset(); });
+        });
+        blockingWait(model->startUpload(writeFile(u"big.bin"_qs, QByteArray(16 * 1024 * 1024, 'd'))));
+        QVERIFY(!watch);
+        QTest::qWait(50);
+        QCOMPARE(m_server->requests().size(), 0);
     }
 
     // A save makes the login's autostart entry follow the setting. An entry

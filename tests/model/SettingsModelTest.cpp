@@ -17,6 +17,20 @@ class SettingsModelTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // Without a key there is nothing to test: the button is off and nothing is sent.
+    void noKeyNoTest()
+    {
+        SheetFixture fixture;
+        AppConfig config = fixture.app->config();
+        config.apiKey.clear();
+        fixture.app->setConfig(config);
+        SettingsModel settings(*fixture.app);
+        QVERIFY(settings.isTestButtonDisabled());
+        blockingWait(settings.testConnection());
+        QVERIFY(!settings.connectionStatus());
+        QCOMPARE(fixture.server->requests().size(), 0);
+    }
+
     // Everything stored goes, the autostart entry with it.
     void logoutForgetsTheAccount()
     {
