@@ -7,6 +7,8 @@
 //   keychain_probe exists                    prints "yes" or "no" (a Secret Service)
 //   keychain_probe save-config FOLDER KEY [insecure]
 //                                            prints "saved" or "error:<description>"
+//   keychain_probe outlive FOLDER KEY1 KEY2  saves KEY1, prints "saved", waits for a line on
+//                                            standard input, then saves KEY2 as save-config does
 
 #include "config/ConfigService.h"
 #include "config/KeychainService.h"
@@ -38,6 +40,15 @@ int main(int argc, char **argv)
             const KeyStorage storage =
                 args.value(3) == QLatin1String("insecure") ? KeyStorage::configFile : KeyStorage::keychain;
             ConfigService(args.value(1)).saveConfig(config, storage);
+            out << "saved" << Qt::endl;
+        } else if (command == QLatin1String("outlive")) {
+            AppConfig config;
+            config.apiKey = args.value(2);
+            ConfigService(args.value(1)).saveConfig(config, KeyStorage::keychain);
+            out << "saved" << Qt::endl;
+            QTextStream(stdin).readLine();
+            config.apiKey = args.value(3);
+            ConfigService(args.value(1)).saveConfig(config, KeyStorage::keychain);
             out << "saved" << Qt::endl;
         } else {
             return 2;

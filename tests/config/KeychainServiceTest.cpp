@@ -2,8 +2,13 @@
 #include "BlockingWait.h"
 #include "KeychainTestSupport.h"
 
+#include <QDBusConnectionInterface>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
+
+#include <csignal>
 
 using namespace sendova;
 using namespace sendova::test;
@@ -16,6 +21,55 @@ QString probe(const QString &busAddress, const QStringList &arguments)
     const ProbeResult result = runProbe(QStringLiteral(KEYCHAIN_PROBE), busAddress, arguments);
     return result.finished ? result.output : QStringLiteral("<no answer in time>");
 }
+
+// A gnome-keyring of the test's own on a bus of its own, so it can die as in a crash.
+class PrivateKeyring
+{
+public:
+    PrivateKeyring(const QString &folder, const QString &busAddress) : m_folder(folder), m_bus(busAddress) {}
+    ~PrivateKeyring() { kill(); }
+
+    bool start()
+    {
+        QProcess daemon;
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
+        for (const char *name : {"HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"})
+            environment.insert(QString::fromLatin1(name), m_folder);
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus);
+        daemon.setProcessEnvironment(environment);
+        daemon.start(QStringLiteral("gnome-keyring-daemon"),
+                     {QStringLiteral("--unlock"), QStringLiteral("--components=secrets")});
+        daemon.write("sendova-test");
+        daemon.closeWriteChannel();
+        // Its parent ends once the service is on the bus; the bus names the one that stays.
+        if (!daemon.waitForFinished(10000) || !waitForOwner(true))
+            return false;
+        m_pid = pid_t(connection().interface()->servicePid(QStringLiteral("org.freedesktop.secrets")).value());
+        return m_pid > 0;
+    }
+    void kill()
+    {
+        if (m_pid > 0)
+            ::kill(m_pid, SIGKILL);
+        m_pid = 0;
+    }
+    bool waitForOwner(bool owned)
+    {
+        for (int i = 0; i < 100; ++i, QThread::msleep(50)) {
+            if (connection().interface()->isServiceRegistered(QStringLiteral("org.freedesktop.secrets")).value() ==
+                owned)
+                return true;
+        }
+        return false;
+    }
+
+private:
+    QDBusConnection connection() { return QDBusConnection::connectToBus(m_bus, QStringLiteral("keyring-watch")); }
+    QString m_folder;
+    QString m_bus;
+    pid_t m_pid = 0;
+};
 
 } // namespace
 
@@ -107,6 +161,43 @@ private Q_SLOTS:
             save.startsWith(QLatin1String("error:Error saving configuration: Failed to store in Keychain")),
             qPrintable(save));
         QVERIFY(!QFile::exists(sendova + QStringLiteral("/config.json")));
+    }
+
+    // The keyring dies while the program runs: the next save fails at once
+    // with the usual message, and neither config.json nor the stored key changes.
+    void keyringGoneWhileRunning()
+    {
+        QTemporaryDir folder;
+        BareBus bus(folder.path());
+        QVERIFY(QDir().mkpath(folder.filePath(QStringLiteral("keyring"))));
+        PrivateKeyring keyring(folder.filePath(QStringLiteral("keyring")), bus.address());
+        QVERIFY2(keyring.start(), "gnome-keyring-daemon did not start");
+        const QString sendova = folder.filePath(QStringLiteral("Sendova"));
+        QProcess saver;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        saver.setProcessEnvironment(environment);
+        saver.start(QStringLiteral(KEYCHAIN_PROBE), {QStringLiteral("outlive"), sendova, QStringLiteral("first"),
+                                                      QStringLiteral("second")});
+        QVERIFY(saver.waitForReadyRead(20000));
+        QCOMPARE(saver.readLine().trimmed(), QByteArray("saved"));
+        QFile config(sendova + QStringLiteral("/config.json"));
+        QVERIFY(config.open(QIODevice::ReadOnly));
+        const QByteArray settings = config.readAll();
+        config.close();
+
+        keyring.kill();
+        QVERIFY(keyring.waitForOwner(false));
+        saver.write("go\n");
+        // Far less than the keychain's own time limit: the failure must not wait it out.
+        QVERIFY2(saver.waitForFinished(10000), "the save hung after the keyring went away");
+        const QString answer = QString::fromUtf8(saver.readAll()).trimmed();
+        QVERIFY2(answer.startsWith(u"error:Error saving configuration: Failed to store in Keychain"_qs),
+                 qPrintable(answer));
+        QVERIFY(config.open(QIODevice::ReadOnly));
+        QCOMPARE(config.readAll(), settings);
+        QVERIFY2(keyring.start(), "gnome-keyring-daemon did not start again");
+        QCOMPARE(probe(bus.address(), {QStringLiteral("load")}), QStringLiteral("key:first"));
     }
 
     // A Secret Service the bus starts on demand counts as there.
