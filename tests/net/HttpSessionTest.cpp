@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <thread>
 
 using namespace sendova;
 using namespace sendova::test;
@@ -148,18 +149,27 @@ private Q_SLOTS:
         server.enqueue(reading(ScriptedReply::Reading::slowly));
         server.setDefaultReply(ScriptedReply::json(200, "{}"));
         HttpSession *sessionPointer = nullptr;
+        std::atomic<bool> bothSent{false};
         std::atomic<bool> cancelled{false};
         HttpSession session([&](qint64 sent, qint64) {
             // From the progress thread once the body is under way, the way a
-            // user's click lands in the middle of a transfer.
-            if (sent > 0 && !cancelled.exchange(true))
+            // user's click lands in the middle of a transfer. The transfer
+            // holds still until the second request is queued: on a busy
+            // machine this thread can get here first, and a later cancel
+            // leaves megabytes for the slow server to read before it sees
+            // the hang-up.
+            if (sent > 0 && !cancelled.exchange(true)) {
+                while (!bothSent)
+                    std::this_thread::yield();
                 sessionPointer->cancel();
+            }
         });
         sessionPointer = &session;
         HttpRequest upload = requestTo(server, "POST");
         upload.body = bodyWith(temporary, {}, contents);
         QCoro::Task<HttpReply> running = session.send(upload);
         QCoro::Task<HttpReply> queued = session.send(requestTo(server));
+        bothSent = true;
         for (QCoro::Task<HttpReply> *task : {&running, &queued}) {
             try {
                 blockingWait(std::move(*task));
