@@ -34,127 +34,113 @@ class ServerCommandLineTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void usageAndExitCodes_data()
+    void initTestCase()
     {
-        QTest::addColumn<QByteArray>("commandLine");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QByteArray>("message");
-        QTest::newRow("nothing") << QByteArray() << 2 << QByteArray("Usage: sendova-server");
-        QTest::newRow("--help") << QByteArray("--help") << 0 << QByteArray("Usage: sendova-server");
-        QTest::newRow("unknown command")
-            << QByteArray("launch") << 2 << QByteArray("unknown command: launch");
-        QTest::newRow("option without value")
-            << QByteArray("serve --listen") << 2 << QByteArray("--listen needs a value");
-        QTest::newRow("port too large")
-            << QByteArray("serve --listen 127.0.0.1:70000") << 2 << QByteArray("at most 65535");
-        QTest::newRow("setup-link without user")
-            << QByteArray("setup-link") << 2 << QByteArray("exactly one USER");
+        QVERIFY(answers(run("user add dora --password-stdin --data DATA", "long enough password\n"), 0, ""));
     }
 
-    void usageAndExitCodes()
+    void commandLine_data()
+    {
+        QTest::addColumn<QByteArray>(
+            "commandLine"); // DATA holds the user dora; PORT and BUSY are another server's
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("message");
+        const auto row = [](const char *name, const char *commandLine, const char *input, int exitCode,
+                            const char *message) {
+            QTest::newRow(name) << QByteArray(commandLine) << QByteArray(input) << exitCode
+                                << QByteArray(message);
+        };
+        row("nothing", "", "", 2, "Usage: sendova-server");
+        row("--help", "--help", "", 0, "Usage: sendova-server");
+        row("unknown command", "launch", "", 2, "unknown command: launch");
+        row("option without value", "serve --listen", "", 2, "--listen needs a value");
+        row("port too large", "serve --listen 127.0.0.1:70000", "", 2, "at most 65535");
+        row("setup-link without user", "setup-link", "", 2, "exactly one USER");
+        row("user twice", "user add dora --password-stdin --data DATA", "long enough password\n", 1,
+            "already exists");
+        row("short password", "user add eve --password-stdin --data DATA", "short\n", 1, "at least 8");
+        // No terminal and no --password-stdin: refused instead of waiting.
+        row("no way to ask a password", "user add fred --data DATA", "", 1, "--password-stdin");
+        row("unknown user", "user enable nobody --data DATA", "", 1, "no user named nobody");
+        // Before any serve the server's address is unknown, unless given.
+        row("setup-link before any serve", "setup-link dora --data DATA", "", 1, "--server");
+        row("taken port", "serve --listen 127.0.0.1:PORT --data DATA", "", 1, "cannot listen");
+        row("folder served by another", "serve --listen 127.0.0.1:0 --data BUSY", "", 1, "already serving");
+    }
+
+    void commandLine()
     {
         QFETCH(QByteArray, commandLine);
+        QFETCH(QByteArray, input);
         QFETCH(int, exitCode);
         QFETCH(QByteArray, message);
-        const auto outcome = run(commandLine);
+        commandLine.replace("PORT", QByteArray::number(m_occupant.port()))
+            .replace("BUSY", m_occupant.dataDir().c_str());
+        const auto outcome = run(commandLine, input);
         QVERIFY(answers(outcome, exitCode, message));
         QVERIFY(!(exitCode == 0 ? outcome.err : outcome.out).contains(message));
     }
 
-    void userAdministration()
+    // The data folder is its owner's alone: one others may read is made
+    // private, and the administrator told; one they may change is refused.
+    void dataFolderStaysPrivate()
     {
-        const QByteArray add = "user add dora --password-stdin --data DATA";
-        // The data folder is its owner's alone: one others may read is made
-        // private, and the administrator told; one they may change is refused.
+        m_data = m_home.path() + QStringLiteral("/private");
         QVERIFY(QDir().mkpath(m_data));
         QFile::setPermissions(m_data,
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther);
+        const QByteArray add = "user add gina --password-stdin --data DATA";
         QVERIFY(answers(run(add, "long enough password\n"), 0, "private (mode 0704 is now 0700)"));
+        QVERIFY(answers(run("user disable gina --data DATA"), 0, "User gina disabled"));
+        QCOMPARE(run("user list --data DATA").out, QByteArray("gina (disabled)\n"));
         QFile::setPermissions(m_data, QFile::permissions(m_data) | QFile::WriteGroup);
         QVERIFY(answers(run("user list --data DATA"), 1, "can be changed by other users (mode 0720)"));
-        QFile::setPermissions(m_data, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-
-        QVERIFY(answers(run(add, "long enough password\n"), 1, "already exists"));
-        QVERIFY(answers(run("user add eve --password-stdin --data DATA", "short\n"), 1, "at least 8"));
-        // No terminal and no --password-stdin: refused instead of waiting.
-        QVERIFY(answers(run("user add fred --data DATA"), 1, "--password-stdin"));
-        QVERIFY(answers(run("user disable dora --data DATA"), 0, "User dora disabled"));
-        QCOMPARE(run("user list --data DATA").out, QByteArray("dora (disabled)\n"));
-        QVERIFY(answers(run("user enable nobody --data DATA"), 1, "no user named nobody"));
-        // Before any serve the server's address is unknown, unless given.
-        QVERIFY(answers(run("setup-link dora --data DATA"), 1, "--server"));
     }
 
-    void serveAnswersAndStopsPromptly_data()
+    void serveStopsPromptlyAndCleanly_data()
     {
         QTest::addColumn<int>("signal");
         QTest::newRow("SIGTERM") << int(SIGTERM);
         QTest::newRow("SIGINT") << int(SIGINT);
     }
 
-    void serveAnswersAndStopsPromptly()
+    // Neither a kept-alive connection nor a request still arriving holds up
+    // the stop, and what a crash left behind (a half-received upload, a blob
+    // without a record) is gone once it has served.
+    void serveStopsPromptlyAndCleanly()
     {
         QFETCH(int, signal);
         m_data = m_home.path() + QStringLiteral("/serve-") + QString::number(signal);
-        QCOMPARE(run("user add gina --password-stdin --data DATA", "gina's password\n").exitCode, 0);
+        QVERIFY(answers(run("user add gina --password-stdin --data DATA", "long enough password\n"), 0, ""));
+        const std::filesystem::path data = m_data.toStdString();
+        const std::string orphan = sha256Hex("orphan");
+        std::filesystem::create_directories(data / "blobs" / orphan.substr(0, 2));
+        std::filesystem::create_directories(data / "tmp");
+        std::ofstream(data / "blobs" / orphan.substr(0, 2) / orphan) << "orphan";
+        std::ofstream(data / "tmp" / "upload-abc123") << "partial";
+
         QProcess serve;
-        start(serve, "serve --listen 127.0.0.1:0 --max-size 1K --quiet --data " + m_data.toUtf8());
+        start(serve, "serve --listen 127.0.0.1:0 --quiet --data " + m_data.toUtf8());
         QByteArray line;
         while (!line.contains('\n') && serve.waitForReadyRead(30000)) {
             line += serve.readAllStandardOutput();
         }
         const auto match =
-            QRegularExpression(
-                QStringLiteral("^sendova-server listening on (http://127\\.0\\.0\\.1:(\\d+)) "))
+            QRegularExpression(QStringLiteral("^sendova-server listening on http://127\\.0\\.0\\.1:(\\d+) "))
                 .match(QString::fromUtf8(line));
         QVERIFY2(match.hasMatch(), line.constData());
-        const QString url = match.captured(1);
-        const int port = match.captured(2).toInt();
-
-        httplib::Client client("127.0.0.1", port);
-        const auto login = jsonOf(
-            client.Post("/api/auth/login", Json{{"userName", "gina"}, {"password", "gina's password"}}.dump(),
-                        "application/json"));
-        QCOMPARE(QString::fromStdString(login["data"]["serverUrl"]), url);
-        const httplib::Headers key{{"X-API-Key", login["data"]["apiKey"]}};
-        const auto link = run("setup-link gina --data DATA");
-        const auto linkMatch =
-            QRegularExpression(QStringLiteral("^sendova://setup\\?token=([A-Za-z0-9_-]{20,})&server=(.+)\n$"))
-                .match(QString::fromUtf8(link.out));
-        QVERIFY2(linkMatch.hasMatch(), link.out.constData());
-        QCOMPARE(linkMatch.captured(2), QString::fromLatin1(QUrl::toPercentEncoding(url)));
-        const Json exchange{{"token", linkMatch.captured(1).toStdString()}, {"machineName", "cli test"}};
-        QCOMPARE(client.Post("/api/exchange-setup-token", exchange.dump(), "application/json")->status, 200);
-        const std::string form = "multipart/form-data; boundary=b";
-        QCOMPARE(client.Post("/api/upload", key, multipartBody("b", "big.bin", std::string(1025, 'x')), form)
-                     ->status,
-                 413);
-        QCOMPARE(
-            client.Post("/api/upload", key, multipartBody("b", "fits.bin", std::string(1024, 'x')), form)
-                ->status,
-            200);
-
-        // Neither a kept-alive connection nor a request still arriving holds up the stop.
-        RawConnection idle(port);
+        RawConnection idle(match.captured(1).toInt());
         QVERIFY(idle.send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
         QVERIFY(idle.read(false).starts_with("HTTP/1.1 200 "));
-        RawConnection arriving(port);
+        RawConnection arriving(match.captured(1).toInt());
         QVERIFY(arriving.send("GET / HTTP/1.1\r\nHost: x\r\n"));
         ::kill(static_cast<pid_t>(serve.processId()), signal);
         QVERIFY(serve.waitForFinished(3000));
         QVERIFY(serve.exitStatus() == QProcess::NormalExit && serve.exitCode() == 0);
         QVERIFY(serve.readAllStandardOutput().contains("sendova-server stopped"));
-        QVERIFY(std::filesystem::is_empty(std::filesystem::path(m_data.toStdString()) / "tmp"));
-    }
-
-    void serveRefusesATakenPortOrFolder()
-    {
-        RunningServer occupant;
-        QVERIFY(
-            answers(run("serve --listen 127.0.0.1:" + QByteArray::number(occupant.port()) + " --data DATA"),
-                    1, "cannot listen"));
-        QVERIFY(answers(run("serve --listen 127.0.0.1:0 --data " + QByteArray(occupant.dataDir().c_str())), 1,
-                        "already serving"));
+        QVERIFY(std::filesystem::is_empty(data / "tmp"));
+        QVERIFY(!std::filesystem::exists(data / "blobs" / orphan.substr(0, 2) / orphan));
     }
 
 private:
@@ -183,6 +169,7 @@ private:
 
     QTemporaryDir m_home;
     QString m_data = m_home.path() + QStringLiteral("/data");
+    RunningServer m_occupant;
 };
 
 QTEST_GUILESS_MAIN(ServerCommandLineTest)

@@ -26,13 +26,6 @@ inline std::string readFile(const std::filesystem::path &path)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-inline std::string multipartBody(const std::string &boundary, const std::string &fileName,
-                                 const std::string &content)
-{
-    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + fileName +
-           "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + content + "\r\n--" + boundary + "--\r\n";
-}
-
 inline std::string prefixedHash(const std::string &content)
 {
     return "sha256:" + sha256Hex(content);
@@ -114,11 +107,9 @@ inline ServerOptions testOptions()
 class RunningServer
 {
 public:
-    explicit RunningServer(ServerOptions options = testOptions(),
-                           std::optional<std::chrono::seconds> linkLifetime = std::chrono::hours(24 * 7))
+    explicit RunningServer(ServerOptions options = testOptions())
     {
         options.dataDir = dataDir();
-        options.linkLifetime = linkLifetime;
         auto now = m_now;
         m_server = std::make_unique<SendovaServer>(options, [now] { return fromMillis(now->load()); });
         if (m_server->bind("127.0.0.1", 0) <= 0) {
@@ -169,8 +160,10 @@ public:
             headers.emplace("X-File-Hash", *hash);
         }
         const std::string boundary = "7A0C1E2B-4D3F-4A5B-8C6D-0E1F2A3B4C5D";
-        return client().Post("/api/upload", headers, multipartBody(boundary, fileName, content),
-                             "multipart/form-data; boundary=" + boundary);
+        const std::string body = "--" + boundary +
+                                 "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + fileName +
+                                 "\"\r\n\r\n" + content + "\r\n--" + boundary + "--\r\n";
+        return client().Post("/api/upload", headers, body, "multipart/form-data; boundary=" + boundary);
     }
 
     httplib::Result check(const std::string &hashText, time_t readTimeout = 30) const

@@ -60,8 +60,6 @@ private Q_SLOTS:
             "TENANT_INACTIVE");
         row("multipart without closing boundary", upload, part("file", "a", "abc").chopped(2), 400,
             "INVALID_MULTIPART");
-        row("not a form", "POST /api/upload HTTP/1.1\r\nX-API-Key: KEY\r\n" + JsonType, "{}", 400,
-            "INVALID_MULTIPART");
         row("no file part", upload, form(part("other", "", "value")), 400, "MISSING_FILE");
         row("two file parts", upload, form(part("file", "a", "one") + part("file", "b", "two")), 400,
             "MULTIPLE_FILES");
@@ -86,10 +84,6 @@ private Q_SLOTS:
         row("login with broken JSON", login, "{\"userName\":", 400, "INVALID_REQUEST");
         row("login with a huge body", login, "{\"userName\":\"" + QByteArray(100 * 1024, 'a') + "\"}", 413,
             "REQUEST_TOO_LARGE");
-        row("exchange without token", "POST /api/exchange-setup-token HTTP/1.1\r\n" + JsonType,
-            "{\"machineName\":\"m\"}", 400, "INVALID_REQUEST");
-        row("PUT on upload", "PUT /api/upload HTTP/1.1\r\nX-API-Key: KEY\r\n" + Form, good, 405,
-            "METHOD_NOT_ALLOWED");
     }
 
     void refusedClearlyAndLeavesNothing()
