@@ -54,9 +54,7 @@ private Q_SLOTS:
         row("nothing", "", "", 2, "Usage: sendova-server");
         row("--help", "--help", "", 0, "Usage: sendova-server");
         row("unknown command", "launch", "", 2, "unknown command: launch");
-        row("option without value", "serve --listen", "", 2, "--listen needs a value");
         row("port too large", "serve --listen 127.0.0.1:70000", "", 2, "at most 65535");
-        row("setup-link without user", "setup-link", "", 2, "exactly one USER");
         row("user twice", "user add dora --password-stdin --data DATA", "long enough password\n", 1,
             "already exists");
         row("short password", "user add eve --password-stdin --data DATA", "short\n", 1, "at least 8");
