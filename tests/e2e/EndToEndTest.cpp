@@ -1,6 +1,6 @@
 // The command-line client against a real sendova-server: the paths a user
-// takes, with links whose bytes come back exactly as they were uploaded. The
-// client's own behaviours (options, messages, Ctrl-C, the terminal) are
+// takes, with links whose bytes come back exactly as they were uploaded, and
+// what only a real terminal shows. The client's options and messages are
 // CommandLineClientTest's.
 
 #include <httplib.h>
@@ -14,6 +14,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <numeric>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -24,25 +25,22 @@ namespace {
 const QString ClientBinary = QStringLiteral(SENDOVA_BINARY);
 const QString ServerBinary = QStringLiteral(SENDOVA_SERVER_BINARY);
 const QString UserName = QStringLiteral("alice");
-const QByteArray Password = "e2e password";
 
 struct Outcome
 {
     int exitCode = -1;
     QByteArray out;
     QByteArray err;
-    QStringList lines() const { return QString::fromUtf8(out).split(u'\n', Qt::SkipEmptyParts); }
 };
 
 // In a session of its own: without a controlling terminal, a password prompt
 // fails instead of waiting on whoever runs the tests.
 Outcome run(const QString &program, const QStringList &args, const QProcessEnvironment &env,
-            const QByteArray &input = {}, const QString &workingDirectory = {})
+            const QByteArray &input = {})
 {
     QProcess process;
     process.setChildProcessModifier([] { ::setsid(); });
     process.setProcessEnvironment(env);
-    process.setWorkingDirectory(workingDirectory);
     process.start(program, args);
     process.write(input);
     process.closeWriteChannel();
@@ -68,20 +66,16 @@ class Terminal
 public:
     Terminal(const QStringList &args, const QProcessEnvironment &env)
     {
-        ::openpty(&m_master, &m_slave, nullptr, nullptr, nullptr);
+        int slave = -1;
+        ::openpty(&m_master, &slave, nullptr, nullptr, nullptr);
         ::fcntl(m_master, F_SETFL, O_NONBLOCK);
         m_process.setProcessEnvironment(env);
-        m_process.setChildProcessModifier([this] { ::login_tty(m_slave); });
-        m_process.start(QStringLiteral(SENDOVA_BINARY), args);
-        ::close(m_slave);
+        m_process.setChildProcessModifier([slave] { ::login_tty(slave); });
+        m_process.start(ClientBinary, args);
+        ::close(slave);
         m_clock.start();
     }
-    ~Terminal()
-    {
-        m_process.kill();
-        m_process.waitForFinished();
-        ::close(m_master);
-    }
+    ~Terminal() { ::close(m_master); }
 
     // All the terminal has shown so far.
     QByteArray text()
@@ -112,7 +106,6 @@ public:
 
 private:
     int m_master = -1;
-    int m_slave = -1;
     QProcess m_process;
     QByteArray m_text;
     QElapsedTimer m_clock;
@@ -129,38 +122,29 @@ public:
         m_process.waitForFinished();
     }
 
-    // Empty when the server answers, otherwise what went wrong.
-    QByteArray start()
+    void start()
     {
-        const auto add = admin(
-            {QStringLiteral("user"), QStringLiteral("add"), UserName, QStringLiteral("--password-stdin")},
-            Password + '\n');
-        if (add.exitCode != 0)
-            return "user add failed: " + add.err;
+        QCOMPARE(admin({u"user"_qs, u"add"_qs, UserName, u"--password-stdin"_qs}, "e2e password\n").exitCode,
+                 0);
         m_process.setChildProcessModifier([] { ::setsid(); });
         m_process.start(ServerBinary,
-                        {QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                         QStringLiteral("--tenant"), QStringLiteral("E2E Tenant"), QStringLiteral("--quiet"),
-                         QStringLiteral("--max-size"), QString::number(8 << 20), QStringLiteral("--data"),
-                         m_dir.path()});
+                        QStringList{u"serve"_qs, u"--listen"_qs, u"127.0.0.1:0"_qs, u"--tenant"_qs,
+                                    u"E2E Tenant"_qs, u"--quiet"_qs, u"--max-size"_qs,
+                                    QString::number(8 << 20), u"--data"_qs, m_dir.path()});
         QByteArray line;
         while (!line.contains('\n') && m_process.waitForReadyRead())
             line += m_process.readAllStandardOutput();
         const auto match = QRegularExpression(QStringLiteral("^sendova-server listening on (http://\\S+) "))
                                .match(QString::fromUtf8(line));
+        QVERIFY2(match.hasMatch(), line + m_process.readAllStandardError());
         m_url = match.captured(1);
-        return match.hasMatch() ? QByteArray()
-                                : "serve did not start: " + line + m_process.readAllStandardError();
     }
     Outcome admin(const QStringList &args, const QByteArray &input = {}) const
     {
-        return run(ServerBinary, args + QStringList{QStringLiteral("--data"), m_dir.path()},
+        return run(ServerBinary, args + QStringList{u"--data"_qs, m_dir.path()},
                    QProcessEnvironment::systemEnvironment(), input);
     }
-    QString setupLink() const
-    {
-        return QString::fromUtf8(admin({QStringLiteral("setup-link"), UserName}).out).trimmed();
-    }
+    QString setupLink() const { return QString::fromUtf8(admin({u"setup-link"_qs, UserName}).out).trimmed(); }
     QString url() const { return m_url; }
 
 private:
@@ -184,7 +168,7 @@ public:
 
     Outcome sendova(const QStringList &args, const QByteArray &input = {}) const
     {
-        return run(ClientBinary, args, m_env, input, m_dir.path());
+        return run(ClientBinary, args, m_env, input);
     }
     QProcessEnvironment environment() const { return m_env; }
     QString file(const QString &name, const QByteArray &content) const
@@ -206,134 +190,84 @@ class EndToEndTest : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void initTestCase()
-    {
-        const QByteArray problem = m_server.start();
-        QVERIFY2(problem.isEmpty(), problem.constData());
-    }
-    void login_data();
-    void login();
-    void setupUploadAndSignOut();
-    void ctrlCAtThePasswordPrompt();
-    void refusedUploadOnATerminal();
-
-private:
     // One for every test: its user's password is slow to check by design.
     Server m_server;
-};
 
-void EndToEndTest::login_data()
-{
-    QTest::addColumn<QByteArray>("password");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("err");
-    QTest::newRow("good") << Password << 0 << u"Signed in to %1 as alice.\n"_qs;
-    QTest::newRow("wrong password") << QByteArray("not the password") << 1
-                                    << u"sendova: Incorrect user name or password\n"_qs;
-}
+private Q_SLOTS:
+    void initTestCase() { m_server.start(); }
 
-void EndToEndTest::login()
-{
-    QFETCH(QByteArray, password);
-    QFETCH(int, exitCode);
-    QFETCH(QString, err);
-    const Client client;
-    const auto outcome =
-        client.sendova({QStringLiteral("login"), QStringLiteral("--server"), m_server.url(),
-                        QStringLiteral("--user"), UserName, QStringLiteral("--password-stdin")},
-                       password + '\n');
-    QCOMPARE(outcome.exitCode, exitCode);
-    QCOMPARE(outcome.out, QByteArray());
-    QCOMPARE(outcome.err, err.arg(m_server.url()).toUtf8());
-    QCOMPARE(client.sendova({QStringLiteral("status")}).exitCode, exitCode == 0 ? 0 : 2);
-}
+    // Not configured, a refused login, setup by link, uploads whose links give
+    // back the very bytes, and the same content again.
+    void fromFirstRunToDuplicate()
+    {
+        const Client client;
+        auto outcome = client.sendova({u"status"_qs});
+        QCOMPARE(outcome.exitCode, 2);
+        QVERIFY2(outcome.err.contains("'sendova setup LINK'"), outcome.err.constData());
+        outcome = client.sendova(
+            {u"login"_qs, u"--server"_qs, m_server.url(), u"--user"_qs, UserName, u"--password-stdin"_qs},
+            "not the password\n");
+        QCOMPARE(outcome.exitCode, 1);
+        QCOMPARE(outcome.err, QByteArray("sendova: Incorrect user name or password\n"));
 
-void EndToEndTest::setupUploadAndSignOut()
-{
-    const Client client;
-    auto outcome = client.sendova({QStringLiteral("status")});
-    QCOMPARE(outcome.exitCode, 2);
-    QCOMPARE(outcome.out, QByteArray());
-    QVERIFY2(outcome.err.contains("'sendova setup LINK'"), outcome.err.constData());
+        outcome = client.sendova({u"setup"_qs, m_server.setupLink()});
+        QCOMPARE(outcome.exitCode, 0);
+        QVERIFY2(outcome.err.endsWith("Sendova Configured\nConnected to: E2E Tenant\nUser: alice\n"),
+                 outcome.err.constData());
 
-    outcome = client.sendova({QStringLiteral("setup"), m_server.setupLink()});
-    QCOMPARE(outcome.exitCode, 0);
-    QVERIFY2(outcome.err.endsWith("Sendova Configured\nConnected to: E2E Tenant\nUser: alice\n"),
-             outcome.err.constData());
-    outcome = client.sendova({QStringLiteral("status")});
-    QCOMPARE(outcome.out, QStringLiteral("Connected to %1\n").arg(m_server.url()).toUtf8());
+        QByteArray bytes(1 << 20, Qt::Uninitialized);
+        std::iota(bytes.begin(), bytes.end(), char(0));
+        const QList<QByteArray> contents{QByteArrayLiteral("ação\r\n\0tail"), bytes};
+        outcome =
+            client.sendova({u"upload"_qs, client.file(u"naïve résumé \"draft\" 100% #1?.txt"_qs, contents[0]),
+                            client.file(u"bytes.bin"_qs, contents[1])});
+        QCOMPARE(outcome.exitCode, 0);
+        const QStringList links = QString::fromUtf8(outcome.out).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(links.size(), 2);
+        QCOMPARE(download(links[0]), contents[0]);
+        QCOMPARE(download(links[1]), contents[1]);
 
-    // A missing file does not stop the others.
-    QByteArray bytes;
-    for (int i = 0; i < 256 * 4096; ++i)
-        bytes.append(char(i % 251));
-    const QStringList names{u"naïve résumé \"draft\" 100% #1?.txt"_qs, u"bytes.bin"_qs};
-    const QList<QByteArray> contents{QByteArrayLiteral("ação\r\n\0tail"), bytes};
-    outcome = client.sendova({QStringLiteral("upload"), client.file(names[0], contents[0]),
-                              QStringLiteral("gone.txt"), client.file(names[1], contents[1])});
-    QCOMPARE(outcome.exitCode, 1);
-    QVERIFY2(outcome.err.contains("gone.txt"), outcome.err.constData());
-    const QStringList links = outcome.lines();
-    QCOMPARE(links.size(), 2);
-    QCOMPARE(download(links[0]), contents[0]);
-    QCOMPARE(download(links[1]), contents[1]);
-
-    // Newest first, with the name the server stored.
-    const QStringList recent = client.sendova({QStringLiteral("recent")}).lines();
-    QCOMPARE(recent.size(), 2);
-    for (int i = 0; i < 2; ++i) {
-        const QStringList fields = recent[1 - i].split(u'\t');
-        QCOMPARE(fields.mid(0, 2), QStringList({links[i], names[i]}));
-        QVERIFY2(QDateTime::fromString(fields.value(2), Qt::ISODateWithMs).isValid(), qPrintable(recent[i]));
+        // The same content again: the stored copy's link.
+        outcome = client.sendova({u"upload"_qs, client.file(u"again.bin"_qs, bytes)});
+        QCOMPARE(outcome.out, links[1].toUtf8() + '\n');
     }
 
-    // The same content again: the stored copy's link.
-    outcome = client.sendova({QStringLiteral("upload"), client.file(u"again.bin"_qs, bytes)});
-    QCOMPARE(outcome.out, links[1].toUtf8() + '\n');
+    void ctrlCAtThePasswordPrompt()
+    {
+        const Client client;
+        Terminal terminal({u"login"_qs, u"--server"_qs, m_server.url(), u"--user"_qs, UserName},
+                          client.environment());
+        QTRY_VERIFY2(terminal.text().contains("Password: "), terminal.text().constData());
+        QVERIFY(!terminal.echoing());
+        terminal.pressCtrlC();
+        QCOMPARE(terminal.waitForExit(10000), 128 + SIGINT);
+        QVERIFY(terminal.echoing());
+    }
 
-    outcome = client.sendova({QStringLiteral("logout")});
-    QCOMPARE(outcome.exitCode, 0);
-    QVERIFY2(outcome.err.contains("Signed out"), outcome.err.constData());
-    QCOMPARE(client.sendova({QStringLiteral("status")}).exitCode, 2);
-}
+    // The progress line is redrawn at most ten times a second, however often the
+    // hash and the transfer report; a refused file ends with the server's own
+    // explanation next to the status.
+    void refusedUploadOnATerminal()
+    {
+        const Client client;
+        QCOMPARE(client.sendova({u"setup"_qs, m_server.setupLink()}).exitCode, 0);
+        // 64 MiB, all of it a hole; hashing reports every mebibyte.
+        QFile big(client.file(u"big.bin"_qs, {}));
+        QVERIFY(big.resize(64 << 20));
 
-void EndToEndTest::ctrlCAtThePasswordPrompt()
-{
-    const Client client;
-    Terminal terminal({QStringLiteral("login"), QStringLiteral("--server"), m_server.url(),
-                       QStringLiteral("--user"), UserName},
-                      client.environment());
-    QTRY_VERIFY2(terminal.text().contains("Password: "), terminal.text().constData());
-    QVERIFY(!terminal.echoing());
-    terminal.pressCtrlC();
-    QCOMPARE(terminal.waitForExit(10000), 128 + SIGINT);
-    QVERIFY(terminal.echoing());
-}
-
-// The progress line is redrawn at most ten times a second, however often the
-// hash and the transfer report; a refused file ends with the server's own
-// explanation next to the status.
-void EndToEndTest::refusedUploadOnATerminal()
-{
-    const Client client;
-    QCOMPARE(client.sendova({QStringLiteral("setup"), m_server.setupLink()}).exitCode, 0);
-    // 64 MiB, all of it a hole; hashing reports every mebibyte.
-    QFile big(client.file(u"big.bin"_qs, {}));
-    QVERIFY(big.resize(64 << 20));
-
-    Terminal terminal({QStringLiteral("upload"), big.fileName()}, client.environment());
-    QCOMPARE(terminal.waitForExit(60000), 1);
-    const QByteArray text = terminal.text();
-    QVERIFY2(text.endsWith("Server error (413): The file is larger than the limit of 8388608 bytes\r\n"),
-             text.constData());
-    const QList<QByteArray> draws = text.split('\r');
-    const qsizetype shown = std::count_if(draws.begin(), draws.end(), [](const QByteArray &draw) {
-        return draw.size() > 3 && !draw.contains("sendova:");
-    });
-    QVERIFY2(shown >= 1 && shown <= terminal.elapsedMs / 100 + 2,
-             qPrintable(QStringLiteral("%1 lines in %2 ms").arg(shown).arg(terminal.elapsedMs)));
-}
+        Terminal terminal({u"upload"_qs, big.fileName()}, client.environment());
+        QCOMPARE(terminal.waitForExit(60000), 1);
+        const QByteArray text = terminal.text();
+        QVERIFY2(text.endsWith("Server error (413): The file is larger than the limit of 8388608 bytes\r\n"),
+                 text.constData());
+        const QList<QByteArray> draws = text.split('\r');
+        const qsizetype shown = std::count_if(draws.begin(), draws.end(), [](const QByteArray &draw) {
+            return draw.size() > 3 && !draw.contains("sendova:");
+        });
+        QVERIFY2(shown >= 1 && shown <= terminal.elapsedMs / 100 + 2,
+                 qPrintable(QStringLiteral("%1 lines in %2 ms").arg(shown).arg(terminal.elapsedMs)));
+    }
+};
 
 QTEST_GUILESS_MAIN(EndToEndTest)
 #include "EndToEndTest.moc"
