@@ -53,14 +53,11 @@ private Q_SLOTS:
         };
         row("nothing", "", "", 2, "Usage: sendova-server");
         row("--help", "--help", "", 0, "Usage: sendova-server");
-        row("unknown command", "launch", "", 2, "unknown command: launch");
-        row("port too large", "serve --listen 127.0.0.1:70000", "", 2, "at most 65535");
         row("user twice", "user add dora --password-stdin --data DATA", "long enough password\n", 1,
             "already exists");
         row("short password", "user add eve --password-stdin --data DATA", "short\n", 1, "at least 8");
         // No terminal and no --password-stdin: refused instead of waiting.
         row("no way to ask a password", "user add fred --data DATA", "", 1, "--password-stdin");
-        row("unknown user", "user enable nobody --data DATA", "", 1, "no user named nobody");
         // Before any serve the server's address is unknown, unless given.
         row("setup-link before any serve", "setup-link dora --data DATA", "", 1, "--server");
         row("taken port", "serve --listen 127.0.0.1:PORT --data DATA", "", 1, "cannot listen");

@@ -71,8 +71,6 @@ private Q_SLOTS:
             "b");
 
         row("suffix longer than the file", "range of 10", "bytes=-50", "0-9");
-        row("zero suffix", "range of 10", "bytes=-0", "unsatisfiable");
-        row("last before first", "range of 10", "bytes=5-2", "whole");
         row("several ranges", "range of 10", "bytes=0-1,4-5", "whole");
         row("huge number", "range of 10", "bytes=99999999999999999999999-", "whole");
 
