@@ -41,8 +41,8 @@ private Q_SLOTS:
 
     void commandLine_data()
     {
-        QTest::addColumn<QByteArray>(
-            "commandLine"); // DATA holds the user dora; PORT and BUSY are another server's
+        // DATA stands for a data folder that holds the user dora; PORT and BUSY for another server's.
+        QTest::addColumn<QByteArray>("commandLine");
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("message");
