@@ -197,8 +197,8 @@ private Q_SLOTS:
     void initTestCase() { m_server.start(); }
 
     // Not configured, a refused login, setup by link, uploads whose links give
-    // back the very bytes, and the same content again.
-    void fromFirstRunToDuplicate()
+    // back the very bytes, the recent list, the same content again, sign-out.
+    void fromFirstRunToSignOut()
     {
         const Client client;
         auto outcome = client.sendova({u"status"_qs});
@@ -215,21 +215,35 @@ private Q_SLOTS:
         QVERIFY2(outcome.err.endsWith("Sendova Configured\nConnected to: E2E Tenant\nUser: alice\n"),
                  outcome.err.constData());
 
+        outcome = client.sendova({u"status"_qs});
+        QCOMPARE(outcome.out, QStringLiteral("Connected to %1\n").arg(m_server.url()).toUtf8());
+
+        // A missing file does not stop the others.
         QByteArray bytes(1 << 20, Qt::Uninitialized);
         std::iota(bytes.begin(), bytes.end(), char(0));
+        const QStringList names{u"naïve résumé \"draft\" 100% #1?.txt"_qs, u"bytes.bin"_qs};
         const QList<QByteArray> contents{QByteArrayLiteral("ação\r\n\0tail"), bytes};
-        outcome =
-            client.sendova({u"upload"_qs, client.file(u"naïve résumé \"draft\" 100% #1?.txt"_qs, contents[0]),
-                            client.file(u"bytes.bin"_qs, contents[1])});
-        QCOMPARE(outcome.exitCode, 0);
+        outcome = client.sendova({u"upload"_qs, client.file(names[0], contents[0]), u"gone.txt"_qs,
+                                  client.file(names[1], contents[1])});
+        QCOMPARE(outcome.exitCode, 1);
+        QVERIFY2(outcome.err.contains("gone.txt"), outcome.err.constData());
         const QStringList links = QString::fromUtf8(outcome.out).split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(links.size(), 2);
         QCOMPARE(download(links[0]), contents[0]);
         QCOMPARE(download(links[1]), contents[1]);
+        // Newest first, with the name the server stored.
+        const QStringList recent = QString::fromUtf8(client.sendova({u"recent"_qs}).out).split(u'\n');
+        for (int i = 0; i < 2; ++i)
+            QVERIFY2(recent.value(1 - i).startsWith(links[i] + u'\t' + names[i] + u'\t'),
+                     qPrintable(recent.join(u'|')));
 
         // The same content again: the stored copy's link.
         outcome = client.sendova({u"upload"_qs, client.file(u"again.bin"_qs, bytes)});
         QCOMPARE(outcome.out, links[1].toUtf8() + '\n');
+
+        outcome = client.sendova({u"logout"_qs});
+        QVERIFY2(outcome.exitCode == 0 && outcome.err.contains("Signed out"), outcome.err.constData());
+        QCOMPARE(client.sendova({u"status"_qs}).exitCode, 2);
     }
 
     void ctrlCAtThePasswordPrompt()
