@@ -15,10 +15,10 @@ bool XvfbDisplay::start()
     // Xvfb writes the display number once it listens for clients; its log
     // goes to standard error.
     m_xvfb.setStandardErrorFile(QProcess::nullDevice());
-    m_xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                          QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                                          QStringLiteral("-screen"), QStringLiteral("0"),
-                                          QStringLiteral("640x480x24")});
+    m_xvfb.start(QStringLiteral("Xvfb"),
+                 {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                  QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
+                  QStringLiteral("640x480x24")});
     while (!m_xvfb.canReadLine() && m_xvfb.waitForReadyRead(30000)) {
     }
     if (!m_xvfb.canReadLine()) {
