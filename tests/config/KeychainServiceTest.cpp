@@ -140,7 +140,7 @@ private Q_SLOTS:
         std::unique_ptr<BareBus> bus;
         QString address = QStringLiteral("unix:path=") + folder.filePath(QStringLiteral("no-such-socket"));
         if (busRunning) {
-            bus = std::make_unique<BareBus>(folder.path());
+            bus = std::make_unique<BareBus>();
             QVERIFY2(!bus->address().isEmpty(), "dbus-daemon did not start");
             address = bus->address();
         }
@@ -168,7 +168,7 @@ private Q_SLOTS:
     void keyringGoneWhileRunning()
     {
         QTemporaryDir folder;
-        BareBus bus(folder.path());
+        BareBus bus;
         QVERIFY(QDir().mkpath(folder.filePath(QStringLiteral("keyring"))));
         PrivateKeyring keyring(folder.filePath(QStringLiteral("keyring")), bus.address());
         QVERIFY2(keyring.start(), "gnome-keyring-daemon did not start");
@@ -204,8 +204,7 @@ private Q_SLOTS:
     void secretServiceThatCanBeStartedCounts()
     {
         QVERIFY(blockingWait(KeychainService::secretServiceExistsAsync()));
-        QTemporaryDir folder;
-        BareBus bus(folder.path(), true);
+        BareBus bus(true);
         QCOMPARE(probe(bus.address(), {QStringLiteral("exists")}), QStringLiteral("yes"));
     }
 };

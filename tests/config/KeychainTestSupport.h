@@ -1,9 +1,9 @@
 #pragma once
 
 #include "ConfigTestSupport.h"
+#include "PrivateBus.h"
 #include "config/KeychainService.h"
 
-#include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -17,47 +17,17 @@ namespace sendova::test {
 // A session bus without a running Secret Service. Nothing can be started on
 // it either, unless activatableSecrets: then the bus knows how to start
 // org.freedesktop.secrets (a program that fails, which is enough for the
-// name to count as activatable).
-class BareBus
+// name to count as activatable). address() is empty when it did not start.
+class BareBus : public PrivateBus
 {
 public:
-    explicit BareBus(const QString &folder, bool activatableSecrets = false)
+    explicit BareBus(bool activatableSecrets = false)
+        : PrivateBus(activatableSecrets ? QMap<QString, QString>{{QStringLiteral("org.freedesktop.secrets"),
+                                                                  QStringLiteral("/bin/false")}}
+                                        : QMap<QString, QString>{})
     {
-        QByteArray services;
-        if (activatableSecrets) {
-            const QString serviceFolder = folder + QStringLiteral("/services");
-            QDir().mkpath(serviceFolder);
-            writeAll(serviceFolder + QStringLiteral("/secrets.service"),
-                     "[D-BUS Service]\nName=org.freedesktop.secrets\nExec=/bin/false\n");
-            services = "<servicedir>" + QFile::encodeName(serviceFolder) + "</servicedir>";
-        }
-        const QString config = folder + QStringLiteral("/bus.conf");
-        writeAll(config,
-                 "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                 " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                 "<busconfig><type>session</type><listen>unix:dir=" +
-                     QFile::encodeName(folder) + "</listen><auth>EXTERNAL</auth>" + services +
-                     "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                     "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
-        m_daemon.start(QStringLiteral("dbus-daemon"),
-                       {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                        QStringLiteral("--print-address=1")});
-        if (m_daemon.waitForStarted()) {
-            while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(10000)) {
-            }
-            m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-        }
+        start();
     }
-    ~BareBus()
-    {
-        m_daemon.terminate();
-        m_daemon.waitForFinished();
-    }
-    QString address() const { return m_address; }
-
-private:
-    QProcess m_daemon;
-    QString m_address;
 };
 
 struct ProbeResult

@@ -145,7 +145,7 @@ private Q_SLOTS:
     void setupLinkWithoutKeyring()
     {
         QTemporaryDir folder;
-        BareBus bus(folder.path());
+        BareBus bus;
         QVERIFY2(!bus.address().isEmpty(), "dbus-daemon did not start");
         const QString data = folder.filePath(QStringLiteral("Sendova"));
         const QStringList arguments{data, QStringLiteral("tok"), server().baseUrl()};

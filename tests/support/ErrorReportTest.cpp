@@ -6,26 +6,6 @@
 
 using namespace sendova;
 
-namespace {
-
-QString subjectOf(const QString &link)
-{
-    const int start = link.indexOf(QLatin1String("?subject=")) + 9;
-    return link.mid(start, link.indexOf(QLatin1String("&body=")) - start);
-}
-
-QString bodyOf(const QString &link)
-{
-    return link.mid(link.indexOf(QLatin1String("&body=")) + 6);
-}
-
-QString decoded(const QString &encoded)
-{
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(encoded.toLatin1()));
-}
-
-} // namespace
-
 class ErrorReportTest : public QObject
 {
     Q_OBJECT
@@ -35,10 +15,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("encoded");
-        QTest::newRow("kept marks") << u"a-b.c_d~e!$'()*+,;:@"_qs << u"a-b.c_d~e!$'()*+,;:@"_qs;
         QTest::newRow("delimiters of the query") << u"k=v&x=1?#/%"_qs << u"k%3Dv%26x%3D1%3F%23%2F%25"_qs;
         QTest::newRow("accents, byte by byte") << u"canción_ão.pdf"_qs << u"canci%C3%B3n_%C3%A3o.pdf"_qs;
-        QTest::newRow("outside the BMP") << u"\U0001F4C4"_qs << u"%F0%9F%93%84"_qs;
     }
 
     void encodesHeaderValues()
@@ -64,6 +42,11 @@ private Q_SLOTS:
         QTest::newRow("log with delimiters and accents")
             << u"0.1.0"_qs << line << u"Sendova Linux Error Report v0.1.0"_qs
             << head + u"0.1.0\nLinux: Debian 12, kernel 6.1\n\nLog:\n"_qs + line;
+        // A long log goes whole: the mail program, not the link, is the place to cut it.
+        const QString log = QStringList(LogService::maxEntries, line + QString(120, u'x')).join(u'\n');
+        QTest::newRow("full log, not shortened")
+            << u"1.0"_qs << log << u"Sendova Linux Error Report v1.0"_qs
+            << head + u"1.0\nLinux: Debian 12, kernel 6.1\n\nLog:\n"_qs + log;
     }
 
     void buildsTheLink()
@@ -79,28 +62,13 @@ private Q_SLOTS:
         // The query splits only where the link itself puts "&body=".
         QCOMPARE(link.count(QLatin1Char('&')), 1);
         QCOMPARE(link.count(QLatin1Char('=')), 2);
-        QCOMPARE(decoded(subjectOf(link)), subject);
-        QCOMPARE(decoded(bodyOf(link)), body);
         // What the mail program gets is the link as built, not a re-encoding.
         const QUrl url(link, QUrl::StrictMode);
         QVERIFY(url.isValid());
         QCOMPARE(QString::fromLatin1(url.toEncoded()), link);
         const QUrlQuery query(url);
+        QCOMPARE(query.queryItemValue(u"subject"_qs, QUrl::FullyDecoded), subject);
         QCOMPARE(query.queryItemValue(u"body"_qs, QUrl::FullyDecoded), body);
-    }
-
-    void longLogIsNotShortened()
-    {
-        QStringList lines;
-        for (int i = 0; i < LogService::maxEntries; ++i)
-            lines << QStringLiteral("[2026-12-05T16:25:11Z] DEBUG   [HTTP] line %1 ").arg(i) +
-                         QString(120, u'x');
-        const QString log = lines.join(QLatin1Char('\n'));
-
-        const QString link = errorreport::link(u"1.0"_qs, u"Linux"_qs, log);
-
-        QVERIFY(link.size() > 500 * 120);
-        QVERIFY(decoded(bodyOf(link)).endsWith(log));
     }
 
     void composeOpensTheSharedLog()

@@ -58,7 +58,6 @@ void TestNotificationServer::click(uint id, const QString &actionKey)
 
 QStringList TestNotificationServer::GetCapabilities()
 {
-    ++capabilityQueries;
     if (refuseCapabilities && !refusalName.isEmpty()) {
         sendErrorReply(refusalName, refusalMessage);
         return {};
@@ -83,7 +82,6 @@ uint TestNotificationServer::Notify(const QString &app_name, uint replaces_id, c
 
 void TestNotificationServer::CloseNotification(uint id)
 {
-    closeRequests.append(id);
     Q_EMIT NotificationClosed(id, closedByCall);
 }
 

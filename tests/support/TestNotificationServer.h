@@ -40,8 +40,6 @@ public:
     void stop();
 
     QList<NotifyCall> notifyCalls;
-    int capabilityQueries = 0;
-    QList<uint> closeRequests;
 
     QStringList capabilities{QStringLiteral("body"), QStringLiteral("actions"), QStringLiteral("sound")};
     // When set, Notify answers with this D-Bus error instead of an id, and

@@ -1,70 +1,31 @@
 #include "XvfbDisplay.h"
 
-#include <QProcess>
 #include <QTest>
-
-#include <cerrno>
-#include <csignal>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace sendova::test {
 
 XvfbDisplay::~XvfbDisplay()
 {
-    if (m_pid <= 0)
-        return;
-    ::kill(m_pid, SIGTERM);
-    int status = 0;
-    while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    m_xvfb.terminate();
+    m_xvfb.waitForFinished();
 }
 
 bool XvfbDisplay::start()
 {
-    int ready[2];
-    if (::pipe2(ready, O_CLOEXEC) != 0) {
-        m_error = "pipe failed";
-        return false;
+    // Xvfb writes the display number once it listens for clients; its log
+    // goes to standard error.
+    m_xvfb.setStandardErrorFile(QProcess::nullDevice());
+    m_xvfb.start(QStringLiteral("Xvfb"),
+                 {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                  QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
+                  QStringLiteral("640x480x24")});
+    while (!m_xvfb.canReadLine() && m_xvfb.waitForReadyRead(30000)) {
     }
-    const QByteArray fdText = QByteArray::number(ready[1]);
-    const char *argv[] = {"Xvfb",    "-displayfd", fdText.constData(), "-nolisten", "tcp",
-                          "-screen", "0",          "640x480x24",       nullptr};
-    m_pid = ::fork();
-    if (m_pid < 0) {
-        m_error = "fork failed";
-        return false;
-    }
-    if (m_pid == 0) {
-        ::fcntl(ready[1], F_SETFD, 0);
-        const int devNull = ::open("/dev/null", O_RDWR);
-        ::dup2(devNull, STDOUT_FILENO);
-        ::dup2(devNull, STDERR_FILENO);
-        ::execvp("Xvfb", const_cast<char *const *>(argv));
-        ::_exit(127);
-    }
-    ::close(ready[1]);
-
-    // Xvfb writes the display number once it listens for clients.
-    QByteArray number;
-    while (!number.endsWith('\n')) {
-        pollfd waitFor{ready[0], POLLIN, 0};
-        if (::poll(&waitFor, 1, 30000) <= 0)
-            break;
-        char c;
-        if (::read(ready[0], &c, 1) != 1)
-            break;
-        number.append(c);
-    }
-    ::close(ready[0]);
-    if (!number.endsWith('\n')) {
+    if (!m_xvfb.canReadLine()) {
         m_error = "Xvfb did not start (is the xvfb package installed?)";
         return false;
     }
-    m_name = ':' + number.trimmed();
+    m_name = ':' + m_xvfb.readLine().trimmed();
     return true;
 }
 

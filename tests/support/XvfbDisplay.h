@@ -1,10 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcess>
 
 #include <optional>
-
-#include <sys/types.h>
 
 namespace sendova::test {
 
@@ -19,8 +18,8 @@ public:
     XvfbDisplay &operator=(const XvfbDisplay &) = delete;
     ~XvfbDisplay();
 
-    // Starts the server and waits until it accepts clients; call before any
-    // thread exists. On failure, errorText() says why.
+    // Starts the server and waits until it accepts clients. On failure,
+    // errorText() says why.
     bool start();
     // start(), then points this process and the programs it starts at the
     // display (and at X rather than Wayland); says why on stderr when it
@@ -31,7 +30,7 @@ public:
     QByteArray errorText() const { return m_error; }
 
 private:
-    pid_t m_pid = -1;
+    QProcess m_xvfb;
     QByteArray m_name;
     QByteArray m_error;
 };
