@@ -7,12 +7,9 @@
 #include "share/ShareState.h"
 #include "support/LocalizationService.h"
 
-#include <QByteArray>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QString>
 #include <QTest>
 
 namespace sendova {
