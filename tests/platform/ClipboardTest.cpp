@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <optional>
 
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -17,17 +16,12 @@ using namespace sendova;
 
 namespace {
 
-struct WriterRun
-{
-    QByteArray outcome;
-    qint64 keeperPid = 0;
-};
-
-// As a script that captures the copier's output, url=$(sendova upload f),
-// which reads until every writer of the pipe is gone: a keeper holding it
-// would stall the script until the clipboard changes hands.
-WriterRun runWriter(const QByteArray &mode, const QByteArray &text,
-                    const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+// The copier's report, "outcome keeper-id", read as a script that captures
+// the copier's output does, url=$(sendova upload f): until every writer of
+// the pipe is gone, which a keeper holding it would put off until the
+// clipboard changes hands.
+QByteArray runWriter(const QByteArray &mode, const QByteArray &text,
+                     const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess writer;
     writer.setProcessEnvironment(environment);
@@ -36,9 +30,8 @@ WriterRun runWriter(const QByteArray &mode, const QByteArray &text,
     writer.write(text);
     writer.closeWriteChannel();
     if (!writer.waitForFinished(20000))
-        return {"the pipe stayed open after the copier exited"};
-    const QList<QByteArray> words = writer.readAllStandardOutput().trimmed().split(' ');
-    return {words.value(0), words.value(1).toLongLong()};
+        return "the pipe stayed open after the copier exited";
+    return writer.readAllStandardOutput().trimmed();
 }
 
 // Keepers are orphans that this process adopted (it is a child subreaper),
@@ -70,48 +63,47 @@ private Q_SLOTS:
         Clipboard::clear();
     }
 
+    // The copy outlives its copier, and its keeper leaves once a later copy
+    // takes the clipboard; with no display, nothing is started.
     void copiedTextOutlivesTheCopier_data()
     {
         QTest::addColumn<QByteArray>("mode");
         QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("display");
         QTest::newRow("non-ASCII, markup and lines, copier without GUI")
             << QByteArray("without-gui")
-            << QStringLiteral("https://例え.テスト/ü?q=€ <i>\"q\" $(rm)\n2").toUtf8();
+            << QStringLiteral("https://例え.テスト/ü?q=€ <i>\"q\" $(rm)\n2").toUtf8() << true;
         // More than a socket buffer holds, so the hand-over must stream.
-        QTest::newRow("300 KB") << QByteArray("persistent") << QByteArray(300 * 1024, 'k');
+        QTest::newRow("300 KB") << QByteArray("persistent") << QByteArray(300 * 1024, 'k') << true;
+        QTest::newRow("no display") << QByteArray("persistent") << QByteArray("https://files.example/f/x")
+                                    << false;
     }
     void copiedTextOutlivesTheCopier()
     {
         QFETCH(QByteArray, mode);
         QFETCH(QByteArray, text);
-        const WriterRun run = runWriter(mode, text);
-        m_keepers << run.keeperPid;
-        QCOMPARE(run.outcome, QByteArray("kept-after-exit"));
-        QCOMPARE(sendova::test::readClipboard(), std::optional<QByteArray>(text));
-        QVERIFY(!hasExited(run.keeperPid));
-    }
-
-    void keeperLeavesWhenTheClipboardIsTaken()
-    {
-        const WriterRun first = runWriter("persistent", "https://files.example/f/first");
-        m_keepers << first.keeperPid;
-        const WriterRun second = runWriter("persistent", "https://files.example/f/newer");
-        m_keepers << second.keeperPid;
-        QCOMPARE(second.outcome, QByteArray("kept-after-exit"));
-        QTRY_VERIFY_WITH_TIMEOUT(hasExited(first.keeperPid), 30000);
-        m_keepers.removeOne(first.keeperPid);
-        QCOMPARE(sendova::test::readClipboard(), std::optional<QByteArray>("https://files.example/f/newer"));
-    }
-
-    void withoutADisplayNothingIsKept()
-    {
+        QFETCH(bool, display);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove(QStringLiteral("DISPLAY"));
-        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        const WriterRun run = runWriter("persistent", "https://files.example/f/x", environment);
-        QCOMPARE(run.outcome, QByteArray("no-display"));
-        QCOMPARE(run.keeperPid, 0);
+        if (!display) {
+            environment.remove(QStringLiteral("DISPLAY"));
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        }
+        const QByteArray report = runWriter(mode, text, environment);
+        if (!display) {
+            QCOMPARE(report, QByteArray("no-display 0"));
+            return;
+        }
+        const qint64 keeper = report.split(' ').value(1).toLongLong();
+        m_keepers << keeper;
+        QVERIFY2(report.startsWith("kept-after-exit "), report.constData());
+        QCOMPARE(sendova::test::readClipboard(), std::optional<QByteArray>(text));
+        QVERIFY(!hasExited(keeper));
+
+        const QByteArray newer = runWriter("persistent", "https://files.example/f/newer");
+        m_keepers << newer.split(' ').value(1).toLongLong();
+        QTRY_VERIFY_WITH_TIMEOUT(hasExited(keeper), 30000);
+        m_keepers.removeOne(keeper);
+        QCOMPARE(sendova::test::readClipboard(), std::optional<QByteArray>("https://files.example/f/newer"));
     }
 
 private:

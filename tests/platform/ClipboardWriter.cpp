@@ -1,6 +1,6 @@
 // A short-lived program that copies the text on its standard input and exits
 // at once, as the command-line client does; it prints how the copy was made
-// and the keeper's process id.
+// and the keeper's process id. Run as: clipboard_writer persistent|without-gui < text
 
 #include "platform/Clipboard.h"
 
@@ -24,10 +24,8 @@ int main(int argc, char **argv)
         app = std::make_unique<QGuiApplication>(argc, argv);
 
     QFile input;
-    if (mode.isEmpty() || !input.open(stdin, QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "usage: clipboard_writer persistent|without-gui < text\n");
+    if (!input.open(stdin, QIODevice::ReadOnly))
         return 2;
-    }
     const Clipboard::CopyResult copy = Clipboard::copyPersistently(QString::fromUtf8(input.readAll()));
     const char *names[] = {"kept-after-exit", "kept-while-running", "no-display", "failed"};
     std::printf("%s %lld\n", names[int(copy.outcome)], static_cast<long long>(copy.keeperPid));

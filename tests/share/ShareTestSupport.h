@@ -7,12 +7,9 @@
 #include "share/ShareState.h"
 #include "support/LocalizationService.h"
 
-#include <QByteArray>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QString>
 #include <QTest>
 
 namespace sendova {
@@ -31,23 +28,25 @@ namespace sendova::test {
 
 inline const QString sharedLink = QStringLiteral("https://files.example/s/Ab3");
 
-// The main program's config.json as the share program finds it.
-inline QJsonObject config(const QString &serverUrl, const QString &apiKey, bool autoCopy,
-                          bool checkDuplicates)
+// The main program's config.json as the share program finds it, with an empty
+// key as the tray program writes it; a null member in `changes` is left out.
+inline QByteArray configJson(const QString &serverUrl, bool autoCopy = false, bool checkDuplicates = false,
+                             const QJsonObject &changes = {})
 {
-    return {{u"serverUrl"_qs, serverUrl},
-            {u"apiKey"_qs, apiKey},
-            {u"showNotifications"_qs, true},
-            {u"autoCopyToClipboard"_qs, autoCopy},
-            {u"checkForDuplicates"_qs, checkDuplicates},
-            {u"launchAtLogin"_qs, false},
-            {u"languageCode"_qs, u"en"_qs}};
-}
-
-inline QByteArray configJson(const QString &serverUrl, const QString &apiKey, bool autoCopy,
-                             bool checkDuplicates)
-{
-    return QJsonDocument(config(serverUrl, apiKey, autoCopy, checkDuplicates)).toJson();
+    QJsonObject config{{u"serverUrl"_qs, serverUrl},
+                       {u"apiKey"_qs, QString()},
+                       {u"showNotifications"_qs, true},
+                       {u"autoCopyToClipboard"_qs, autoCopy},
+                       {u"checkForDuplicates"_qs, checkDuplicates},
+                       {u"launchAtLogin"_qs, false},
+                       {u"languageCode"_qs, u"en"_qs}};
+    for (auto member = changes.begin(); member != changes.end(); ++member) {
+        if (member->isNull())
+            config.remove(member.key());
+        else
+            config[member.key()] = *member;
+    }
+    return QJsonDocument(config).toJson();
 }
 
 inline bool writeFile(const QString &path, const QByteArray &bytes)
@@ -85,31 +84,5 @@ inline ScriptedReply checkReply(const QString &storedUrl, int status = 200)
                                           .arg(storedUrl)
                                           .toUtf8());
 }
-
-// The English table, whatever language the process is in right now.
-inline QString english(const char *key)
-{
-    LocalizationService table(QStringLiteral(":/i18n"), {QStringLiteral("en")});
-    return table.localized(key);
-}
-
-#ifdef SENDOVA_SHARE_PROGRAM
-// The share program run as its own process, killed if a test leaves it running.
-struct ShareProgram : QProcess
-{
-    explicit ShareProgram(const QStringList &arguments)
-    {
-        setProgram(QStringLiteral(SENDOVA_SHARE_PROGRAM));
-        setArguments(arguments);
-    }
-    ~ShareProgram() override
-    {
-        if (state() != QProcess::NotRunning) {
-            kill();
-            waitForFinished();
-        }
-    }
-};
-#endif
 
 } // namespace sendova::test

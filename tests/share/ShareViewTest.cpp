@@ -3,7 +3,6 @@
 #include "support/LocalizationService.h"
 
 #include <QLabel>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTest>
@@ -11,6 +10,9 @@
 using namespace sendova;
 
 namespace {
+
+const QString longName =
+    QStringLiteral("Quarterly report for the board meeting, final version (3) - reviewed.pdf");
 
 QString text(const char *key)
 {
@@ -39,72 +41,93 @@ class ShareViewTest : public QObject
 private Q_SLOTS:
     void initTestCase() { LocalizationService::shared().setLanguage(Language::english); }
 
-    // The header notes files left out, and only then.
-    void filesLeftOutNote()
-    {
-        ShareViewModel model;
-        ShareView view(&model);
-        view.show();
-        const QList<QLabel *> header = view.findChildren<QLabel *>(Qt::FindDirectChildrenOnly);
-        QVERIFY(!header.constLast()->isVisibleTo(&view));
-        model.setFilesLeftOut(2);
-        QVERIFY(header.constLast()->isVisibleTo(&view));
-        QCOMPARE(header.constLast()->toolTip(), QStringLiteral("Only the first of 3 files is uploaded"));
-    }
-
     // What each state shows, and how the button, Escape and Return end the
-    // request from it ("cancel", "complete" or nothing).
-    void statesAndKeys_data()
+    // request from it ("cancel", "complete" or nothing). Everything must fit
+    // the panel: nothing cut at the bottom, nothing pushed past an edge, even
+    // with a long name, a long error and the note on the files left out.
+    void states_data()
     {
         QTest::addColumn<ShareState>("state");
         QTest::addColumn<QStringList>("shown");
         QTest::addColumn<bool>("copyButton");
         QTest::addColumn<QStringList>("buttonEscapeReturn");
+        QTest::addColumn<bool>("messageCut");
 
         const QString cancel = QStringLiteral("cancel");
         const QString complete = QStringLiteral("complete");
-        QTest::newRow("idle") << ShareState::idle() << QStringList{text("share.status.preparing")} << false
-                              << QStringList{cancel, cancel, QString()};
         QTest::newRow("uploading") << ShareState::uploading()
-                                   << QStringList{text("share.status.uploading"), QStringLiteral("0%"),
-                                                  QStringLiteral("report.pdf")}
-                                   << false << QStringList{cancel, cancel, QString()};
+                                   << QStringList{text("share.status.uploading"), QStringLiteral("99%"),
+                                                  longName, QStringLiteral("1.5 MB/s")}
+                                   << false << QStringList{cancel, cancel, QString()} << false;
         // The link shows until it is on the clipboard.
-        const ShareState success = ShareState::success(QStringLiteral("https://files.example/abc"));
-        QTest::newRow("success") << success
-                                 << QStringList{text("share.status.uploaded"),
-                                                QStringLiteral("https://files.example/abc")}
-                                 << true << QStringList{complete, QString(), complete};
+        const QString link = QStringLiteral("https://files.example.com/s/") + QString(80, u'x');
+        QTest::newRow("success") << ShareState::success(link)
+                                 << QStringList{text("share.status.uploaded"), link} << true
+                                 << QStringList{complete, QString(), complete} << false;
         QTest::newRow("success, link copied")
-            << success << QStringList{text("share.status.uploaded"), text("share.url.copied")} << true
-            << QStringList{complete, QString(), complete};
-        QTest::newRow("error") << ShareState::error(QStringLiteral("Connection refused"))
-                               << QStringList{text("share.error.title"), QStringLiteral("Connection refused")}
-                               << false << QStringList{cancel, QString(), QString()};
+            << ShareState::success(link)
+            << QStringList{text("share.status.uploaded"), text("share.url.copied")} << true
+            << QStringList{complete, QString(), complete} << false;
+        const QString path = QStringLiteral("/home/someone/Documents/Projects/2026/Quarterly-reports/final/"
+                                            "board-meeting-quarterly-report-final-version.pdf: No such file");
+        QTest::newRow("unbreakable error")
+            << ShareState::error(path) << QStringList{text("share.error.title"), path} << false
+            << QStringList{cancel, QString(), QString()} << false;
+        const QString tooLong = QStringLiteral("The server said: ").repeated(30);
+        QTest::newRow("error longer than the panel")
+            << ShareState::error(tooLong) << QStringList{text("share.error.title"), tooLong} << false
+            << QStringList{cancel, QString(), QString()} << true;
     }
 
-    void statesAndKeys()
+    void states()
     {
         QFETCH(ShareState, state);
         QFETCH(QStringList, shown);
         QFETCH(bool, copyButton);
         QFETCH(QStringList, buttonEscapeReturn);
+        QFETCH(bool, messageCut);
 
         ShareViewModel model;
         QString ended;
         model.setOnCancel([&ended] { ended = QStringLiteral("cancel"); });
         model.setOnComplete([&ended] { ended = QStringLiteral("complete"); });
-        model.setFileName(QStringLiteral("report.pdf"));
+        model.setFileName(longName);
         model.setLinkCopied(QByteArray(QTest::currentDataTag()).endsWith("copied"));
+        model.setHashProgress(0.42);
+        model.setUploadProgress(0.999);
+        model.setUploadSpeed(1'500'000.0);
         ShareView view(&model);
         view.show();
         QVERIFY(QTest::qWaitForWindowActive(&view));
+        QLabel *note = view.findChildren<QLabel *>(Qt::FindDirectChildrenOnly).constLast();
+        QVERIFY(!note->isVisibleTo(&view));
+        model.setFilesLeftOut(4);
+        QCOMPARE(note->toolTip(), QStringLiteral("Only the first of 5 files is uploaded"));
         model.setState(state);
+        QCoreApplication::processEvents();
 
         QCOMPARE(visibleTexts(view), shown);
         QCOMPARE(view.endButton()->text(),
                  text(state.isFinal() ? "share.button.close" : "share.button.cancel"));
         QCOMPARE(view.copyButton()->isVisibleTo(&view), copyButton);
+        const QList<QWidget *> widgets = view.findChildren<QWidget *>();
+        for (QWidget *widget : widgets) {
+            if (!widget->isVisibleTo(&view) || widget->inherits("QStackedWidget"))
+                continue;
+            const QRect area(widget->mapTo(&view, QPoint(0, 0)), widget->size());
+            QVERIFY2(view.rect().contains(area), widget->metaObject()->className());
+            auto *label = qobject_cast<QLabel *>(widget);
+            if (!label)
+                continue;
+            const int needed = label->hasHeightForWidth() ? label->heightForWidth(label->width())
+                                                          : label->sizeHint().height();
+            if (messageCut && label->toolTip() == state.text())
+                QVERIFY2(label->height() < needed, "the whole message fits after all");
+            else
+                QVERIFY2(label->height() >= needed, qPrintable(label->text() + label->toolTip()));
+            if (!label->hasHeightForWidth() && !label->text().isEmpty())
+                QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
+        }
 
         QStringList ends;
         view.endButton()->click();
@@ -116,98 +139,6 @@ private Q_SLOTS:
             ends << std::exchange(ended, QString());
         }
         QCOMPARE(ends, buttonEscapeReturn);
-    }
-
-    void uploadingRows()
-    {
-        ShareViewModel model;
-        model.setFileName(QStringLiteral("clip.mov"));
-        ShareView view(&model);
-        view.show();
-        model.setState(ShareState::uploading());
-        model.setUploadProgress(0.999);
-        const QStringList rows{text("share.status.uploading"), QStringLiteral("99%"),
-                               QStringLiteral("clip.mov")};
-        // No speed yet in the first half second.
-        QCOMPARE(visibleTexts(view), rows);
-        model.setUploadSpeed(1'500'000.0);
-        QCOMPARE(visibleTexts(view), rows + QStringList{QStringLiteral("1.5 MB/s")});
-        auto *bar = view.content()->currentWidget()->findChild<QProgressBar *>();
-        QCOMPARE(double(bar->value()) / bar->maximum(), 0.999);
-    }
-
-    // Each state's content must fit the panel: nothing cut at the bottom,
-    // nothing pushed past an edge, even with a long name, a long error and
-    // the files-left-out note.
-    void everyStateFits_data()
-    {
-        QTest::addColumn<ShareState>("state");
-        QTest::addColumn<QString>("fileName");
-        QTest::addColumn<bool>("messageCut");
-
-        const QString longName =
-            QStringLiteral("Quarterly report for the board meeting, final version (3) - reviewed.pdf");
-        QTest::newRow("uploading") << ShareState::uploading() << longName << false;
-        QTest::newRow("success, long link")
-            << ShareState::success(QStringLiteral("https://files.example.com/s/") + QString(80, u'x'))
-            << longName << false;
-        QTest::newRow("unbreakable error")
-            << ShareState::error(
-                   QStringLiteral("/home/someone/Documents/Projects/2026/Quarterly-reports/final/"
-                                  "board-meeting-quarterly-report-final-version.pdf: No such file"))
-            << QStringLiteral("report.pdf") << false;
-        QTest::newRow("error longer than the panel")
-            << ShareState::error(QStringLiteral("The server said: ").repeated(30))
-            << QStringLiteral("report.pdf") << true;
-    }
-
-    void everyStateFits()
-    {
-        QFETCH(ShareState, state);
-        QFETCH(QString, fileName);
-        QFETCH(bool, messageCut);
-
-        ShareViewModel model;
-        model.setFileName(fileName);
-        model.setFilesLeftOut(4);
-        ShareView view(&model);
-        view.show();
-        model.setState(state);
-        model.setHashProgress(0.42);
-        model.setUploadProgress(0.374);
-        model.setUploadSpeed(2'345'678);
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        QCoreApplication::processEvents();
-
-        const QRect panel = view.rect();
-        const QList<QWidget *> widgets = view.findChildren<QWidget *>();
-        for (QWidget *widget : widgets) {
-            if (!widget->isVisibleTo(&view) || widget->inherits("QStackedWidget"))
-                continue;
-            const QRect area(widget->mapTo(&view, QPoint(0, 0)), widget->size());
-            QVERIFY2(panel.contains(area), qPrintable(QString::fromLatin1(widget->metaObject()->className()) +
-                                                      QStringLiteral(" at ") + QString::number(area.y())));
-            auto *label = qobject_cast<QLabel *>(widget);
-            if (!label)
-                continue;
-            const bool isMessage =
-                state.kind() == ShareState::Kind::error && label->toolTip() == state.text();
-            const int needed = label->hasHeightForWidth() ? label->heightForWidth(label->width())
-                                                          : label->sizeHint().height();
-            if (isMessage && messageCut)
-                QVERIFY2(label->height() < needed, "the whole message fits after all");
-            else
-                QVERIFY2(label->height() >= needed, qPrintable(label->text() + label->toolTip()));
-            if (!label->hasHeightForWidth() && !label->text().isEmpty())
-                QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
-        }
-
-        const QString folder = qEnvironmentVariable("SENDOVA_SHARE_PNG_DIR");
-        if (!folder.isEmpty())
-            view.grab().save(
-                folder + QStringLiteral("/share-") +
-                QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')) +
-                QStringLiteral(".png"));
     }
 };
 

@@ -16,7 +16,6 @@
 
 using namespace sendova;
 using namespace sendova::test;
-using namespace std::chrono_literals;
 
 Q_DECLARE_METATYPE(sendova::test::ScriptedReply)
 
@@ -70,8 +69,6 @@ private Q_SLOTS:
         std::atomic<qint64> lastSent = 0;
         UploadService service([&](qint64 sent, qint64) { lastSent = sent; });
         blockingWait(service.checkDuplicate(server.baseUrl(), QStringLiteral("k-1"), sampleHash));
-        QCOMPARE(logLines().value(0),
-                 QStringLiteral("DEBUG   [API] Checking duplicate for hash prefix: sha256:0123456789abc..."));
         blockingWait(service.upload(file, server.baseUrl(), QStringLiteral("k-1"), sampleHash));
 
         const RecordedRequest check = server.requests().value(0);
@@ -101,153 +98,117 @@ private Q_SLOTS:
         QCOMPARE(lastSent.load(), expected.size());
     }
 
-    // Both requests' replies: status, decoding, what a refusal keeps of the
-    // server's words, and the log's last line.
-    void replies_data()
+    // What each call ends with, and the log's last line: both requests'
+    // replies (status, decoding, what a refusal keeps of the server's words);
+    // an unusable address or file, with nothing sent nor logged past the
+    // check's own line (the address is judged first); and the HTTP session's failures (owned by its own
+    // tests), which reach the caller as they are after the request line:
+    // reporting them is the caller's part. Cancelling is the service's own.
+    void calls_data()
     {
         QTest::addColumn<bool>("check");
-        QTest::addColumn<ScriptedReply>("reply");
-        // "result", "serverError", "decodingError" or "invalidResponse"
+        QTest::addColumn<QString>("address");     // SERVER: the test server's
+        QTest::addColumn<ScriptedReply>("reply"); // read slowly: cancelled once under way
+        QTest::addColumn<QByteArray>("contents"); // null: no file
         QTest::addColumn<QString>("outcome");
-        QTest::addColumn<QString>("serverMessage");
-        QTest::addColumn<QString>("lastLine"); // empty: not looked at
+        QTest::addColumn<QString>("lastLine"); // empty: nothing logged
 
+        const QString server = QStringLiteral("SERVER");
+        const QByteArray refusal =
+            R"({"Success":false,"Error":{"Code":"FILE_TOO_LARGE","Message":"Too big"}})";
+        const QByteArray r("r");
         ScriptedReply notHttp;
         notHttp.raw = QByteArray("220 smtp.example ESMTP ready\r\n\r\n");
         ScriptedReply proxy = ScriptedReply::json(413, "Request body too large\n");
         proxy.headers = {{"Content-Type", "text/plain; charset=utf-8"}};
-        const QString result = QStringLiteral("result");
-        const QString serverError = QStringLiteral("serverError");
-        const QString decodingError = QStringLiteral("decodingError");
+        ScriptedReply slow = ScriptedReply::json(200, successReply);
+        slow.reading = ScriptedReply::Reading::slowly;
+        slow.slowChunkBytes = 4096;
 
         QTest::newRow("upload 201 decodes")
-            << false << ScriptedReply::json(201, successReply) << result << QString()
+            << false << server << ScriptedReply::json(201, successReply) << r
+            << QStringLiteral("https://s.example/f/abc")
             << QStringLiteral("DEBUG   [HTTP] Body: ") + QString::fromUtf8(successReply);
         QTest::newRow("upload 200 not JSON")
-            << false << ScriptedReply::json(200, "<html>oops</html>") << decodingError << QString()
+            << false << server << ScriptedReply::json(200, "<html>oops</html>") << r
+            << QStringLiteral("not decoded")
             << QStringLiteral("ERROR   [JSON] Raw response: <html>oops</html>");
         QTest::newRow("upload not HTTP")
-            << false << notHttp << QStringLiteral("invalidResponse") << QString()
+            << false << server << notHttp << r << QStringLiteral("invalidResponse 0: ")
             << QStringLiteral("ERROR   [HTTP] Invalid response (not HTTPURLResponse)");
-        QTest::newRow("refusal, non-UTF-8")
-            << false << ScriptedReply::json(500, "\xff\xfe\xfd") << serverError << QString()
-            << QStringLiteral("ERROR   [HTTP] Server error 500: <non-utf8>");
         QTest::newRow("refusal with an error object")
-            << false
+            << false << server
             << ScriptedReply::json(
                    413, R"({"Success":false,"Error":{"Code":"FILE_TOO_LARGE","Message":"Too big"}})")
-            << serverError << QStringLiteral("Too big") << QString();
+            << r << QStringLiteral("serverError 413: Too big")
+            << QStringLiteral("ERROR   [HTTP] Server error 413: ") + QString::fromUtf8(refusal);
         QTest::newRow("refusal in plain text from a proxy")
-            << false << proxy << serverError << QStringLiteral("Request body too large") << QString();
+            << false << server << proxy << r << QStringLiteral("serverError 413: Request body too large")
+            << QStringLiteral("ERROR   [HTTP] Server error 413: Request body too large");
         QTest::newRow("check 404 is a server error, not an absent copy")
-            << true << ScriptedReply::json(404, R"({"Success":true,"Data":{"Exists":false}})") << serverError
-            << QString() << QString();
-        QTest::newRow("check lower-case members fail")
-            << true << ScriptedReply::json(200, R"({"success":true})") << decodingError << QString()
-            << QString();
+            << true << server << ScriptedReply::json(404, R"({"Success":true,"Data":{"Exists":false}})") << r
+            << QStringLiteral("serverError 404: ")
+            << QStringLiteral(
+                   "ERROR   [HTTP] Server error 404: {\"Success\":true,\"Data\":{\"Exists\":false}}");
+        QTest::newRow("upload to an unusable address, no file")
+            << false << QStringLiteral("ftp://sendova.example") << slow << QByteArray()
+            << QStringLiteral("invalidURL 0: ") << QString();
+        QTest::newRow("check at an unusable address")
+            << true << QStringLiteral("ftp://sendova.example") << slow << r
+            << QStringLiteral("invalidURL 0: ")
+            << QStringLiteral("DEBUG   [API] Checking duplicate for hash prefix: sha256:0123456789abc...");
+        QTest::newRow("no file") << false << server << slow << QByteArray() << QStringLiteral("file error")
+                                 << QString();
+        QTest::newRow("cancelled") << false << server << slow << QByteArray(8 * 1024 * 1024, 't')
+                                   << QStringLiteral("cancelled")
+                                   << QStringLiteral("INFO    [HTTP] POST SERVER/api/upload");
     }
 
-    void replies()
+    void calls()
     {
         QFETCH(bool, check);
+        QFETCH(QString, address);
         QFETCH(ScriptedReply, reply);
+        QFETCH(QByteArray, contents);
         QFETCH(QString, outcome);
-        QFETCH(QString, serverMessage);
         QFETCH(QString, lastLine);
 
         QTemporaryDir dir;
+        const QUrl file = contents.isNull() ? QUrl::fromLocalFile(dir.filePath(QStringLiteral("gone.txt")))
+                                            : writeFile(dir, QStringLiteral("r.bin"), contents);
         LoopbackHttpServer server;
         server.enqueue(reply);
-        UploadService service([](qint64, qint64) {});
-        QString seen = QStringLiteral("result");
-        try {
-            if (check) {
-                const CheckResult result =
-                    blockingWait(service.checkDuplicate(server.baseUrl(), QStringLiteral("k"), sampleHash));
-                QCOMPARE(result, CheckResult::decode(reply.body));
-            } else {
-                const UploadResult result = blockingWait(service.upload(
-                    writeFile(dir, QStringLiteral("r.txt"), "r"), server.baseUrl(), QStringLiteral("k"), {}));
-                QCOMPARE(result, UploadResult::decode(reply.body));
-            }
-        } catch (const UploadError &error) {
-            seen = error.errorCase() == UploadError::Case::invalidResponse ? QStringLiteral("invalidResponse")
-                                                                           : QStringLiteral("serverError");
-            QCOMPARE(error.statusCode(), reply.raw ? 0 : reply.status);
-            QCOMPARE(error.serverMessage(), serverMessage);
-        } catch (const DecodingError &) {
-            seen = QStringLiteral("decodingError");
-        }
-        QCOMPARE(seen, outcome);
-        if (!lastLine.isEmpty())
-            QCOMPARE(logLines().constLast(), lastLine);
-    }
-
-    // Nothing is sent, nor logged, for an unusable address or file; the address
-    // is judged first.
-    void failsBeforeAnyRequest()
-    {
-        QTemporaryDir dir;
-        const QUrl missing = QUrl::fromLocalFile(dir.filePath(QStringLiteral("gone.txt")));
-        const QString ftp = QStringLiteral("ftp://sendova.example");
-        UploadService service([](qint64, qint64) {});
-        QVERIFY_THROWS_EXCEPTION(UploadError,
-                                 blockingWait(service.upload(missing, ftp, QStringLiteral("k"), {})));
-        QVERIFY_THROWS_EXCEPTION(FileError,
-                                 blockingWait(service.upload(missing, QStringLiteral("http://127.0.0.1:1"),
-                                                             QStringLiteral("k"), {})));
-        QCOMPARE(logLines(), QStringList());
-        QVERIFY_THROWS_EXCEPTION(UploadError,
-                                 blockingWait(service.checkDuplicate(ftp, QStringLiteral("k"), sampleHash)));
-    }
-
-    // The HTTP session's failures (owned by its own tests) reach the caller as
-    // they are, and the log holds only the request line: reporting them is the
-    // caller's part.
-    void transportFailurePassesThrough_data()
-    {
-        QTest::addColumn<QString>("failure");
-        QTest::addColumn<TransportError::Kind>("kind");
-        QTest::newRow("refused") << QStringLiteral("refused") << TransportError::Kind::connection;
-        QTest::newRow("stalled") << QStringLiteral("stalled") << TransportError::Kind::timeout;
-        QTest::newRow("cancelled") << QStringLiteral("cancelled") << TransportError::Kind::cancelled;
-    }
-
-    void transportFailurePassesThrough()
-    {
-        QFETCH(QString, failure);
-        QFETCH(TransportError::Kind, kind);
-        QTemporaryDir dir;
-        const QUrl file = writeFile(dir, QStringLiteral("t.bin"), QByteArray(8 * 1024 * 1024, 't'));
-        LoopbackHttpServer server;
-        ScriptedReply reply = ScriptedReply::json(200, successReply);
-        reply.reading = failure == QLatin1String("stalled") ? ScriptedReply::Reading::stall
-                                                            : ScriptedReply::Reading::slowly;
-        reply.slowChunkBytes = 4096;
-        server.enqueue(reply);
-        const QString serverUrl =
-            failure == QLatin1String("refused")
-                ? QStringLiteral("http://127.0.0.1:%1").arg(LoopbackHttpServer::unusedPort())
-                : server.baseUrl();
-
+        address.replace(QStringLiteral("SERVER"), server.baseUrl());
         UploadService *servicePointer = nullptr;
         std::atomic<bool> cancelled{false};
-        UploadService service(
-            [&](qint64 sent, qint64) {
-                if (failure == QLatin1String("cancelled") && sent > 0 && !cancelled.exchange(true))
-                    servicePointer->cancel();
-            },
-            UploadSessionLimits{1s, 3600s});
+        UploadService service([&](qint64 sent, qint64) {
+            if (reply.reading == ScriptedReply::Reading::slowly && sent > 0 && !cancelled.exchange(true))
+                servicePointer->cancel();
+        });
         servicePointer = &service;
-        std::optional<TransportError::Kind> seen;
+        QString seen;
         try {
-            blockingWait(service.upload(file, serverUrl, QStringLiteral("k"), {}));
+            if (check)
+                blockingWait(service.checkDuplicate(address, QStringLiteral("k"), sampleHash));
+            else
+                seen = blockingWait(service.upload(file, address, QStringLiteral("k"), {})).data->url;
+        } catch (const UploadError &error) {
+            static const char *const cases[] = {"serverError", "networkError", "invalidURL",
+                                                "invalidResponse"};
+            seen = QStringLiteral("%1 %2: %3")
+                       .arg(QLatin1String(cases[int(error.errorCase())]))
+                       .arg(error.statusCode())
+                       .arg(error.serverMessage());
+        } catch (const DecodingError &) {
+            seen = QStringLiteral("not decoded");
+        } catch (const FileError &) {
+            seen = QStringLiteral("file error");
         } catch (const TransportError &error) {
-            seen = error.kind();
+            seen = error.isCancellation() ? QStringLiteral("cancelled") : error.description();
         }
-        QCOMPARE(seen, std::optional(kind));
-        QCOMPARE(logLines(), QStringList{QStringLiteral("INFO    [HTTP] POST ") + serverUrl +
-                                         QStringLiteral("/api/upload")});
+        QCOMPARE(seen, outcome);
+        const QStringList log = logLines();
+        QCOMPARE(log.value(log.size() - 1), lastLine.replace(QStringLiteral("SERVER"), server.baseUrl()));
     }
 };
 
