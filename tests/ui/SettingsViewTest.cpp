@@ -2,7 +2,6 @@
 
 #include "KeychainTestSupport.h"
 #include "SheetTestSupport.h"
-#include "ui/ConnectionStatusView.h"
 #include "widgets/SecureField.h"
 #include "widgets/SegmentedControl.h"
 
@@ -99,22 +98,6 @@ private Q_SLOTS:
         QCOMPARE(app().config(), kept ? edited : stored);
         QCOMPARE(m_fixture->stored(), saved ? edited : stored);
         QCOMPARE(keyringSecret(), std::optional<QString>(saved ? edited.apiKey : stored.apiKey));
-    }
-
-    void testConnection()
-    {
-        ScriptedReply reply = ScriptedReply::json(200, "{}");
-        reply.delay = std::chrono::milliseconds(200);
-        server().enqueue(reply);
-
-        QTest::mouseClick(sheet().testButton(), Qt::LeftButton);
-        QVERIFY(!sheet().testButton()->isEnabled());
-        QVERIFY(sheet().statusView()->isSpinning());
-        QTRY_VERIFY(sheet().testButton()->isEnabled());
-
-        QVERIFY(!sheet().statusView()->isSpinning());
-        QCOMPARE(sheet().statusView()->shownText(), text("settings.status.connected"));
-        QVERIFY(app().showSettings());
     }
 
     // The picked language shows at once; Cancel goes back to the stored one.

@@ -5,7 +5,6 @@
 #include "ui/UploadProgressView.h"
 #include "widgets/TabularLabel.h"
 
-#include <QDesktopServices>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -16,22 +15,6 @@ using namespace sendova::test;
 
 Q_DECLARE_METATYPE(sendova::UploadProgress)
 Q_DECLARE_METATYPE(sendova::Language)
-
-namespace {
-
-// Stands in for the browser: QDesktopServices hands it what it would open.
-class LinkRecorder : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> opened;
-
-public Q_SLOTS:
-    void openUrl(const QUrl &url) { opened << url; }
-};
-
-} // namespace
 
 class ViewPartsTest : public QObject
 {
@@ -105,27 +88,6 @@ private Q_SLOTS:
 
         QVERIFY(!view.isCopied());
         QCOMPARE(view.linkCaption()->text(), text("result.url.label"));
-    }
-
-    // Open hands the link to the browser, OK dismisses, neither copies.
-    void openAndDismiss()
-    {
-        const QString link = u"https://s.example/f/x"_qs;
-        ModelFixture fixture;
-        LinkRecorder browser;
-        QDesktopServices::setUrlHandler(u"https"_qs, &browser, "openUrl");
-        int dismissed = 0;
-        ResultView view(link, true, u"a.txt"_qs, fixture.model.get(), [&dismissed] { ++dismissed; });
-        QCOMPARE(view.headline()->text(), text("result.duplicate.title"));
-        QGuiApplication::clipboard()->setText(u"before"_qs);
-
-        view.openButton()->click();
-        view.okButton()->click();
-
-        QCOMPARE(browser.opened, QList<QUrl>{QUrl(link)});
-        QCOMPARE(dismissed, 1);
-        QCOMPARE(QGuiApplication::clipboard()->text(), u"before"_qs);
-        QDesktopServices::unsetUrlHandler(u"https"_qs);
     }
 
     // The finder pattern's dark ring in the top-left corner.
