@@ -5,12 +5,7 @@
 #include "TestNotificationServer.h"
 
 #include <QSignalSpy>
-#include <QTemporaryFile>
 #include <QtTest>
-
-#include <cstdio>
-
-#include <unistd.h>
 
 using namespace sendova;
 using sendova::test::TestNotificationServer;
@@ -96,24 +91,18 @@ private Q_SLOTS:
         QTRY_COMPARE(opened, QList<QUrl>{QUrl(QStringLiteral("https://files.example/f/b?x=1#top"))});
     }
 
-    void failureIsOneLineOnStandardOutput_data()
+    // A post that goes wrong still ends; a server that will not say what it
+    // can show gets the body as plain text.
+    void failedPostsEnd_data()
     {
         QTest::addColumn<QString>("server");
-        QTest::addColumn<QByteArray>("line");
-        const QByteArray refused =
-            "Notification error: org.freedesktop.Notifications.Error.Refused: Not now\n";
-        QTest::newRow("post refused") << u"refusing"_qs << refused;
-        // The body then goes out as plain text, and the post succeeds.
-        QTest::newRow("capabilities refused") << u"refusing capabilities"_qs << QByteArray();
-        QTest::newRow("nobody owns the name")
-            << u"none"_qs << QByteArray("Notification error: org.freedesktop.DBus.Error.ServiceUnknown");
+        QTest::newRow("post refused") << u"refusing"_qs;
+        QTest::newRow("capabilities refused") << u"refusing capabilities"_qs;
+        QTest::newRow("nobody owns the name") << u"none"_qs;
     }
-    void failureIsOneLineOnStandardOutput()
+    void failedPostsEnd()
     {
         QFETCH(QString, server);
-        QFETCH(QByteArray, line);
-        m_server->refusalName = QStringLiteral("org.freedesktop.Notifications.Error.Refused");
-        m_server->refusalMessage = QStringLiteral("Not now");
         m_server->refuseCapabilities = server != QLatin1String("refusing");
         m_server->refuseNotify = server == QLatin1String("refusing");
         if (server == QLatin1String("none"))
@@ -121,24 +110,13 @@ private Q_SLOTS:
         NotificationService &service = NotificationService::shared();
         QSignalSpy idle(&service, &NotificationService::idle);
 
-        QTemporaryFile capture;
-        QVERIFY(capture.open());
-        std::fflush(stdout);
-        const int saved = ::dup(STDOUT_FILENO);
-        ::dup2(capture.handle(), STDOUT_FILENO);
         service.showUploadComplete(QStringLiteral("photo.png"),
                                    QStringLiteral("https://files.example/f/abc"));
-        // Standard output is redirected: wait first, judge after restoring it.
-        const bool answered = QTest::qWaitFor([&] { return idle.count() == 1; });
-        std::fflush(stdout);
-        ::dup2(saved, STDOUT_FILENO);
-        ::close(saved);
-        QVERIFY(answered);
-        capture.seek(0);
-        const QByteArray output = capture.readAll();
-        QVERIFY2(line.isEmpty() ? output.isEmpty() : output.startsWith(line) && output.count('\n') == 1,
-                 output.constData());
+
+        QTRY_COMPARE(idle.count(), 1);
         QCOMPARE(service.pendingPosts(), 0);
+        if (m_server)
+            QCOMPARE(m_server->notifyCalls.size(), 1);
     }
 
 private:

@@ -44,157 +44,147 @@ class TrayTest : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void init();
-    void cleanup();
-    // First: Qt settles whether there is a tray when first asked, so this
-    // fails when the program asks before the watcher is there.
-    void trayHostArrivingLaterGetsTheItem();
-    void popoverStaysUnderItsDialog();
-    void secondProcessHandsOverARelativePath();
-    void setupLinkAsksFirst_data();
-    void setupLinkAsksFirst();
-
-private:
-    void startDelegate(int trayWait = AppDelegate::trayWaitMs);
-
     QTemporaryDir m_root;
     LoopbackHttpServer m_server;
     TestStatusNotifierWatcher m_watcher;
     std::unique_ptr<ConfigService> m_config;
     std::unique_ptr<AppDelegate> m_delegate;
     std::unique_ptr<ApplicationService> m_service;
+
+    void startDelegate(int trayWait = AppDelegate::trayWaitMs)
+    {
+        m_delegate = std::make_unique<AppDelegate>(*m_config, QDBusConnection::sessionBus());
+        m_delegate->setTrayWait(trayWait);
+        m_service = std::make_unique<ApplicationService>(QDBusConnection::sessionBus());
+        QVERIFY(m_service->registerInstance());
+        m_delegate->serve(m_service.get());
+        m_delegate->start();
+        QTRY_VERIFY(m_delegate->isStarted());
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        qunsetenv(AppConfig::serverOverrideVariable);
+        m_config = std::make_unique<ConfigService>(m_root.filePath(QStringLiteral("Sendova")));
+        AppConfig config = AppConfig::defaults();
+        config._serverUrl = m_server.baseUrl() + QStringLiteral("/old");
+        config.apiKey = QStringLiteral("sk_old");
+        config.checkForDuplicates = false;
+        config.showNotifications = false;
+        config.autoCopyToClipboard = false;
+        m_config->saveConfig(config);
+    }
+
+    void cleanup()
+    {
+        while (QWidget *box = shownMessageBox())
+            box->close();
+        m_service.reset();
+        m_delegate.reset();
+        KeychainService::shared().deleteAPIKey();
+    }
+
+    // First: Qt settles whether there is a tray when first asked, so this
+    // fails when the program asks before the watcher is there.
+    void trayHostArrivingLaterGetsTheItem()
+    {
+        startDelegate(200);
+        PopoverWindow *popover = m_delegate->popover();
+        QTRY_VERIFY(popover->isVisible());
+        QCOMPARE(popover->mode(), PopoverWindow::Mode::window);
+        QVERIFY(!m_delegate->statusItem());
+
+        QVERIFY(m_watcher.start());
+        QTRY_COMPARE(m_watcher.registeredItems().size(), 1);
+        QVERIFY(m_delegate->statusItem());
+        QCOMPARE(popover->mode(), PopoverWindow::Mode::popover);
+    }
+
+    // It closes when another window takes the focus, but not under its own alert.
+    void popoverStaysUnderItsDialog()
+    {
+        startDelegate(60000);
+        PopoverWindow *popover = m_delegate->popover();
+        // Without a window manager, X ignores focus requests stamped before the
+        // last unmap, and nothing here makes time pass for it: the switches of
+        // focus are made in the toolkit instead.
+        m_delegate->activate();
+        QTRY_VERIFY(popover->isVisible());
+        QApplication::setActiveWindow(popover);
+        QMessageBox alert(QMessageBox::Information, QStringLiteral("Sendova"), QStringLiteral("Alert"),
+                          QMessageBox::Ok, popover);
+        alert.open();
+        QApplication::setActiveWindow(&alert);
+        QTest::qWait(50);
+        QVERIFY(popover->isVisible());
+        alert.close();
+        QApplication::setActiveWindow(popover);
+
+        QWidget elsewhere;
+        elsewhere.show();
+        QApplication::setActiveWindow(&elsewhere);
+        QTRY_VERIFY(!popover->isVisible());
+    }
+
+    // `sendova sample.txt` in another folder hands the file to the running program.
+    void secondProcessHandsOverARelativePath()
+    {
+        startDelegate();
+        QTemporaryDir callerDirectory;
+        QFile sample(callerDirectory.filePath(QStringLiteral("sample.txt")));
+        QVERIFY(sample.open(QIODevice::WriteOnly) && sample.write("hello\n") == 6);
+        sample.close();
+        m_server.enqueue(ScriptedReply::json(200, uploadedReply));
+
+        QProcess second;
+        second.setWorkingDirectory(callerDirectory.path());
+        second.start(QStringLiteral(SENDOVA_BINARY), {QStringLiteral("sample.txt")});
+        // The call reaches this process's event loop: no blocking wait here.
+        QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, 20000);
+        QCOMPARE(second.exitCode(), 0);
+        QTRY_VERIFY(m_delegate->viewModel()->uploadProgress().state.get<UploadState::Completed>());
+        QVERIFY(m_server.requests().last().body.contains("hello\n"));
+    }
+
+    void setupLinkAsksFirst_data()
+    {
+        QTest::addColumn<bool>("confirmed");
+        QTest::newRow("confirmed") << true;
+        QTest::newRow("declined") << false;
+    }
+
+    void setupLinkAsksFirst()
+    {
+        QFETCH(bool, confirmed);
+        startDelegate();
+        const qsizetype requestsBefore = m_server.requests().size();
+        m_server.enqueue(ScriptedReply::json(
+            200, R"({"success":true,"apiKey":"sk_1","tenantName":"Acme","userName":"ana"})"));
+        QSignalSpy handled(m_delegate.get(), &AppDelegate::setupLinkHandled);
+
+        m_delegate->open({QStringLiteral("sendova://setup?token=T1&server=") + m_server.baseUrl()});
+        QTRY_VERIFY(shownMessageBox());
+        QVERIFY(shownMessageBox()->informativeText().contains(m_server.baseUrl()));
+        QCOMPARE(m_server.requests().size(), requestsBefore);
+        const QString answer = LocalizationService::shared().localized(
+            confirmed ? "setup_link.confirm.connect" : "setup_link.confirm.cancel");
+        for (QAbstractButton *button : shownMessageBox()->buttons()) {
+            if (button->text() == answer)
+                button->click();
+        }
+        if (confirmed) {
+            QTRY_VERIFY(shownMessageBox(QStringLiteral("Sendova Configured")));
+            QMessageBox *alert = shownMessageBox(QStringLiteral("Sendova Configured"));
+            QCOMPARE(alert->informativeText(), QStringLiteral("Connected to: Acme\nUser: ana"));
+            alert->button(QMessageBox::Ok)->click();
+        }
+        QTRY_COMPARE(handled.size(), 1);
+        QCOMPARE(m_server.requests().size(), requestsBefore + (confirmed ? 1 : 0));
+        QCOMPARE(m_config->loadConfig().apiKey,
+                 confirmed ? QStringLiteral("sk_1") : QStringLiteral("sk_old"));
+    }
 };
-
-void TrayTest::init()
-{
-    qunsetenv(AppConfig::serverOverrideVariable);
-    m_config = std::make_unique<ConfigService>(m_root.filePath(QStringLiteral("Sendova")));
-    AppConfig config = AppConfig::defaults();
-    config._serverUrl = m_server.baseUrl() + QStringLiteral("/old");
-    config.apiKey = QStringLiteral("sk_old");
-    config.checkForDuplicates = false;
-    config.showNotifications = false;
-    config.autoCopyToClipboard = false;
-    m_config->saveConfig(config);
-}
-
-void TrayTest::cleanup()
-{
-    while (QWidget *box = shownMessageBox())
-        box->close();
-    m_service.reset();
-    m_delegate.reset();
-    KeychainService::shared().deleteAPIKey();
-}
-
-void TrayTest::startDelegate(int trayWait)
-{
-    m_delegate = std::make_unique<AppDelegate>(*m_config, QDBusConnection::sessionBus());
-    m_delegate->setTrayWait(trayWait);
-    m_service = std::make_unique<ApplicationService>(QDBusConnection::sessionBus());
-    QVERIFY(m_service->registerInstance());
-    m_delegate->serve(m_service.get());
-    m_delegate->start();
-    QTRY_VERIFY(m_delegate->isStarted());
-}
-
-void TrayTest::trayHostArrivingLaterGetsTheItem()
-{
-    startDelegate(200);
-    PopoverWindow *popover = m_delegate->popover();
-    QTRY_VERIFY(popover->isVisible());
-    QCOMPARE(popover->mode(), PopoverWindow::Mode::window);
-    QVERIFY(!m_delegate->statusItem());
-
-    QVERIFY(m_watcher.start());
-    QTRY_COMPARE(m_watcher.registeredItems().size(), 1);
-    QVERIFY(m_delegate->statusItem());
-    QCOMPARE(popover->mode(), PopoverWindow::Mode::popover);
-}
-
-// It closes when another window takes the focus, but not under its own alert.
-void TrayTest::popoverStaysUnderItsDialog()
-{
-    startDelegate(60000);
-    PopoverWindow *popover = m_delegate->popover();
-    // Without a window manager, X ignores focus requests stamped before the
-    // last unmap, and nothing here makes time pass for it: the switches of
-    // focus are made in the toolkit instead.
-    m_delegate->activate();
-    QTRY_VERIFY(popover->isVisible());
-    QApplication::setActiveWindow(popover);
-    QMessageBox alert(QMessageBox::Information, QStringLiteral("Sendova"), QStringLiteral("Alert"),
-                      QMessageBox::Ok, popover);
-    alert.open();
-    QApplication::setActiveWindow(&alert);
-    QTest::qWait(50);
-    QVERIFY(popover->isVisible());
-    alert.close();
-    QApplication::setActiveWindow(popover);
-
-    QWidget elsewhere;
-    elsewhere.show();
-    QApplication::setActiveWindow(&elsewhere);
-    QTRY_VERIFY(!popover->isVisible());
-}
-
-// `sendova sample.txt` in another folder hands the file to the running program.
-void TrayTest::secondProcessHandsOverARelativePath()
-{
-    startDelegate();
-    QTemporaryDir callerDirectory;
-    QFile sample(callerDirectory.filePath(QStringLiteral("sample.txt")));
-    QVERIFY(sample.open(QIODevice::WriteOnly) && sample.write("hello\n") == 6);
-    sample.close();
-    m_server.enqueue(ScriptedReply::json(200, uploadedReply));
-
-    QProcess second;
-    second.setWorkingDirectory(callerDirectory.path());
-    second.start(QStringLiteral(SENDOVA_BINARY), {QStringLiteral("sample.txt")});
-    // The call reaches this process's event loop: no blocking wait here.
-    QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, 20000);
-    QCOMPARE(second.exitCode(), 0);
-    QTRY_VERIFY(m_delegate->viewModel()->uploadProgress().state.get<UploadState::Completed>());
-    QVERIFY(m_server.requests().last().body.contains("hello\n"));
-}
-
-void TrayTest::setupLinkAsksFirst_data()
-{
-    QTest::addColumn<bool>("confirmed");
-    QTest::newRow("confirmed") << true;
-    QTest::newRow("declined") << false;
-}
-
-void TrayTest::setupLinkAsksFirst()
-{
-    QFETCH(bool, confirmed);
-    startDelegate();
-    const qsizetype requestsBefore = m_server.requests().size();
-    m_server.enqueue(
-        ScriptedReply::json(200, R"({"success":true,"apiKey":"sk_1","tenantName":"Acme","userName":"ana"})"));
-    QSignalSpy handled(m_delegate.get(), &AppDelegate::setupLinkHandled);
-
-    m_delegate->open({QStringLiteral("sendova://setup?token=T1&server=") + m_server.baseUrl()});
-    QTRY_VERIFY(shownMessageBox());
-    QVERIFY(shownMessageBox()->informativeText().contains(m_server.baseUrl()));
-    QCOMPARE(m_server.requests().size(), requestsBefore);
-    const QString answer = LocalizationService::shared().localized(confirmed ? "setup_link.confirm.connect"
-                                                                             : "setup_link.confirm.cancel");
-    for (QAbstractButton *button : shownMessageBox()->buttons()) {
-        if (button->text() == answer)
-            button->click();
-    }
-    if (confirmed) {
-        QTRY_VERIFY(shownMessageBox(QStringLiteral("Sendova Configured")));
-        QMessageBox *alert = shownMessageBox(QStringLiteral("Sendova Configured"));
-        QCOMPARE(alert->informativeText(), QStringLiteral("Connected to: Acme\nUser: ana"));
-        alert->button(QMessageBox::Ok)->click();
-    }
-    QTRY_COMPARE(handled.size(), 1);
-    QCOMPARE(m_server.requests().size(), requestsBefore + (confirmed ? 1 : 0));
-    QCOMPARE(m_config->loadConfig().apiKey, confirmed ? QStringLiteral("sk_1") : QStringLiteral("sk_old"));
-}
 
 int main(int argc, char **argv)
 {

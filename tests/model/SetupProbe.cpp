@@ -1,7 +1,7 @@
 // Runs a setup link's exchange in a process of its own, so that a test can
 // give it a session bus without any keyring.
 //
-//   setup_probe FOLDER TOKEN SERVER [insecure]
+//   setup_probe FOLDER TOKEN SERVER
 //   prints the outcome: "<title>|<message>"
 
 #include "config/ConfigService.h"
@@ -20,8 +20,6 @@ QCoro::Task<> run(QStringList args)
     ConfigService configService(args.value(0));
     AppViewModel app(configService);
     SetupModel setup(app);
-    if (args.value(3) == QLatin1String("insecure"))
-        setup.setKeyStorage(KeyStorage::configFile);
     auto pending = setup.performSetup(args.value(1), args.value(2));
     const SetupOutcome outcome = co_await std::move(pending);
     QTextStream(stdout) << outcome.title << '|' << outcome.message << Qt::endl;
