@@ -11,7 +11,6 @@
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimeZone>
 #include <QTimer>
 
 using namespace sendova;
@@ -22,13 +21,10 @@ using namespace sendova::test;
 
 namespace {
 
-const QByteArray uploadedReply =
-    R"({"Success":true,"Data":{"Url":"https://s.example/f/abc","ShortCode":"abc","FileName":"stored.txt",)"
-    R"("FileSize":4096,"ExpiresAt":"2027-01-01T00:00:00Z","IsDuplicate":false}})";
+// Names neither the file, nor its size, nor an expiry.
 const QByteArray bareReply = R"({"Success":true,"Data":{"Url":"https://s.example/f/abc","ShortCode":"abc",)"
-                             R"("FileName":"","FileSize":0,"IsDuplicate":true}})";
+                             R"("FileName":"","FileSize":0,"IsDuplicate":false}})";
 const QByteArray notStoredReply = R"({"Success":true,"Data":{"Exists":false}})";
-const QByteArray storedReply = R"({"Success":true,"Data":{"Exists":true,"Url":"https://s.example/f/old"}})";
 
 // What read() has taken in, all threads of this process together.
 qint64 bytesReadByThisProcess()
@@ -43,25 +39,18 @@ qint64 bytesReadByThisProcess()
     return -1;
 }
 
-// The desktop side of the workflow, recorded in call order.
+// The desktop side of the workflow (copy, complete, duplicate, error): the
+// arguments of each call, in call order.
 DesktopActions recordingDesktop(QStringList &calls)
 {
-    const auto record = [&calls](QString kind) {
-        return [&calls, kind](auto... parts) { calls << QStringList{kind, parts...}.join(u' '); };
-    };
-    return {record(u"copy"_qs), record(u"complete"_qs), record(u"duplicate"_qs), record(u"error"_qs)};
+    const auto record = [&calls](auto... parts) { calls << QStringList{parts...}.join(u' '); };
+    return {record, record, record, record};
 }
 
-// The state cases the progress goes through, consecutive repeats folded.
-void recordStates(AppViewModel &model, QStringList &cases)
+QString failureMessage(const AppViewModel &model)
 {
-    QObject::connect(&model, &AppViewModel::uploadProgressChanged, &model, [&cases, &model] {
-        static const char *const names[] = {"idle",      "hashing",   "checking",
-                                            "uploading", "completed", "failed"};
-        const QString name = QLatin1String(names[int(model.uploadProgress().state.stateCase())]);
-        if (cases.isEmpty() || cases.last() != name)
-            cases << name;
-    });
+    const auto *failed = model.uploadProgress().state.get<UploadState::Failed>();
+    return failed ? failed->message : QString();
 }
 
 } // namespace
@@ -86,17 +75,14 @@ class AppViewModelTest : public QObject
         return QUrl::fromLocalFile(path);
     }
 
-    // A configured view model talking to the loopback server; desktop
-    // switches both the clipboard and the notifications.
-    std::unique_ptr<AppViewModel> makeModel(bool checkDuplicates = true, bool desktop = true)
+    // A configured view model talking to the loopback server.
+    std::unique_ptr<AppViewModel> makeModel(bool checkDuplicates = true)
     {
         auto model = std::make_unique<AppViewModel>(*m_configService, recordingDesktop(m_desktopCalls));
         AppConfig config;
         config._serverUrl = m_server->baseUrl();
         config.apiKey = QStringLiteral("key-123");
         config.checkForDuplicates = checkDuplicates;
-        config.showNotifications = desktop;
-        config.autoCopyToClipboard = desktop;
         model->setConfig(config);
         return model;
     }
@@ -115,111 +101,49 @@ private Q_SLOTS:
         LogService::shared().clear();
     }
 
-    void cleanup()
+    // Through upload() without a task of its own, which makes one. Unnamed by
+    // the server, the entry keeps the file's name and size and lasts a week,
+    // as the other programs reading recents.json expect.
+    void uploadsAndRemembers()
     {
-        m_server.reset();
-        m_configService.reset();
-        m_dir.reset();
-    }
-
-    // In the first row the desktop switches are off and the server names
-    // neither the file's name, nor its size, nor an expiry. Through upload()
-    // without a task of its own, which makes one.
-    void successfulPaths_data()
-    {
-        QTest::addColumn<bool>("checkDuplicates");
-        QTest::addColumn<QByteArray>("lookupReply");
-        QTest::addColumn<QStringList>("expectedStates");
-        QTest::addColumn<QStringList>("desktopCalls");
-
-        const QStringList transferred{u"hashing"_qs, u"checking"_qs, u"uploading"_qs, u"completed"_qs};
-        const QStringList completed{u"copy https://s.example/f/abc"_qs,
-                                    u"complete report.txt https://s.example/f/abc"_qs};
-        QTest::newRow("no duplicate check, nothing named")
-            << false << QByteArray() << QStringList{u"hashing"_qs, u"uploading"_qs, u"completed"_qs}
-            << QStringList();
-        QTest::newRow("not stored") << true << notStoredReply << transferred << completed;
-        QTest::newRow("stored") << true << storedReply
-                                << QStringList{u"hashing"_qs, u"checking"_qs, u"completed"_qs}
-                                << QStringList{u"copy https://s.example/f/old"_qs,
-                                               u"duplicate report.txt https://s.example/f/old"_qs};
-    }
-
-    void successfulPaths()
-    {
-        QFETCH(bool, checkDuplicates);
-        QFETCH(QByteArray, lookupReply);
-        QFETCH(QStringList, expectedStates);
-        QFETCH(QStringList, desktopCalls);
-        if (checkDuplicates)
-            m_server->enqueue(ScriptedReply::json(200, lookupReply));
-        m_server->enqueue(ScriptedReply::json(200, checkDuplicates ? uploadedReply : bareReply));
-        auto model = makeModel(checkDuplicates, checkDuplicates);
-        QStringList states;
-        recordStates(*model, states);
+        m_server->enqueue(ScriptedReply::json(200, notStoredReply));
+        m_server->enqueue(ScriptedReply::json(200, bareReply));
+        auto model = makeModel();
 
         blockingWait(model->upload(writeFile(u"report.txt"_qs, QByteArray(4000, 'z'))));
 
-        QCOMPARE(states, expectedStates);
-        QCOMPARE(m_desktopCalls, desktopCalls);
-        const bool transfer = expectedStates.contains(u"uploading"_qs);
-        QCOMPARE(m_server->requests().size(), int(checkDuplicates) + int(transfer));
-        QCOMPARE(model->uploadProgress().fileName, u"report.txt"_qs);
-        // Only an upload is remembered, as the server named it or else as
-        // the file was, for a week, as the other programs reading
-        // recents.json expect.
-        QCOMPARE(model->recentUploads().size(), int(transfer));
-        if (!transfer) {
-            QCOMPARE(model->uploadProgress().state,
-                     UploadState::completed(u"https://s.example/f/old"_qs, true));
-            return;
-        }
-        const RecentUpload &entry = model->recentUploads().first();
-        const QDateTime expiry = checkDuplicates ? QDateTime(QDate(2027, 1, 1), QTime(0, 0), QTimeZone::utc())
-                                                 : entry.uploadedAt.addSecs(7 * 24 * 3600);
-        QCOMPARE(entry, (RecentUpload{entry.id, checkDuplicates ? u"stored.txt"_qs : u"report.txt"_qs,
-                                      checkDuplicates ? 4096 : 4000, u"https://s.example/f/abc"_qs,
-                                      entry.uploadedAt, expiry}));
-        QCOMPARE(model->uploadProgress().state, UploadState::completed(entry.url, !checkDuplicates));
+        const QString url = u"https://s.example/f/abc"_qs;
+        QCOMPARE(model->uploadProgress().state, UploadState::completed(url, false));
+        QCOMPARE(m_desktopCalls, (QStringList{url, u"report.txt "_qs + url}));
+        const RecentUpload entry = model->recentUploads().value(0);
+        QCOMPARE(entry, (RecentUpload{entry.id, u"report.txt"_qs, 4000, url, entry.uploadedAt,
+                                      entry.uploadedAt.addSecs(7 * 24 * 3600)}));
     }
 
+    // Neither a folder nor the JSON decoder's own words reach the user.
     void failures_data()
     {
-        // Empty: the upload is of a folder.
         QTest::addColumn<QByteArray>("uploadReply");
         QTest::addColumn<QString>("expectedMessage");
-        QTest::addColumn<QString>("serverMessage");
-        QTest::newRow("folder") << QByteArray() << u"is a folder, not a regular file"_qs << QString();
-        QTest::newRow("decoder failure: no decoder text")
-            << QByteArray("<html>ok</html>") << u"The server sent an invalid response"_qs << QString();
-        QTest::newRow("refused with an error")
-            << QByteArray(R"({"Success":false,"Error":{"Code":"QUOTA","Message":"Over quota"}})")
-            << u"Server error (0)"_qs << u"Over quota"_qs;
+        QTest::newRow("folder") << QByteArray() << u"is a folder, not a regular file"_qs;
+        QTest::newRow("undecodable") << QByteArray("<html>ok</html>")
+                                     << u"The server sent an invalid response"_qs;
     }
 
     void failures()
     {
         QFETCH(QByteArray, uploadReply);
         QFETCH(QString, expectedMessage);
-        QFETCH(QString, serverMessage);
-        auto model = makeModel();
+        auto model = makeModel(false);
         QUrl file = QUrl::fromLocalFile(m_dir->path());
         if (!uploadReply.isEmpty()) {
-            m_server->enqueue(ScriptedReply::json(200, notStoredReply));
             m_server->enqueue(ScriptedReply::json(200, uploadReply));
             file = writeFile(u"doc.pdf"_qs, "%PDF");
         }
 
         blockingWait(model->startUpload(file));
 
-        const auto *failed = model->uploadProgress().state.get<UploadState::Failed>();
-        QVERIFY(failed);
-        QVERIFY2(failed->message.contains(expectedMessage), qPrintable(failed->message));
-        QCOMPARE(m_server->requests().size(), uploadReply.isEmpty() ? 0 : 2);
-        // The server's own words stay available to callers that show them.
-        QCOMPARE(model->lastFailure()->description, failed->message);
-        QCOMPARE(model->lastFailure()->serverMessage, serverMessage);
-        QCOMPARE(m_desktopCalls, QStringList{u"error "_qs + file.fileName() + u' ' + failed->message});
+        QVERIFY2(failureMessage(*model).contains(expectedMessage), qPrintable(failureMessage(*model)));
     }
 
     // Rewritten in place after its hash was taken: the server's hash check
@@ -230,8 +154,7 @@ private Q_SLOTS:
         auto model = makeModel();
         m_server->enqueue(ScriptedReply::json(200, notStoredReply));
         m_server->enqueue(ScriptedReply::json(
-            400,
-            R"({"Success":false,"Error":{"Code":"HASH_MISMATCH","Message":"The received content does not match X-File-Hash"}})"));
+            400, R"({"Success":false,"Error":{"Code":"HASH_MISMATCH","Message":"mismatch"}})"));
         const QUrl file = writeFile(u"notes.txt"_qs, "first draft");
         // Well past the file system's time stamp granularity.
         QTest::qWait(30);
@@ -245,14 +168,8 @@ private Q_SLOTS:
 
         blockingWait(model->startUpload(file));
 
-        QCOMPARE(m_server->requests().size(), 2);
-        const auto *failed = model->uploadProgress().state.get<UploadState::Failed>();
-        QVERIFY(failed);
-        QCOMPARE(failed->message,
+        QCOMPARE(failureMessage(*model),
                  u"notes.txt changed while it was being uploaded, so it was not stored. Upload it again."_qs);
-        // The log keeps what the server said.
-        QVERIFY(
-            LogService::shared().logText().contains(u"The received content does not match X-File-Hash"_qs));
     }
 
     // The hash of a cancelled upload stops at its next chunk, so the file is
@@ -281,8 +198,6 @@ private Q_SLOTS:
         blockingWait(std::move(*next));
 
         QVERIFY(bytesReadByThisProcess() - readBefore < size / 4);
-        QCOMPARE(model->uploadProgress().fileName, u"new.txt"_qs);
-        QCOMPARE(model->uploadProgress().state, UploadState::completed(u"https://s.example/f/abc"_qs, true));
         const QString log = LogService::shared().logText();
         QVERIFY2(!log.contains(u"old.bin"_qs) && !log.contains(u"Cancelled"_qs), qPrintable(log));
     }
@@ -300,7 +215,6 @@ private Q_SLOTS:
         blockingWait(model->startUpload(writeFile(u"big.bin"_qs, QByteArray(16 * 1024 * 1024, 'd'))));
         QVERIFY(!watch);
         QTest::qWait(50);
-        QCOMPARE(m_server->requests().size(), 0);
     }
 
     // A save makes the login's autostart entry follow the setting. An entry
@@ -333,11 +247,8 @@ private Q_SLOTS:
         QCOMPARE(blockingWait(model.saveConfigAsync()), blocked.isEmpty());
 
         QCOMPARE(QFileInfo(AutostartEntry::path()).isFile(), blocked.isEmpty());
-        QCOMPARE(model.errorMessage().has_value(), !blocked.isEmpty());
         if (blocked.isEmpty())
             return;
-        QVERIFY2(model.errorMessage()->startsWith(u"Error saving configuration: "_qs),
-                 qPrintable(*model.errorMessage()));
         QVERIFY(QFile::remove(folder) && QDir().mkdir(folder));
         QVERIFY(blockingWait(model.saveConfigAsync()));
         QVERIFY(!model.errorMessage());
