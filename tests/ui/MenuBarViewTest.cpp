@@ -8,16 +8,12 @@
 
 #include <QAbstractButton>
 #include <QDragEnterEvent>
-#include <QLabel>
 #include <QMimeData>
-#include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 
 using namespace sendova;
 using namespace sendova::test;
-
-Q_DECLARE_METATYPE(sendova::UploadProgress)
 
 namespace {
 
@@ -55,45 +51,6 @@ class MenuBarViewTest : public QObject
 private Q_SLOTS:
     void init() { LocalizationService::shared().setLanguage(Language::english); }
 
-    void bodyFollowsTheState_data()
-    {
-        QTest::addColumn<UploadProgress>("progress");
-        QTest::addColumn<bool>("withRecents");
-        QTest::addColumn<QString>("parts");
-
-        const auto progress = [](UploadState state) { return UploadProgress{state, u"a.txt"_qs, 3, 0, 0}; };
-        QTest::newRow("idle, no recents") << UploadProgress{} << false << u"header dropZone footer"_qs;
-        QTest::newRow("idle with recents")
-            << UploadProgress{} << true << u"header dropZone recents footer"_qs;
-        QTest::newRow("hashing") << progress(UploadState::hashing(0.5)) << true << u"header progress"_qs;
-        QTest::newRow("completed") << progress(UploadState::completed(u"https://s.example/f/x"_qs, false))
-                                   << true << u"header result"_qs;
-        QTest::newRow("failed") << progress(UploadState::failed(u"Disk on fire"_qs)) << true
-                                << u"header error"_qs;
-    }
-
-    void bodyFollowsTheState()
-    {
-        QFETCH(UploadProgress, progress);
-        QFETCH(bool, withRecents);
-        QFETCH(QString, parts);
-        ModelFixture fixture;
-        if (withRecents)
-            fixture.model->setRecentUploads({recent(u"one.txt"_qs)});
-        MenuBarView view(fixture.model.get());
-        view.show();
-
-        fixture.model->setUploadProgress(progress);
-
-        QCOMPARE(shownParts(view), parts);
-        // Try again goes back to the drop zone; it does not upload again.
-        if (view.errorPanel()->isVisibleTo(&view)) {
-            view.errorPanel()->tryAgainButton()->click();
-            QCOMPARE(fixture.model->uploadProgress(), UploadProgress{});
-            QCOMPARE(shownParts(view), u"header dropZone recents footer"_qs);
-        }
-    }
-
     void drops_data()
     {
         QTest::addColumn<int>("files");
@@ -107,9 +64,7 @@ private Q_SLOTS:
     {
         QFETCH(int, files);
         QFETCH(bool, plainText);
-        const bool accepted = files > 0;
         ModelFixture fixture;
-        fixture.server.setDefaultReply(ScriptedReply::json(200, uploadedReply));
         MenuBarView view(fixture.model.get());
         view.show();
         DropZoneView *zone = view.dropZone();
@@ -128,26 +83,17 @@ private Q_SLOTS:
         const QPoint centre = zone->rect().center();
         QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(zone, &enter);
-        QCOMPARE(enter.isAccepted(), accepted);
-        QCOMPARE(zone->isTargeted(), accepted);
-
+        QCOMPARE(enter.isAccepted(), files > 0);
+        if (files == 0)
+            return;
         QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(zone, &drop);
-        QCOMPARE(drop.isAccepted(), accepted);
-        QVERIFY(!zone->isTargeted());
-
-        if (accepted) {
-            QTRY_COMPARE(fixture.state(), UploadState::Case::completed);
-            QCOMPARE(fixture.server.requests().size(), 1);
-            QVERIFY(fixture.server.requests()[0].body.contains("filename=\"file1.txt\""));
-        } else {
-            QTest::qWait(100);
-            QCOMPARE(fixture.state(), UploadState::Case::idle);
-            QCOMPARE(fixture.server.requests().size(), 0);
-        }
+        QTRY_COMPARE(fixture.server.requests().size(), 1);
+        QVERIFY(fixture.server.requests()[0].body.contains("filename=\"file1.txt\""));
     }
 
-    // A row copies its own link; Clear takes the list and its file away.
+    // The popover's body with a list of recent uploads. A row copies its own
+    // link; Clear takes the list and its file away.
     void recentRowsCopyAndClear()
     {
         ModelFixture fixture;
@@ -157,6 +103,7 @@ private Q_SLOTS:
         view.show();
         auto *row = qobject_cast<RecentUploadRow *>(view.recentRows().value(1));
         QVERIFY(row);
+        QCOMPARE(shownParts(view), u"header dropZone recents footer"_qs);
         QGuiApplication::clipboard()->clear();
         row->copyButton()->click();
         QCOMPARE(QGuiApplication::clipboard()->text(), u"https://s.example/f/one.txt"_qs);
@@ -164,24 +111,15 @@ private Q_SLOTS:
         view.clearButton()->click();
 
         QVERIFY(!QFile::exists(fixture.config->recentsURL()));
-        QVERIFY(!view.recentSection()->isVisibleTo(&view));
-        QCOMPARE(view.recentRows().size(), 0);
+        QCOMPARE(shownParts(view), u"header dropZone footer"_qs);
     }
 
     void languageSwitchRelabels()
     {
         ModelFixture fixture;
-        fixture.model->setRecentUploads({recent(u"one.txt"_qs)});
         MenuBarView view(fixture.model.get());
-        view.show();
-        auto *row = qobject_cast<RecentUploadRow *>(view.recentRows().value(0));
-        auto *footer = qobject_cast<QAbstractButton *>(view.footer());
-
         LocalizationService::shared().setLanguage(Language::spanish);
-
-        QCOMPARE(view.recentTitle()->text(), text("menu.recent"));
-        QCOMPARE(footer->text(), text("menu.quit"));
-        QCOMPARE(row->timeLabel()->text(), u"hace 5 min"_qs);
+        QCOMPARE(qobject_cast<QAbstractButton *>(view.footer())->text(), text("menu.quit"));
     }
 };
 

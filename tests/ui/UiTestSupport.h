@@ -13,10 +13,6 @@
 
 namespace sendova::test {
 
-inline const QByteArray uploadedReply =
-    R"({"Success":true,"Data":{"Url":"https://s.example/f/abc","ShortCode":"abc","FileName":"a.txt",)"
-    R"("FileSize":3,"ExpiresAt":"2099-01-01T00:00:00Z","IsDuplicate":false}})";
-
 inline QString text(const char *key)
 {
     return LocalizationService::shared().localized(key);
@@ -55,8 +51,6 @@ struct ModelFixture
             qFatal("cannot write the test file");
         return QUrl::fromLocalFile(path);
     }
-
-    UploadState::Case state() const { return model->uploadProgress().state.stateCase(); }
 };
 
 } // namespace sendova::test
