@@ -15,14 +15,6 @@ class WidgetsTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        // A desktop without any icon theme: every symbol must come from the
-        // pictures bundled with the program.
-        QIcon::setThemeSearchPaths({});
-        QIcon::setFallbackSearchPaths({});
-    }
-
     void bundledSymbols_data()
     {
         QTest::addColumn<int>("symbol");
@@ -33,6 +25,10 @@ private Q_SLOTS:
     void bundledSymbols()
     {
         QFETCH(int, symbol);
+        // A desktop without any icon theme: every symbol must come from the
+        // pictures bundled with the program.
+        QIcon::setThemeSearchPaths({});
+        QIcon::setFallbackSearchPaths({});
         const QImage image =
             symbolPixmap(Symbol(symbol), 32, Qt::red, 2.0).toImage().convertToFormat(QImage::Format_ARGB32);
 
@@ -47,8 +43,7 @@ private Q_SLOTS:
     }
 
     // A grey square in the theme's own colour comes out in the role's colour;
-    // what the theme lacks still comes from the bundle. Last: it leaves the
-    // theme set.
+    // what the theme lacks still comes from the bundle.
     void themeGivesTheShapeTheRoleTheColour()
     {
         QTemporaryDir themes;
