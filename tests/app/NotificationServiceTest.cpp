@@ -48,12 +48,11 @@ private Q_SLOTS:
         if (shown.contains(u"<b>"_qs))
             m_server->capabilities << QStringLiteral("body-markup");
         NotificationService &service = NotificationService::shared();
-        QSignalSpy idle(&service, &NotificationService::idle);
         if (shown.startsWith(u"Sendova - Error"_qs))
             service.showError(fileName, argument);
         else
             service.showUploadComplete(fileName, argument);
-        QTRY_COMPARE(idle.count(), 1);
+        QTRY_COMPARE(m_server->notifyCalls.size(), 1);
 
         const TestNotificationServer::NotifyCall call = m_server->notifyCalls.value(0);
         QCOMPARE(call.summary + u'\n' + call.body, shown);

@@ -66,6 +66,8 @@ private Q_SLOTS:
         config._serverUrl = m_server.baseUrl() + QStringLiteral("/old");
         config.apiKey = QStringLiteral("sk_old");
         config.checkForDuplicates = false;
+        // The session bus's notification server belongs to other tests.
+        config.showNotifications = false;
         m_config->saveConfig(config);
     }
 
