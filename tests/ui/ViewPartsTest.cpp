@@ -56,7 +56,7 @@ private Q_SLOTS:
         // The percentage, then speed, bytes sent and time left.
         const QList<TabularLabel *> figures = view.findChildren<TabularLabel *>();
         QCOMPARE(figures.value(0)->text(), percentage);
-        QCOMPARE(figures.value(1)->isVisibleTo(&view), transferShown);
+        QCOMPARE(figures.value(2)->isVisibleTo(&view), transferShown);
     }
 
     void copyConfirmationEndsTwoSecondsAfterTheFirstCopy()
