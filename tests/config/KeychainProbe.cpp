@@ -5,10 +5,9 @@
 //   keychain_probe load                      prints "none" or "key:<key>"
 //   keychain_probe store KEY                 prints "stored" or "error:<description>"
 //   keychain_probe exists                    prints "yes" or "no" (a Secret Service)
-//   keychain_probe save-config FOLDER KEY [insecure]
+//   keychain_probe outlive FOLDER KEY1 KEY2  saves KEY1 with the configuration, prints "saved",
+//                                            waits for a line on standard input, then saves KEY2;
 //                                            prints "saved" or "error:<description>"
-//   keychain_probe outlive FOLDER KEY1 KEY2  saves KEY1, prints "saved", waits for a line on
-//                                            standard input, then saves KEY2 as save-config does
 
 #include "config/ConfigService.h"
 #include "config/KeychainService.h"
@@ -34,13 +33,6 @@ int main(int argc, char **argv)
             out << "stored" << Qt::endl;
         } else if (command == QLatin1String("exists")) {
             out << (KeychainService::secretServiceExists() ? "yes" : "no") << Qt::endl;
-        } else if (command == QLatin1String("save-config")) {
-            AppConfig config;
-            config.apiKey = args.value(2);
-            const KeyStorage storage =
-                args.value(3) == QLatin1String("insecure") ? KeyStorage::configFile : KeyStorage::keychain;
-            ConfigService(args.value(1)).saveConfig(config, storage);
-            out << "saved" << Qt::endl;
         } else if (command == QLatin1String("outlive")) {
             AppConfig config;
             config.apiKey = args.value(2);

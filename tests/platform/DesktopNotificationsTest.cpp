@@ -43,19 +43,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("activatable");
         QTest::addColumn<bool>("running");
-        QTest::addColumn<bool>("available");
 
-        QTest::newRow("nobody") << false << false << false;
-        QTest::newRow("server running") << false << true << true;
+        QTest::newRow("server running") << false << true;
         // Whether it then starts is the post's business.
-        QTest::newRow("started on demand") << true << false << true;
+        QTest::newRow("started on demand") << true << false;
     }
 
     void serverAvailable()
     {
         QFETCH(bool, activatable);
         QFETCH(bool, running);
-        QFETCH(bool, available);
 
         QMap<QString, QString> services;
         if (activatable)
@@ -66,8 +63,7 @@ private Q_SLOTS:
         if (running)
             QVERIFY(server.start(bus.address()));
 
-        QCOMPARE(blockingWait(DesktopNotifications::serverAvailable(bus.connect(QStringLiteral("client")))),
-                 available);
+        QVERIFY(blockingWait(DesktopNotifications::serverAvailable(bus.connect(QStringLiteral("client")))));
         QDBusConnection::disconnectFromBus(QStringLiteral("client"));
     }
 };

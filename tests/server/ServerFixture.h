@@ -15,8 +15,7 @@
 
 namespace sendova::server::test {
 
-// Ordered, so that tests can see the order in which members were written.
-using Json = nlohmann::ordered_json;
+using Json = nlohmann::json;
 
 inline constexpr auto TestPassword = "correct horse battery";
 
@@ -123,10 +122,9 @@ public:
 
     SendovaServer &server() { return *m_server; }
     // The API key of a new user.
-    std::string addUser(const std::string &name, bool active = true)
+    std::string addUser(const std::string &name)
     {
         const auto added = m_server->accounts().addUser(name, TestPassword);
-        m_server->accounts().setActive(name, active);
         return m_server->accounts().issueApiKey(added.id, "test machine");
     }
     void advanceClock(std::chrono::seconds by) { m_now->fetch_add(by.count() * 1000); }

@@ -7,7 +7,6 @@ namespace {
 
 constexpr int Limit = 64 * 1024;
 const QByteArray Form = "Content-Type: multipart/form-data; boundary=XyZ\r\n";
-const QByteArray JsonType = "Content-Type: application/json\r\n";
 
 QByteArray part(const QByteArray &name, const QByteArray &fileName, const QByteArray &content)
 {
@@ -41,7 +40,7 @@ class ServerRefusalTest : public QObject
 private Q_SLOTS:
     void refusedClearlyAndLeavesNothing_data()
     {
-        QTest::addColumn<QByteArray>("head"); // KEY stands for the user's key, INACTIVE for a disabled user's
+        QTest::addColumn<QByteArray>("head"); // KEY stands for the user's key
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("code");
@@ -49,34 +48,14 @@ private Q_SLOTS:
                             const char *code) {
             QTest::newRow(name) << head << body << status << QByteArray(code);
         };
-        const QByteArray upload = "POST /api/upload HTTP/1.1\r\nX-API-Key: KEY\r\n" + Form;
-        const QByteArray good = form(part("file", "a.txt", "payload"));
-        const QByteArray login = "POST /api/auth/login HTTP/1.1\r\n" + JsonType;
-
-        row("missing key", "POST /api/upload HTTP/1.1\r\n" + Form, good, 401, "MISSING_API_KEY");
-        row("wrong key", "POST /api/upload HTTP/1.1\r\nX-API-Key: sk_unknown\r\n" + Form, good, 401,
-            "INVALID_API_KEY");
-        row("inactive account", "POST /api/upload HTTP/1.1\r\nX-API-Key: INACTIVE\r\n" + Form, good, 401,
-            "TENANT_INACTIVE");
-        row("hash mismatch", upload + "X-File-Hash: " + prefixedHash("else").c_str() + "\r\n", good, 400,
-            "HASH_MISMATCH");
-        row("file one byte over the limit", upload, form(part("file", "big", QByteArray(Limit + 1, 'x'))),
-            413, "FILE_TOO_LARGE");
-        row("too much besides the file", upload,
-            form(part("junk", "", QByteArray(Limit + 10, 'j')) + part("file", "a", "x")), 413,
-            "REQUEST_TOO_LARGE");
-        row("chunked, at the limit", upload + "Transfer-Encoding: chunked\r\n",
-            chunked(form(part("file", "big", QByteArray(Limit, 'x')))), 200, "");
-        row("chunked, one byte over the limit", upload + "Transfer-Encoding: chunked\r\n",
+        row("missing key", "POST /api/upload HTTP/1.1\r\n" + Form, form(part("file", "a.txt", "payload")),
+            401, "MISSING_API_KEY");
+        row("chunked, one byte over the limit",
+            "POST /api/upload HTTP/1.1\r\nX-API-Key: KEY\r\nTransfer-Encoding: chunked\r\n" + Form,
             chunked(form(part("file", "big", QByteArray(Limit + 1, 'x')))), 413, "FILE_TOO_LARGE");
         // httplib would read the body whole into memory before routing a GET.
         row("GET with a body", "GET /api/status HTTP/1.1\r\n", QByteArray(100 * 1024, 'b'), 400,
             "INVALID_REQUEST");
-        row("check path with ..", "GET /api/check/..%2F..%2Fsendova-server.db HTTP/1.1\r\nX-API-Key: KEY\r\n",
-            {}, 400, "INVALID_HASH");
-        row("login with broken JSON", login, "{\"userName\":", 400, "INVALID_REQUEST");
-        row("login with a huge body", login, "{\"userName\":\"" + QByteArray(100 * 1024, 'a') + "\"}", 413,
-            "REQUEST_TOO_LARGE");
     }
 
     void refusedClearlyAndLeavesNothing()
@@ -89,8 +68,7 @@ private Q_SLOTS:
         options.maxUploadSize = Limit;
         RunningServer server(options);
         QCOMPARE(statusOf(server.upload("kept.txt", "kept")), 200);
-        const auto filesBefore = server.storedFiles();
-        head.replace("INACTIVE", QByteArray::fromStdString(server.addUser("carol", false)));
+        const auto storedBefore = server.storedFiles();
         head.replace("KEY", QByteArray::fromStdString(server.apiKey));
         if (!head.contains("Transfer-Encoding")) {
             head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
@@ -101,7 +79,7 @@ private Q_SLOTS:
         const Json answer = Json::parse(reply.substr(reply.find("\r\n\r\n") + 4), nullptr, false);
         const Json error = answer.value("Error", answer.value("error", Json::object()));
         QCOMPARE(QByteArray::fromStdString(error.value("Code", error.value("code", ""))), code);
-        QCOMPARE(server.storedFiles().size(), filesBefore.size() + (status == 200 ? 1 : 0));
+        QCOMPARE(server.storedFiles(), storedBefore);
         // The server is still in good shape for the next client.
         QCOMPARE(statusOf(server.check(prefixedHash("kept"))), 200);
     }

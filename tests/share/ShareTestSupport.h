@@ -29,7 +29,7 @@ namespace sendova::test {
 inline const QString sharedLink = QStringLiteral("https://files.example/s/Ab3");
 
 // The main program's config.json as the share program finds it, with an empty
-// key as the tray program writes it; a null member in `changes` is left out.
+// key as the tray program writes it.
 inline QByteArray configJson(const QString &serverUrl, bool autoCopy = false, bool checkDuplicates = false,
                              const QJsonObject &changes = {})
 {
@@ -40,12 +40,8 @@ inline QByteArray configJson(const QString &serverUrl, bool autoCopy = false, bo
                        {u"checkForDuplicates"_qs, checkDuplicates},
                        {u"launchAtLogin"_qs, false},
                        {u"languageCode"_qs, u"en"_qs}};
-    for (auto member = changes.begin(); member != changes.end(); ++member) {
-        if (member->isNull())
-            config.remove(member.key());
-        else
-            config[member.key()] = *member;
-    }
+    for (auto member = changes.begin(); member != changes.end(); ++member)
+        config[member.key()] = *member;
     return QJsonDocument(config).toJson();
 }
 

@@ -44,68 +44,41 @@ private Q_SLOTS:
 
     void cleanupTestCase() { setKeychainKey(QString()); }
 
-    // The share program's own conversation: what it reads of config.json and
-    // the keychain, the check named by the bare hex digest and answered in
-    // lower case, the hash only on the upload, no HTTP status looked at, and
-    // what ends on the clipboard.
+    // The share program's own conversation: the keychain's key, the check
+    // named by the bare hex digest and answered in lower case, the hash only
+    // on the upload, no HTTP status looked at, and what ends on the clipboard.
     void flow_data()
     {
         QTest::addColumn<QByteArray>("config"); // SERVER: the test server's address
-        QTest::addColumn<bool>("keychainItem"); // "key-ü"; without it the file's "file-key"
         QTest::addColumn<Replies>("replies");
         QTest::addColumn<States>("states");
         QTest::addColumn<bool>("copied");
 
         const QString server = QStringLiteral("SERVER");
-        const QJsonObject fileKey{{u"apiKey"_qs, u"file-key"_qs}};
         const auto uploadEnds = [](const ShareState &end) {
             return States{ShareState::loading(), ShareState::hashing(), ShareState::uploading(), end};
         };
-        const States notConfigured{
-            ShareState::loading(),
-            ShareState::error(QStringLiteral("Sendova no está configurado. Abre la app principal primero."))};
         const ShareState success = ShareState::success(sharedLink);
         // The decoder's own words stay out of the window.
         const ShareState invalidReply =
             ShareState::error(LocalizationService::shared().localized("error.invalid_response"));
 
         QTest::newRow("stored copy, copied whatever the setting")
-            << configJson(server, false, true) << true << Replies{checkReply(sharedLink)}
+            << configJson(server, false, true) << Replies{checkReply(sharedLink)}
             << States{ShareState::loading(), ShareState::hashing(), success} << true;
         QTest::newRow("no stored copy, check status 404, upload status 500, auto-copy")
-            << configJson(server, true, true) << true
+            << configJson(server, true, true)
             << Replies{checkReply(QString(), 404), uploadReply(sharedLink, 500)} << uploadEnds(success)
             << true;
         QTest::newRow("capitalised check reply")
-            << configJson(server, true, true) << true
+            << configJson(server, true, true)
             << Replies{ScriptedReply::json(200, R"({"Success":true,"Data":{"Exists":true,"Url":"x"}})")}
             << States{ShareState::loading(), ShareState::hashing(), invalidReply} << false;
-        QTest::newRow("success false")
-            << configJson(server) << true << Replies{ScriptedReply::json(200, R"({"Success":false})")}
-            << uploadEnds(ShareState::error(QStringLiteral("Error desconocido"))) << false;
-        QTest::newRow("server's message")
-            << configJson(server) << true
-            << Replies{ScriptedReply::json(413, R"({"Success":false,"Error":{"Message":"Too big"}})")}
-            << uploadEnds(ShareState::error(QStringLiteral("Too big"))) << false;
-        QTest::newRow("no config.json") << QByteArray() << true << Replies{} << notConfigured << false;
-        QTest::newRow("no key anywhere")
-            << configJson(server) << false << Replies{} << notConfigured << false;
-        QTest::newRow("keychain's key over the file's, check off")
-            << configJson(server, false, false, fileKey) << true << Replies{uploadReply(sharedLink)}
-            << uploadEnds(success) << false;
-        QTest::newRow("file's key without keychain item")
-            << configJson(server, false, false, fileKey) << false << Replies{uploadReply(sharedLink)}
-            << uploadEnds(success) << false;
-        // An empty address counts as configured; the check is then skipped.
-        QTest::newRow("empty server address")
-            << configJson(QString(), false, true) << true << Replies{}
-            << uploadEnds(ShareState::error(QStringLiteral("URL inválida"))) << false;
     }
 
     void flow()
     {
         QFETCH(QByteArray, config);
-        QFETCH(bool, keychainItem);
         QFETCH(Replies, replies);
         QFETCH(States, states);
         QFETCH(bool, copied);
@@ -113,11 +86,9 @@ private Q_SLOTS:
         LoopbackHttpServer server;
         for (const ScriptedReply &reply : replies)
             server.enqueue(reply);
-        QFile::remove(ConfigService::shared().configURL());
-        if (!config.isEmpty())
-            writeConfig(config.replace("SERVER", server.baseUrl().toUtf8()));
-        const QString key = keychainItem ? QStringLiteral("key-ü") : QStringLiteral("file-key");
-        setKeychainKey(keychainItem ? key : QString());
+        writeConfig(config.replace("SERVER", server.baseUrl().toUtf8()));
+        const QString key = QStringLiteral("key-ü");
+        setKeychainKey(key);
         QGuiApplication::clipboard()->setText(QStringLiteral("before"));
 
         ShareViewModel model;
@@ -154,22 +125,6 @@ private Q_SLOTS:
             QCOMPARE(QGuiApplication::clipboard()->text(), sharedLink);
             QVERIFY(model.linkCopied());
         }
-    }
-
-    // Decimal units, unlike the tray program's (the window shows megabytes).
-    void formatSpeed_data()
-    {
-        QTest::addColumn<double>("speed");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("999") << 999.0 << QStringLiteral("999 B/s");
-        QTest::newRow("1000") << 1000.0 << QStringLiteral("1 KB/s");
-    }
-
-    void formatSpeed()
-    {
-        QFETCH(double, speed);
-        QFETCH(QString, text);
-        QCOMPARE(ShareViewModel::formatSpeed(speed), text);
     }
 };
 

@@ -162,7 +162,6 @@ bool LoopbackHttpServer::waitForClientClose(int count, std::chrono::milliseconds
 
 ScriptedReply LoopbackHttpServer::nextReply()
 {
-    std::lock_guard guard(m_lock);
     if (m_queue.empty())
         return m_defaultReply;
     ScriptedReply reply = std::move(m_queue.front());
@@ -242,11 +241,15 @@ void LoopbackHttpServer::serveConnection(int socket)
 
         qsizetype index;
         bool keepBodies;
+        ScriptedReply reply;
         {
             std::lock_guard guard(m_lock);
             index = m_requests.size();
             m_requests.append(record);
             keepBodies = m_keepBodies;
+            // Taken with the record: a test that saw this request arrive
+            // knows the next request gets the next reply.
+            reply = nextReply();
         }
         m_changed.notify_all();
         auto update = [&](auto change) {
@@ -263,7 +266,6 @@ void LoopbackHttpServer::serveConnection(int socket)
             return ::poll(&waiting, 1, pollStep) > 0 && (waiting.revents & (POLLRDHUP | POLLHUP | POLLERR));
         };
 
-        const ScriptedReply reply = nextReply();
         if (record.header("Expect").value_or(QByteArray()).compare("100-continue", Qt::CaseInsensitive) ==
                 0 &&
             reply.reading != ScriptedReply::Reading::stall) {

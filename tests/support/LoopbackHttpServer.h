@@ -95,7 +95,7 @@ public:
 private:
     void acceptLoop();
     void serveConnection(int socket);
-    ScriptedReply nextReply();
+    ScriptedReply nextReply(); // with m_lock held
     int closedByClientCount() const;
 
     int m_listener = -1;

@@ -23,11 +23,6 @@ private Q_SLOTS:
             << qint64(596) << qint64(0) << 10.0 << QStringLiteral("0% | 10 B/s | 60 s left");
         QTest::newRow("1023.9 B/s rounds after the threshold")
             << qint64(0) << qint64(0) << 1023.9 << QStringLiteral("0% | 1024 B/s | 0 s left");
-        QTest::newRow("1 KB/s, 60 s")
-            << qint64(61440) << qint64(0) << 1024.0 << QStringLiteral("0% | 1.0 KB/s | 1 min left");
-        QTest::newRow("just below 1 MiB/s, 3600 s")
-            << qint64(3600) * (MiB - 1) << qint64(0) << double(MiB - 1)
-            << QStringLiteral("0% | 1024.0 KB/s | 1.0 h left");
         QTest::newRow("1 MiB/s, counts what is left, percent truncates")
             << 30 * MiB << 10 * MiB << double(MiB) << QStringLiteral("33% | 1.0 MB/s | 20 s left");
     }

@@ -4,8 +4,6 @@
 #include "net/FileError.h"
 #include "net/HttpSession.h"
 #include "platform/MachineName.h"
-#include "support/LogService.h"
-#include "support/StrictJson.h"
 #include "upload/UploadError.h"
 
 #include <QFile>
@@ -27,16 +25,6 @@ const QByteArray successReply =
 const QString sampleHash =
     QStringLiteral("sha256:0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef");
 
-// The log as "LEVEL   [Category] message" lines, without their time stamps.
-QStringList logLines()
-{
-    const QString text = LogService::shared().logText();
-    QStringList lines;
-    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        lines << line.mid(line.indexOf(QLatin1String("] ")) + 2);
-    return lines;
-}
-
 QUrl writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &contents)
 {
     const QString path = dir.filePath(name);
@@ -53,8 +41,6 @@ class UploadServiceTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init() { LogService::shared().clear(); }
-
     // Both requests as the server sees them. The file-name escaping and the
     // framing are the multipart builder's, and tested here: a name's quotes and
     // line breaks cannot add a parameter or a header.
@@ -98,12 +84,9 @@ private Q_SLOTS:
         QCOMPARE(lastSent.load(), expected.size());
     }
 
-    // What each call ends with, and the log's last line: both requests'
-    // replies (status, decoding, what a refusal keeps of the server's words);
-    // an unusable address or file, with nothing sent nor logged past the
-    // check's own line (the address is judged first); and the HTTP session's failures (owned by its own
-    // tests), which reach the caller as they are after the request line:
-    // reporting them is the caller's part. Cancelling is the service's own.
+    // What each call ends with: both requests' replies (status, what a
+    // refusal keeps of the server's words); an unusable address, judged
+    // before the file; a missing file. Cancelling is the service's own.
     void calls_data()
     {
         QTest::addColumn<bool>("check");
@@ -111,57 +94,33 @@ private Q_SLOTS:
         QTest::addColumn<ScriptedReply>("reply"); // read slowly: cancelled once under way
         QTest::addColumn<QByteArray>("contents"); // null: no file
         QTest::addColumn<QString>("outcome");
-        QTest::addColumn<QString>("lastLine"); // empty: nothing logged
 
         const QString server = QStringLiteral("SERVER");
-        const QByteArray refusal =
-            R"({"Success":false,"Error":{"Code":"FILE_TOO_LARGE","Message":"Too big"}})";
         const QByteArray r("r");
-        ScriptedReply notHttp;
-        notHttp.raw = QByteArray("220 smtp.example ESMTP ready\r\n\r\n");
         ScriptedReply proxy = ScriptedReply::json(413, "Request body too large\n");
         proxy.headers = {{"Content-Type", "text/plain; charset=utf-8"}};
         ScriptedReply slow = ScriptedReply::json(200, successReply);
         slow.reading = ScriptedReply::Reading::slowly;
         slow.slowChunkBytes = 4096;
 
-        QTest::newRow("upload 201 decodes")
-            << false << server << ScriptedReply::json(201, successReply) << r
-            << QStringLiteral("https://s.example/f/abc")
-            << QStringLiteral("DEBUG   [HTTP] Body: ") + QString::fromUtf8(successReply);
-        QTest::newRow("upload 200 not JSON")
-            << false << server << ScriptedReply::json(200, "<html>oops</html>") << r
-            << QStringLiteral("not decoded")
-            << QStringLiteral("ERROR   [JSON] Raw response: <html>oops</html>");
-        QTest::newRow("upload not HTTP")
-            << false << server << notHttp << r << QStringLiteral("invalidResponse 0: ")
-            << QStringLiteral("ERROR   [HTTP] Invalid response (not HTTPURLResponse)");
+        QTest::newRow("upload 201 decodes") << false << server << ScriptedReply::json(201, successReply) << r
+                                            << QStringLiteral("https://s.example/f/abc");
         QTest::newRow("refusal with an error object")
             << false << server
             << ScriptedReply::json(
                    413, R"({"Success":false,"Error":{"Code":"FILE_TOO_LARGE","Message":"Too big"}})")
-            << r << QStringLiteral("serverError 413: Too big")
-            << QStringLiteral("ERROR   [HTTP] Server error 413: ") + QString::fromUtf8(refusal);
+            << r << QStringLiteral("serverError 413: Too big");
         QTest::newRow("refusal in plain text from a proxy")
-            << false << server << proxy << r << QStringLiteral("serverError 413: Request body too large")
-            << QStringLiteral("ERROR   [HTTP] Server error 413: Request body too large");
+            << false << server << proxy << r << QStringLiteral("serverError 413: Request body too large");
         QTest::newRow("check 404 is a server error, not an absent copy")
             << true << server << ScriptedReply::json(404, R"({"Success":true,"Data":{"Exists":false}})") << r
-            << QStringLiteral("serverError 404: ")
-            << QStringLiteral(
-                   "ERROR   [HTTP] Server error 404: {\"Success\":true,\"Data\":{\"Exists\":false}}");
+            << QStringLiteral("serverError 404: ");
         QTest::newRow("upload to an unusable address, no file")
             << false << QStringLiteral("ftp://sendova.example") << slow << QByteArray()
-            << QStringLiteral("invalidURL 0: ") << QString();
-        QTest::newRow("check at an unusable address")
-            << true << QStringLiteral("ftp://sendova.example") << slow << r
-            << QStringLiteral("invalidURL 0: ")
-            << QStringLiteral("DEBUG   [API] Checking duplicate for hash prefix: sha256:0123456789abc...");
-        QTest::newRow("no file") << false << server << slow << QByteArray() << QStringLiteral("file error")
-                                 << QString();
+            << QStringLiteral("invalidURL 0: ");
+        QTest::newRow("no file") << false << server << slow << QByteArray() << QStringLiteral("file error");
         QTest::newRow("cancelled") << false << server << slow << QByteArray(8 * 1024 * 1024, 't')
-                                   << QStringLiteral("cancelled")
-                                   << QStringLiteral("INFO    [HTTP] POST SERVER/api/upload");
+                                   << QStringLiteral("cancelled");
     }
 
     void calls()
@@ -171,7 +130,6 @@ private Q_SLOTS:
         QFETCH(ScriptedReply, reply);
         QFETCH(QByteArray, contents);
         QFETCH(QString, outcome);
-        QFETCH(QString, lastLine);
 
         QTemporaryDir dir;
         const QUrl file = contents.isNull() ? QUrl::fromLocalFile(dir.filePath(QStringLiteral("gone.txt")))
@@ -199,16 +157,12 @@ private Q_SLOTS:
                        .arg(QLatin1String(cases[int(error.errorCase())]))
                        .arg(error.statusCode())
                        .arg(error.serverMessage());
-        } catch (const DecodingError &) {
-            seen = QStringLiteral("not decoded");
         } catch (const FileError &) {
             seen = QStringLiteral("file error");
         } catch (const TransportError &error) {
             seen = error.isCancellation() ? QStringLiteral("cancelled") : error.description();
         }
         QCOMPARE(seen, outcome);
-        const QStringList log = logLines();
-        QCOMPARE(log.value(log.size() - 1), lastLine.replace(QStringLiteral("SERVER"), server.baseUrl()));
     }
 };
 
