@@ -40,6 +40,9 @@ private Q_SLOTS:
             QRegularExpression(QStringLiteral("^sendova-server listening on http://127\\.0\\.0\\.1:(\\d+) "))
                 .match(QString::fromUtf8(line));
         QVERIFY2(match.hasMatch(), line.constData());
+        // Two servers writing one folder would corrupt it.
+        QVERIFY(answers("serve --listen 127.0.0.1:0 --data " + m_home.path().toUtf8() + "/served", {}, 1,
+                        "already serving"));
         RawConnection idle(match.captured(1).toInt());
         QVERIFY(idle.send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
         QVERIFY(idle.read(false).starts_with("HTTP/1.1 200 "));

@@ -50,6 +50,15 @@ private Q_SLOTS:
         };
         row("missing key", "POST /api/upload HTTP/1.1\r\n" + Form, form(part("file", "a.txt", "payload")),
             401, "MISSING_API_KEY");
+        // Content is shared by hash: a wrong key or a false hash must not get content in.
+        row("wrong key", "POST /api/upload HTTP/1.1\r\nX-API-Key: sk_unknown\r\n" + Form,
+            form(part("file", "a.txt", "payload")), 401, "INVALID_API_KEY");
+        row("hash mismatch",
+            "POST /api/upload HTTP/1.1\r\nX-API-Key: KEY\r\nX-File-Hash: " +
+                QByteArray(prefixedHash("else").c_str()) + "\r\n" + Form,
+            form(part("file", "a.txt", "payload")), 400, "HASH_MISMATCH");
+        row("check path with ..", "GET /api/check/..%2F..%2Fsendova-server.db HTTP/1.1\r\nX-API-Key: KEY\r\n",
+            {}, 400, "INVALID_HASH");
         row("chunked, one byte over the limit",
             "POST /api/upload HTTP/1.1\r\nX-API-Key: KEY\r\nTransfer-Encoding: chunked\r\n" + Form,
             chunked(form(part("file", "big", QByteArray(Limit + 1, 'x')))), 413, "FILE_TOO_LARGE");
