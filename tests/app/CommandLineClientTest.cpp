@@ -113,7 +113,7 @@ void CommandLineClientTest::command()
     server.setDefaultReply(reply);
     TestNotificationServer notificationServer;
     if (notifications == QLatin1String("refusing"))
-        notificationServer.refusalName = QStringLiteral("org.freedesktop.DBus.Error.Failed");
+        notificationServer.refuseNotify = true;
     if (!notifications.isEmpty())
         QVERIFY(notificationServer.start(m_bus.address()));
 

@@ -25,6 +25,7 @@ namespace {
 const QByteArray bareReply = R"({"Success":true,"Data":{"Url":"https://s.example/f/abc","ShortCode":"abc",)"
                              R"("FileName":"","FileSize":0,"IsDuplicate":false}})";
 const QByteArray notStoredReply = R"({"Success":true,"Data":{"Exists":false}})";
+const QByteArray storedReply = R"({"Success":true,"Data":{"Exists":true,"Url":"https://s.example/f/old"}})";
 
 // What read() has taken in, all threads of this process together.
 qint64 bytesReadByThisProcess()
@@ -118,6 +119,22 @@ private Q_SLOTS:
         const RecentUpload entry = model->recentUploads().value(0);
         QCOMPARE(entry, (RecentUpload{entry.id, u"report.txt"_qs, 4000, url, entry.uploadedAt,
                                       entry.uploadedAt.addSecs(7 * 24 * 3600)}));
+    }
+
+    // Content the server already holds is not sent again: its link is the
+    // result, copied and announced, and no recent entry is made for it.
+    void alreadyStored()
+    {
+        const QString url = u"https://s.example/f/old"_qs;
+        m_server->enqueue(ScriptedReply::json(200, storedReply));
+        auto model = makeModel();
+
+        blockingWait(model->upload(writeFile(u"report.txt"_qs, "z")));
+
+        QCOMPARE(model->uploadProgress().state, UploadState::completed(url, true));
+        QCOMPARE(m_server->requests().size(), 1);
+        QCOMPARE(m_desktopCalls, (QStringList{url, u"report.txt "_qs + url}));
+        QVERIFY(model->recentUploads().isEmpty());
     }
 
     // Neither a folder nor the JSON decoder's own words reach the user.

@@ -58,8 +58,8 @@ void TestNotificationServer::click(uint id, const QString &actionKey)
 
 QStringList TestNotificationServer::GetCapabilities()
 {
-    if (refuseCapabilities && !refusalName.isEmpty()) {
-        sendErrorReply(refusalName, refusalMessage);
+    if (refuseCapabilities) {
+        sendErrorReply(QDBusError::Failed, QStringLiteral("refused"));
         return {};
     }
     return capabilities;
@@ -70,9 +70,9 @@ uint TestNotificationServer::Notify(const QString &app_name, uint replaces_id, c
                                     const QVariantMap &hints, int expire_timeout)
 {
     NotifyCall call{app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout, 0};
-    if (refuseNotify && !refusalName.isEmpty()) {
+    if (refuseNotify) {
         notifyCalls.append(call);
-        sendErrorReply(refusalName, refusalMessage);
+        sendErrorReply(QDBusError::Failed, QStringLiteral("refused"));
         return 0;
     }
     call.assignedId = replaces_id != 0 ? replaces_id : m_nextId++;

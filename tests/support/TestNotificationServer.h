@@ -42,12 +42,9 @@ public:
     QList<NotifyCall> notifyCalls;
 
     QStringList capabilities{QStringLiteral("body"), QStringLiteral("actions"), QStringLiteral("sound")};
-    // When set, Notify answers with this D-Bus error instead of an id, and
-    // GetCapabilities too when refuseCapabilities is set.
-    QString refusalName;
-    QString refusalMessage;
+    // When set, the call answers with a D-Bus error.
+    bool refuseNotify = false;
     bool refuseCapabilities = false;
-    bool refuseNotify = true;
 
     // What a desktop does when the user clicks a notification's body.
     void click(uint id, const QString &actionKey = QStringLiteral("default"));
