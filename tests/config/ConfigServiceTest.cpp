@@ -217,8 +217,6 @@ private Q_SLOTS:
                                                 .replace("5000000000", "5000000000.0")
                                                 .replace("12T16:25:11Z", "12T17:25:11+01:00")
                                          << true;
-        QTest::newRow("id not a UUID") << golden("\"3F", "\"{3F") << false;
-        QTest::newRow("date with fractions") << golden("12T16:25:11Z", "12T16:25:11.250Z") << false;
         QTest::newRow("number past any double") << golden("5000000000", "26E66666") << false;
         QTest::newRow("good entry, then a bad one") << golden("}\n]", "},{}]") << false;
     }

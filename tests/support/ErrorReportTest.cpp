@@ -79,13 +79,12 @@ private Q_SLOTS:
 
         composeErrorReport([&opened](const QUrl &url) { opened << url; });
 
-        QCOMPARE(opened.size(), 1);
-        const QString body = QUrlQuery(opened[0]).queryItemValue(u"body"_qs, QUrl::FullyDecoded);
-        QVERIFY2(body.contains(u"\nLinux: "_qs + errorreport::systemVersion() + u"\n"_qs), qPrintable(body));
-        QVERIFY(body.endsWith(u"\n\nLog:\n"_qs + LogService::shared().logText()));
-        QVERIFY(body.contains(u"App version: " SENDOVA_VERSION ""_qs));
-        // The report leaves the log as it was.
-        QVERIFY(LogService::shared().logText().endsWith(u"Failed: größe=0 & more"_qs));
+        // The report is this version's, on this system, with the log left as it was.
+        const QString log = LogService::shared().logText();
+        QVERIFY(log.endsWith(u"Failed: größe=0 & more"_qs));
+        QCOMPARE(opened, QList<QUrl>{QUrl(
+                             errorreport::link(u"" SENDOVA_VERSION ""_qs, errorreport::systemVersion(), log),
+                             QUrl::StrictMode)});
     }
 };
 
