@@ -7,8 +7,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <atomic>
-#include <thread>
 
 using namespace sendova;
 
@@ -113,36 +111,6 @@ private Q_SLOTS:
         LocalizationService::shared().setLanguage(Language::english);
         const QString body = localizedFormat("notification.error.body", fileName, u"boom"_qs);
         QCOMPARE(body, fileName + u" could not be uploaded: boom"_qs);
-    }
-
-    // Lookups on other threads while the main thread keeps switching: every
-    // text is one of the three whole translations, never a torn table.
-    void lookupsWhileSwitching()
-    {
-        LocalizationService service(u":/i18n"_qs, {u"en"_qs});
-        const QSet<QString> valid = {u"Settings"_qs, u"Ajustes"_qs, u"Configurações"_qs};
-        std::atomic<bool> done = false;
-        std::atomic<int> bad = 0;
-        std::atomic<int> lookups = 0;
-        std::vector<std::thread> readers;
-        for (int i = 0; i < 3; ++i) {
-            readers.emplace_back([&] {
-                while (!done) {
-                    if (!valid.contains(service.localized("settings.title")))
-                        ++bad;
-                    ++lookups;
-                }
-            });
-        }
-        // Keep switching until the readers have really raced the switches,
-        // however the threads get scheduled.
-        for (int i = 0; i < 300 || lookups.load() < 1000; ++i)
-            service.setLanguage(allLanguages()[i % 3]);
-        done = true;
-        for (auto &reader : readers)
-            reader.join();
-        QCOMPARE(bad.load(), 0);
-        QVERIFY(lookups.load() > 0);
     }
 };
 
