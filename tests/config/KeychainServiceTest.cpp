@@ -22,6 +22,8 @@ QString probe(const QString &busAddress, const QStringList &arguments)
     return result.finished ? result.output : QStringLiteral("<no answer in time>");
 }
 
+const QString secretService = QStringLiteral("org.freedesktop.secrets");
+
 // A gnome-keyring of the test's own on a bus of its own, so it can die as in a crash.
 class PrivateKeyring
 {
@@ -45,7 +47,7 @@ public:
         // Its parent ends once the service is on the bus; the bus names the one that stays.
         if (!daemon.waitForFinished(10000) || !waitForOwner(true))
             return false;
-        m_pid = pid_t(connection().interface()->servicePid(QStringLiteral("org.freedesktop.secrets")).value());
+        m_pid = pid_t(connection().interface()->servicePid(secretService).value());
         return m_pid > 0;
     }
     void kill()
@@ -57,15 +59,17 @@ public:
     bool waitForOwner(bool owned)
     {
         for (int i = 0; i < 100; ++i, QThread::msleep(50)) {
-            if (connection().interface()->isServiceRegistered(QStringLiteral("org.freedesktop.secrets")).value() ==
-                owned)
+            if (connection().interface()->isServiceRegistered(secretService).value() == owned)
                 return true;
         }
         return false;
     }
 
 private:
-    QDBusConnection connection() { return QDBusConnection::connectToBus(m_bus, QStringLiteral("keyring-watch")); }
+    QDBusConnection connection()
+    {
+        return QDBusConnection::connectToBus(m_bus, QStringLiteral("keyring-watch"));
+    }
     QString m_folder;
     QString m_bus;
     pid_t m_pid = 0;
@@ -168,8 +172,8 @@ private Q_SLOTS:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
         saver.setProcessEnvironment(environment);
-        saver.start(QStringLiteral(KEYCHAIN_PROBE), {QStringLiteral("outlive"), sendova, QStringLiteral("first"),
-                                                      QStringLiteral("second")});
+        saver.start(QStringLiteral(KEYCHAIN_PROBE),
+                    {QStringLiteral("outlive"), sendova, QStringLiteral("first"), QStringLiteral("second")});
         QVERIFY(saver.waitForReadyRead(20000));
         QCOMPARE(saver.readLine().trimmed(), QByteArray("saved"));
         QFile config(sendova + QStringLiteral("/config.json"));
