@@ -1,6 +1,7 @@
 // `sendova COMMAND …` run as a script runs it, against a scripted server, on a
 // session bus of its own with no keyring: exit codes, what lands on stdout
 // and stderr. EndToEndTest has it on a terminal.
+#include "ChildSignal.h"
 #include "LoopbackHttpServer.h"
 #include "PrivateBus.h"
 #include "TestNotificationServer.h"
@@ -152,7 +153,7 @@ void CommandLineClientTest::command()
     process.closeWriteChannel();
     if (exitCode == 128 + SIGINT) {
         QVERIFY(server.waitForRequests(1));
-        ::kill(pid_t(process.processId()), SIGINT);
+        QVERIFY(sendova::test::signalChild(process, SIGINT));
     }
     // The event loop runs meanwhile, so the notification server can answer.
     QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 10000);

@@ -1,5 +1,6 @@
 #include "platform/Clipboard.h"
 
+#include "../support/ChildSignal.h"
 #include "../support/XvfbDisplay.h"
 
 #include <QGuiApplication>
@@ -55,7 +56,7 @@ private Q_SLOTS:
     void cleanup()
     {
         for (qint64 pid : std::as_const(m_keepers)) {
-            if (::kill(pid_t(pid), SIGTERM) == 0)
+            if (sendova::test::signalChild(pid, SIGTERM))
                 ::waitpid(pid_t(pid), nullptr, 0);
         }
         m_keepers.clear();
@@ -94,7 +95,7 @@ private Q_SLOTS:
         }
         const qint64 keeper = report.split(' ').value(1).toLongLong();
         m_keepers << keeper;
-        QVERIFY2(report.startsWith("kept-after-exit "), report.constData());
+        QVERIFY2(report.startsWith("kept-after-exit ") && keeper > 0, report.constData());
         QCOMPARE(sendova::test::readClipboard(), std::optional<QByteArray>(text));
         QVERIFY(!hasExited(keeper));
 

@@ -1,3 +1,4 @@
+#include "../support/ChildSignal.h"
 #include "../support/XvfbDisplay.h"
 #include "ShareTestSupport.h"
 
@@ -150,7 +151,8 @@ private Q_SLOTS:
                    program.state() == QProcess::Running)
                 QTest::qWait(100);
         }
-        ::kill(pid_t(program.processId()), SIGTERM);
+        if (!signalChild(program, SIGTERM))
+            QFAIL("the program ended before the signal: " + program.readAllStandardError());
         QVERIFY(program.waitForFinished(20000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 1);
