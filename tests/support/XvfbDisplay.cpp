@@ -13,12 +13,15 @@ XvfbDisplay::~XvfbDisplay()
 bool XvfbDisplay::start()
 {
     // Xvfb writes the display number once it listens for clients; its log
-    // goes to standard error.
+    // goes to standard error. -noreset: a server that had to pass over a
+    // number another test's server holds loses its own listening socket when
+    // it resets, which it does each time its last client leaves; the next
+    // program the test starts then cannot connect.
     m_xvfb.setStandardErrorFile(QProcess::nullDevice());
     m_xvfb.start(QStringLiteral("Xvfb"),
-                 {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
-                  QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
-                  QStringLiteral("640x480x24")});
+                 {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
+                  QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-screen"),
+                  QStringLiteral("0"), QStringLiteral("640x480x24")});
     while (!m_xvfb.canReadLine() && m_xvfb.waitForReadyRead(30000)) {
     }
     if (!m_xvfb.canReadLine()) {
