@@ -153,7 +153,7 @@ void CommandLineClientTest::command()
     process.closeWriteChannel();
     if (exitCode == 128 + SIGINT) {
         QVERIFY(server.waitForRequests(1));
-        QVERIFY(sendova::test::signalChild(process, SIGINT));
+        QVERIFY(sendova::test::signalChild(process.processId(), SIGINT));
     }
     // The event loop runs meanwhile, so the notification server can answer.
     QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 10000);

@@ -50,7 +50,7 @@ private Q_SLOTS:
         QVERIFY(idle.read(false).starts_with("HTTP/1.1 200 "));
         RawConnection arriving(match.captured(1).toInt());
         QVERIFY(arriving.send("GET / HTTP/1.1\r\nHost: x\r\n"));
-        QVERIFY(sendova::test::signalChild(serve, SIGINT));
+        QVERIFY(sendova::test::signalChild(serve.processId(), SIGINT));
         QVERIFY(serve.waitForFinished(3000));
         QVERIFY(serve.exitStatus() == QProcess::NormalExit && serve.exitCode() == 0);
         QVERIFY(serve.readAllStandardOutput().contains("sendova-server stopped"));

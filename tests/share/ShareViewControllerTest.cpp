@@ -151,7 +151,7 @@ private Q_SLOTS:
                    program.state() == QProcess::Running)
                 QTest::qWait(100);
         }
-        if (!signalChild(program, SIGTERM))
+        if (!signalChild(program.processId(), SIGTERM))
             QFAIL("the program ended before the signal: " + program.readAllStandardError());
         QVERIFY(program.waitForFinished(20000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);

@@ -19,9 +19,7 @@ bool XvfbDisplay::start()
     // program the test starts then cannot connect.
     m_xvfb.setStandardErrorFile(QProcess::nullDevice());
     m_xvfb.start(QStringLiteral("Xvfb"),
-                 {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
-                  QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-screen"),
-                  QStringLiteral("0"), QStringLiteral("640x480x24")});
+                 QStringLiteral("-displayfd 1 -noreset -nolisten tcp -screen 0 640x480x24").split(u' '));
     while (!m_xvfb.canReadLine() && m_xvfb.waitForReadyRead(30000)) {
     }
     if (!m_xvfb.canReadLine()) {
