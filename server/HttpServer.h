@@ -5,6 +5,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
 
 namespace sendova::server {
 
@@ -16,9 +20,15 @@ struct ConnectionLimits
     std::chrono::milliseconds requestTimeout{10000};
     // The longest silence while a request arrives or a reply is written.
     std::chrono::milliseconds inactivityTimeout{30000};
-    // How long an idle kept-alive connection waits for its next request
-    // while other connections are not waiting for a worker.
+    // How long an idle connection waits for its next request (or a new one
+    // for its first).
     std::chrono::milliseconds keepAliveTimeout{5000};
+    // A body granted more than the request timeout must still arrive at this
+    // average rate (bytes per second) after the first requestTimeout.
+    std::uint64_t minimumBodyRate = 16 * 1024;
+    // Open connections from one client address; 0 for no limit (behind a
+    // proxy, every connection comes from the proxy).
+    std::size_t connectionsPerAddress = 64;
     std::size_t requestsPerConnection = 1000;
     std::size_t maxHeadBytes = 64 * 1024;
     std::size_t maxHeaderLines = 100;
@@ -27,10 +37,14 @@ struct ConnectionLimits
 // httplib's server with its connection handling replaced. The library in
 // Debian 12 waits on each read separately, so a client dripping one header
 // line at a time holds a worker for ever; it keeps any number of headers;
-// and a body a handler left unread is parsed as the next request. Here each
-// connection is served by a loop of our own over a stream of our own, which
-// bounds the whole request in time and size, closes connections whose body
-// was not read to the end, and ends everything at once on stop.
+// it percent-decodes header values; and a body a handler left unread is
+// parsed as the next request. Here each connection is served by a loop of our
+// own over a stream of our own, which bounds the whole request in time and
+// size, gives the handlers the header values as sent, closes connections
+// whose body was not read to the end, and ends everything at once on stop.
+// A connection holds a worker only once a whole request head has arrived:
+// until then it waits in one poll set with every other such connection, so
+// that clients sending slowly, or nothing, cannot keep others waiting.
 class HttpServer : public httplib::Server
 {
 public:
@@ -46,8 +60,11 @@ public:
     void closeConnections();
 
     // For the handler on the calling thread: the body it is about to read
-    // may take longer than the request timeout (silence is still bounded).
+    // may take longer than the request timeout, as long as it keeps the
+    // minimum body rate.
     static void allowSlowBody();
+    // For the handler on the calling thread: whether its request ran out of time.
+    static bool requestTimedOut();
     // For the handler on the calling thread: close once this reply is sent.
     static void closeAfterReply();
 
@@ -58,6 +75,14 @@ public:
 
 private:
     class Connection;
+    class Waiting;
+    class WorkerPool;
+
+    // Serves requests whose heads have arrived; hands the connection to the
+    // waiting set when the next head has not, or closes it.
+    void serve(std::shared_ptr<Connection> connection);
+    // Queues a connection whose head has arrived (or whose time is up) for a worker.
+    void dispatch(std::shared_ptr<Connection> connection);
 
     // The connection the calling worker thread serves, if any.
     static thread_local Connection *s_current;
@@ -65,8 +90,11 @@ private:
     ConnectionLimits m_limits;
     int m_stopFd = -1;
     std::atomic<bool> m_stopping{false};
-    // Accepted connections that wait for a free worker.
-    std::atomic<std::size_t> m_waiting{0};
+    std::mutex m_poolMutex;
+    WorkerPool *m_pool = nullptr; // while the accept loop runs
+    std::unique_ptr<Waiting> m_waitingSet;
+    std::mutex m_addressMutex;
+    std::map<std::string, std::size_t> m_perAddress;
 };
 
 } // namespace sendova::server

@@ -163,6 +163,16 @@ struct FileHandle
     int fd;
 };
 
+// Behind a proxy every connection comes from the proxy's address.
+ConnectionLimits limitsFor(const ServerOptions &options)
+{
+    ConnectionLimits limits = options.connections;
+    if (options.behindProxy) {
+        limits.connectionsPerAddress = 0;
+    }
+    return limits;
+}
+
 std::string hostForUrl(const std::string &host)
 {
     return host.find(':') != std::string::npos ? "[" + host + "]" : host;
@@ -175,7 +185,7 @@ SendovaServer::SendovaServer(ServerOptions options, Clock clock)
       m_folder(std::make_unique<DataFolder>(m_options.dataDir)),
       m_accounts(std::make_unique<AccountStore>(*m_folder, m_clock, m_options.passwordIterations)),
       m_content(std::make_unique<ContentStore>(*m_folder, m_clock, m_options.linkLifetime)),
-      m_logins(m_clock), m_http(std::make_unique<HttpServer>(m_options.connections))
+      m_logins(m_clock), m_http(std::make_unique<HttpServer>(limitsFor(m_options)))
 {
     while (!m_options.publicUrl.empty() && m_options.publicUrl.back() == '/') {
         m_options.publicUrl.pop_back();
@@ -290,6 +300,64 @@ void SendovaServer::purgeLoop()
     }
 }
 
+// Everything that can be refused from the head alone, before a byte of the
+// body is read. httplib would read any body of a route that does not read it
+// itself whole into memory before routing, so such bodies are turned away
+// here, unread; the connection then closes.
+bool SendovaServer::refuseBeforeBody(const httplib::Request &req, httplib::Response &res)
+{
+    static const std::set<std::string> PostPaths = {"/api/upload", "/api/auth/login",
+                                                    "/api/exchange-setup-token"};
+    // httplib reads a chunk-size line into memory however long it grows, and
+    // no client of this server sends chunked bodies.
+    if (req.has_header("Transfer-Encoding")) {
+        refuseAny(req, res, 411, "LENGTH_REQUIRED", "Send the body with a Content-Length, not chunked");
+        return true;
+    }
+    // Where a body ends must be beyond doubt (RFC 9112, 6.3): one length, in
+    // digits, and one on every POST; anything else would let part of a body
+    // run as the next request, or leave the server waiting for a body.
+    const auto lengths = req.get_header_value_count("Content-Length");
+    bool framed = lengths > 0 || req.method != "POST";
+    for (std::size_t i = 0; i < lengths; ++i) {
+        const std::string value = req.get_header_value("Content-Length", i);
+        framed = framed && !value.empty() && value.size() <= 18 &&
+                 value.find_first_not_of("0123456789") == std::string::npos &&
+                 value == req.get_header_value("Content-Length");
+    }
+    if (!framed) {
+        refuseAny(req, res, 400, "BAD_REQUEST", "Send one Content-Length in digits with every body");
+        return true;
+    }
+    if (req.method == "POST" && PostPaths.contains(req.path)) {
+        return false;
+    }
+    if (req.method == "GET" || req.method == "HEAD") {
+        if (!hasBody(req)) {
+            return false;
+        }
+        refuseAny(req, res, 400, "INVALID_REQUEST", "This request takes no body");
+        return true;
+    }
+    const bool known = PostPaths.contains(req.path) || req.path == "/api/status" ||
+                       req.path.starts_with("/api/check/") || req.path.starts_with("/f/");
+    if (known) {
+        refuseAny(req, res, 405, "METHOD_NOT_ALLOWED", "This method is not allowed here");
+    } else {
+        refuseAny(req, res, 404, "NOT_FOUND", "Not found");
+    }
+    return true;
+}
+
+void SendovaServer::refuseTooLarge(httplib::Response &res) const
+{
+    sendJson(res, 413,
+             refusalBody("FILE_TOO_LARGE",
+                         "The file is larger than the limit of " + std::to_string(m_options.maxUploadSize) +
+                             " bytes",
+                         true, false));
+}
+
 void SendovaServer::setUpRoutes()
 {
     auto &http = *m_http;
@@ -302,30 +370,31 @@ void SendovaServer::setUpRoutes()
     });
     http.set_default_headers({{"X-Content-Type-Options", "nosniff"}});
 
-    // Every route that takes a body reads it itself, within its own limit.
-    // httplib would read any other body whole into memory before routing, so
-    // it is turned away here, unread; the connection then closes.
-    m_http->setPreRoutingHandler([](const httplib::Request &req, httplib::Response &res) {
-        static const std::set<std::string> PostPaths = {"/api/upload", "/api/auth/login",
-                                                        "/api/exchange-setup-token"};
-        if (req.method == "POST" && PostPaths.contains(req.path)) {
-            return httplib::Server::HandlerResponse::Unhandled;
+    // Every route that takes a body reads it itself, within its own limit;
+    // the same checks answer an Expect: 100-continue before any body is sent.
+    m_http->setPreRoutingHandler([this](const httplib::Request &req, httplib::Response &res) {
+        return refuseBeforeBody(req, res) ? httplib::Server::HandlerResponse::Handled
+                                          : httplib::Server::HandlerResponse::Unhandled;
+    });
+    http.set_expect_100_continue_handler([this](const httplib::Request &req, httplib::Response &res) {
+        if (refuseBeforeBody(req, res)) {
+            return res.status;
         }
-        if (req.method == "GET" || req.method == "HEAD") {
-            if (!hasBody(req)) {
-                return httplib::Server::HandlerResponse::Unhandled;
+        if (req.path == "/api/upload") {
+            const auto length = declaredLength(req);
+            if (!authenticate(req, res, Style::Pascal)) {
+                return res.status;
             }
-            refuseAny(req, res, 400, "INVALID_REQUEST", "This request takes no body");
-            return httplib::Server::HandlerResponse::Handled;
+            if (length && *length > m_options.maxUploadSize + MultipartSlack) {
+                refuseTooLarge(res);
+                return res.status;
+            }
+        } else if (const auto length = declaredLength(req); length && *length > MaxJsonBody) {
+            sendJson(res, 413,
+                     refusalBody("REQUEST_TOO_LARGE", "The request body is too large", false, true));
+            return res.status;
         }
-        const bool known = PostPaths.contains(req.path) || req.path == "/api/status" ||
-                           req.path.starts_with("/api/check/") || req.path.starts_with("/f/");
-        if (known) {
-            refuseAny(req, res, 405, "METHOD_NOT_ALLOWED", "This method is not allowed here");
-        } else {
-            refuseAny(req, res, 404, "NOT_FOUND", "Not found");
-        }
-        return httplib::Server::HandlerResponse::Handled;
+        return 100;
     });
 
     m_http->setErrorHandler([this](const httplib::Request &req, httplib::Response &res) {
@@ -450,7 +519,7 @@ void SendovaServer::handleUpload(const httplib::Request &req, httplib::Response 
         drainSmallBody(req, reader);
         return;
     }
-    // A large file takes its time on a slow line; only silence ends it.
+    // A large file takes its time on a slow line, within a minimum rate.
     HttpServer::allowSlowBody();
     std::optional<std::string> expectedHash;
     if (req.has_header("X-File-Hash")) {
@@ -468,10 +537,8 @@ void SendovaServer::handleUpload(const httplib::Request &req, httplib::Response 
         return;
     }
     const auto limit = m_options.maxUploadSize;
-    const std::string tooLargeMessage =
-        "The file is larger than the limit of " + std::to_string(limit) + " bytes";
     if (const auto length = declaredLength(req); length && *length > limit + MultipartSlack) {
-        refuse(413, "FILE_TOO_LARGE", tooLargeMessage);
+        refuseTooLarge(res);
         return;
     }
 
@@ -527,7 +594,7 @@ void SendovaServer::handleUpload(const httplib::Request &req, httplib::Response 
         });
 
     if (tooLarge) {
-        refuse(413, "FILE_TOO_LARGE", tooLargeMessage);
+        refuseTooLarge(res);
         return;
     }
     if (writeFailed) {
@@ -541,7 +608,9 @@ void SendovaServer::handleUpload(const httplib::Request &req, httplib::Response 
         return;
     }
     if (!complete) {
-        if (discarded > MultipartSlack) {
+        if (HttpServer::requestTimedOut()) {
+            refuse(408, "REQUEST_TIMEOUT", "The upload arrived too slowly");
+        } else if (discarded > MultipartSlack) {
             refuse(413, "REQUEST_TOO_LARGE", "The form carries too much besides the file");
         } else {
             refuse(400, "INVALID_MULTIPART", "The body is not a complete multipart/form-data form");

@@ -70,6 +70,8 @@ private:
     enum class Style { Pascal, Lower, Both };
 
     void setUpRoutes();
+    bool refuseBeforeBody(const httplib::Request &req, httplib::Response &res);
+    void refuseTooLarge(httplib::Response &res) const;
     void handleUpload(const httplib::Request &req, httplib::Response &res,
                       const httplib::ContentReader &reader);
     void handleCheck(const httplib::Request &req, httplib::Response &res);
