@@ -50,6 +50,10 @@ Options of serve:
   --behind-proxy        Take the client's address from the last entry of
                         X-Forwarded-For (only behind a proxy that sets it).
   --quiet               Do not log requests to standard error.
+  --allow-empty-database
+                        Start although the database lists no stored files
+                        while blobs/ holds some; they are moved to
+                        blobs-orphaned/. Without it, serve refuses to start.
 
 Options of user add:
   --password-stdin      Read the password from the first line of standard input.
@@ -236,7 +240,7 @@ int commandServe(int argc, char **argv)
 {
     const auto args =
         parseArguments(argc, argv, 2, {"data", "listen", "public-url", "max-size", "link-days", "tenant"},
-                       {"quiet", "behind-proxy"});
+                       {"quiet", "behind-proxy", "allow-empty-database"});
     if (!args.positional.empty()) {
         throw UsageError("serve takes no arguments besides options: " + args.positional.front());
     }
@@ -265,6 +269,7 @@ int commandServe(int argc, char **argv)
     }
     options.logRequests = !args.hasFlag("quiet");
     options.behindProxy = args.hasFlag("behind-proxy");
+    options.allowEmptyDatabase = args.hasFlag("allow-empty-database");
     std::string host = "127.0.0.1";
     int port = 8080;
     if (const auto listen = args.option("listen")) {
@@ -316,7 +321,10 @@ int commandUser(int argc, char **argv)
         throw UsageError(wanted == 1 ? "user list takes no name"
                                      : "user " + action + " takes exactly one NAME");
     }
-    DataFolder folder(dataDirOf(args));
+    // Only "add" may start a new database: the others on a wrong or lost
+    // folder would leave an empty one behind, which serve would then take
+    // for the real one.
+    DataFolder folder(dataDirOf(args), action == "add");
     reportChanges(folder);
     AccountStore accounts(folder, systemClock());
     if (action == "list") {
@@ -381,7 +389,7 @@ int commandSetupLink(int argc, char **argv)
             throw UsageError("--valid-hours must be at least 1");
         }
     }
-    DataFolder folder(dataDirOf(args));
+    DataFolder folder(dataDirOf(args), false);
     reportChanges(folder);
     std::string server = args.option("server").value_or(folder.setting("public_url").value_or(std::string()));
     if (server.empty()) {

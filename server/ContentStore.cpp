@@ -137,19 +137,6 @@ StoreResult ContentStore::store(PendingUpload &upload, std::int64_t userId, cons
     auto &db = m_folder.db();
     SqliteDatabase::Transaction transaction(db);
 
-    {
-        auto stmt = db.prepare(
-            std::string("SELECT ")
-                .append(LinkColumns)
-                .append(
-                    "WHERE l.user_id = ? AND l.blob_hash = ? AND (l.expires_at IS NULL OR l.expires_at > ?) "
-                    "ORDER BY l.expires_at IS NULL DESC, l.expires_at DESC, l.id DESC LIMIT 1"));
-        stmt.bind(1, userId).bind(2, hash).bind(3, toMillis(now));
-        if (stmt.step()) {
-            return StoreResult{readLink(stmt), true};
-        }
-    }
-
     bool blobKnown = false;
     {
         auto stmt = db.prepare("SELECT 1 FROM blobs WHERE hash = ?");
@@ -175,6 +162,22 @@ StoreResult ContentStore::store(PendingUpload &upload, std::int64_t userId, cons
             std::filesystem::remove(target, error);
         }
         throw StorageError("cannot flush " + folder.string() + " to disk: " + reason);
+    }
+
+    // Only now, with the file in place: a stored file that had gone missing
+    // is healed by its owner's upload too, not just answered with a link
+    // that serves nothing.
+    if (blobKnown) {
+        auto stmt = db.prepare(
+            std::string("SELECT ")
+                .append(LinkColumns)
+                .append(
+                    "WHERE l.user_id = ? AND l.blob_hash = ? AND (l.expires_at IS NULL OR l.expires_at > ?) "
+                    "ORDER BY l.expires_at IS NULL DESC, l.expires_at DESC, l.id DESC LIMIT 1"));
+        stmt.bind(1, userId).bind(2, hash).bind(3, toMillis(now));
+        if (stmt.step()) {
+            return StoreResult{readLink(stmt), true};
+        }
     }
 
     try {
@@ -284,7 +287,7 @@ int ContentStore::purgeExpired()
     return removed;
 }
 
-void ContentStore::removeLeftovers()
+ContentStore::StartUpReport ContentStore::checkStoredFiles(bool acceptEmptyDatabase)
 {
     std::error_code error;
     for (const auto &entry : std::filesystem::directory_iterator(m_folder.tmpDir(), error)) {
@@ -298,15 +301,40 @@ void ContentStore::removeLeftovers()
         known.insert(stmt.text(0));
     }
     std::vector<std::filesystem::path> strays;
+    std::set<std::string> present;
     for (const auto &entry : std::filesystem::recursive_directory_iterator(m_folder.blobsDir(), error)) {
-        if (entry.is_regular_file() && !known.contains(entry.path().filename().string())) {
+        if (!entry.is_regular_file()) {
+            continue;
+        }
+        const std::string name = entry.path().filename().string();
+        if (known.contains(name)) {
+            present.insert(name);
+        } else {
             strays.push_back(entry.path());
         }
     }
-    for (const auto &path : strays) {
-        std::error_code ignored;
-        std::filesystem::remove(path, ignored);
+    StartUpReport report;
+    report.missing = known.size() - present.size();
+    if (strays.empty()) {
+        return report;
     }
+    // A database lost, emptied or restored without its -wal file would
+    // otherwise make every stored file look like a stray.
+    if (known.empty() && !acceptEmptyDatabase) {
+        throw StorageError("the database lists no stored files, but " + m_folder.blobsDir().string() +
+                           " holds " + std::to_string(strays.size()) +
+                           "; restore sendova-server.db with its -wal file, or start with "
+                           "--allow-empty-database to move them to blobs-orphaned/");
+    }
+    const auto orphans = m_folder.root() / "blobs-orphaned";
+    for (const auto &path : strays) {
+        const auto target = orphans / std::filesystem::relative(path, m_folder.blobsDir());
+        std::filesystem::create_directories(target.parent_path());
+        std::filesystem::permissions(orphans, std::filesystem::perms::owner_all);
+        std::filesystem::rename(path, target);
+        ++report.orphaned;
+    }
+    return report;
 }
 
 } // namespace sendova::server

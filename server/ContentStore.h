@@ -99,9 +99,16 @@ public:
     // Removes expired links and the content no link refers to any more.
     // Returns the number of links removed.
     int purgeExpired();
-    // Start-up clean-up after a crash: half-received uploads and blob files
-    // the database does not know.
-    void removeLeftovers();
+    struct StartUpReport
+    {
+        std::size_t orphaned = 0; // moved to blobs-orphaned/
+        std::size_t missing = 0;  // listed, but not on the disk
+    };
+    // Start-up check after a crash or a restore: half-received uploads are
+    // deleted; stored files the database does not know are moved aside, never
+    // deleted. A database that knows none while blobs/ holds some was most
+    // likely lost, and is refused (StorageError) unless acceptEmptyDatabase.
+    StartUpReport checkStoredFiles(bool acceptEmptyDatabase);
 
     std::optional<std::chrono::seconds> linkLifetime() const { return m_linkLifetime; }
 

@@ -89,8 +89,13 @@ void DataFolder::makePrivateDirectory(const std::filesystem::path &dir)
     }
 }
 
-std::filesystem::path DataFolder::prepare(const std::filesystem::path &root)
+std::filesystem::path DataFolder::prepare(const std::filesystem::path &root, bool create)
 {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(root / "sendova-server.db", error);
+    if (!create && (error || size == 0)) {
+        throw DataFolderError(root.string() + " holds no server database (sendova-server.db)");
+    }
     if (root.has_parent_path()) {
         std::filesystem::create_directories(root.parent_path());
     }
@@ -100,7 +105,8 @@ std::filesystem::path DataFolder::prepare(const std::filesystem::path &root)
     return root / "sendova-server.db";
 }
 
-DataFolder::DataFolder(std::filesystem::path root) : m_root(std::move(root)), m_db(prepare(m_root))
+DataFolder::DataFolder(std::filesystem::path root, bool create)
+    : m_root(std::move(root)), m_db(prepare(m_root, create))
 {
     std::lock_guard lock(m_mutex);
     m_db.exec(Schema);

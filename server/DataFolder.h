@@ -18,11 +18,12 @@ public:
 };
 
 // The server's whole state: one SQLite database and the content-addressed
-// blobs next to it. Opening it creates what is missing.
+// blobs next to it. Opening it creates what is missing; with create false,
+// a folder without a database is refused (DataFolderError) instead.
 class DataFolder
 {
 public:
-    explicit DataFolder(std::filesystem::path root);
+    explicit DataFolder(std::filesystem::path root, bool create = true);
 
     const std::filesystem::path &root() const { return m_root; }
     std::filesystem::path blobsDir() const { return m_root / "blobs"; }
@@ -40,7 +41,7 @@ public:
     const std::vector<std::string> &notes() const { return m_notes; }
 
 private:
-    std::filesystem::path prepare(const std::filesystem::path &root);
+    std::filesystem::path prepare(const std::filesystem::path &root, bool create);
     void makePrivateDirectory(const std::filesystem::path &dir);
 
     std::vector<std::string> m_notes;

@@ -200,7 +200,16 @@ SendovaServer::SendovaServer(ServerOptions options, Clock clock)
         }
         throw StorageError("another sendova-server is already serving " + m_folder->root().string());
     }
-    m_content->removeLeftovers();
+    const auto report = m_content->checkStoredFiles(m_options.allowEmptyDatabase);
+    if (report.orphaned > 0) {
+        std::cerr << "sendova-server: moved " << report.orphaned
+                  << " stored files the database does not list to "
+                  << (m_folder->root() / "blobs-orphaned").string() << std::endl;
+    }
+    if (report.missing > 0) {
+        std::cerr << "sendova-server: stored files missing from blobs/: " << report.missing
+                  << " (their links answer 404 until their owners upload them again)" << std::endl;
+    }
     setUpRoutes();
 }
 

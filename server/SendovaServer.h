@@ -36,6 +36,9 @@ struct ServerOptions
     // Behind a reverse proxy every connection comes from the proxy; the
     // client's address is then the last one in X-Forwarded-For.
     bool behindProxy = false;
+    // Start although the database lists no stored files while blobs/ holds
+    // some (they are moved to blobs-orphaned/).
+    bool allowEmptyDatabase = false;
 };
 
 class SendovaServer

@@ -26,6 +26,10 @@ private Q_SLOTS:
                         "private (mode 0704 is now 0700)"));
         QFile::setPermissions(m_data, QFile::permissions(m_data) | QFile::WriteGroup);
         QVERIFY(answers("user list --data DATA", {}, 1, "can be changed by other users (mode 0720)"));
+        // Only "user add" starts a database: an empty one left by a typo would
+        // later be taken by serve for the real one.
+        QVERIFY(answers("user list --data DATA/elsewhere", {}, 1, "holds no server database"));
+        QVERIFY(!QFile::exists(m_data + QStringLiteral("/elsewhere")));
     }
 
     // Neither a kept-alive connection nor a request still arriving holds up

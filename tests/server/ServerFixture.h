@@ -118,7 +118,14 @@ public:
         user = m_server->accounts().addUser("alice", TestPassword);
         apiKey = m_server->accounts().issueApiKey(user.id, "test machine");
     }
-    ~RunningServer() { m_server->stop(); }
+    ~RunningServer()
+    {
+        if (m_server) {
+            m_server->stop();
+        }
+    }
+    // Stops the server and lets go of its data folder, for a test to start another on it.
+    void stopServer() { m_server.reset(); }
 
     SendovaServer &server() { return *m_server; }
     // The API key of a new user.

@@ -115,6 +115,79 @@ private Q_SLOTS:
         QVERIFY(log.text().find("cannot write a received file: File too large") != std::string::npos);
     }
 
+    void startUpLosesNoStoredFile_data()
+    {
+        QTest::addColumn<bool>("loseDatabase");
+        QTest::addColumn<bool>("allowEmpty");
+        QTest::addColumn<QByteArray>("said"); // part of the refusal or the log
+        QTest::addColumn<int>("kept");        // files left in blobs/
+        QTest::addColumn<int>("orphaned");
+        QTest::newRow("database lost") << true << false << QByteArray("--allow-empty-database") << 2 << 0;
+        QTest::newRow("database lost, start allowed")
+            << true << true << QByteArray("moved 2 stored files") << 0 << 2;
+        QTest::newRow("stored file lost") << false << false << QByteArray("missing from blobs/: 1") << 1 << 0;
+    }
+
+    // A database lost or restored without its -wal file must not cost the
+    // stored files, which would then look like strays.
+    void startUpLosesNoStoredFile()
+    {
+        QFETCH(bool, loseDatabase);
+        QFETCH(bool, allowEmpty);
+        QFETCH(QByteArray, said);
+        QFETCH(int, kept);
+        QFETCH(int, orphaned);
+        RunningServer server;
+        server.upload("a.txt", "first");
+        server.upload("b.txt", "second");
+        ServerOptions options = testOptions();
+        options.dataDir = server.dataDir();
+        options.allowEmptyDatabase = allowEmpty;
+        server.stopServer();
+        for (const char *file : {"sendova-server.db", "sendova-server.db-wal", "sendova-server.db-shm"}) {
+            if (loseDatabase) {
+                std::filesystem::remove(options.dataDir / file);
+            }
+        }
+        if (!loseDatabase) {
+            std::filesystem::remove(options.dataDir / "blobs" / sha256Hex("first").substr(0, 2) /
+                                    sha256Hex("first"));
+        }
+        std::string text;
+        {
+            ErrorCapture log;
+            try {
+                SendovaServer restarted(options);
+            } catch (const StorageError &error) {
+                text = error.what();
+            }
+            text += log.text();
+        }
+        QVERIFY2(text.find(said.toStdString()) != std::string::npos, text.c_str());
+        const auto count = [&](const char *folder) {
+            std::error_code error;
+            const std::filesystem::recursive_directory_iterator files(options.dataDir / folder, error);
+            return int(
+                std::count_if(begin(files), end(files), [](const auto &e) { return e.is_regular_file(); }));
+        };
+        QCOMPARE(count("blobs"), kept);
+        QCOMPARE(count("blobs-orphaned"), orphaned);
+    }
+
+    // The owner's upload puts a lost stored file back, rather than answering
+    // with the link that serves nothing.
+    void ownersUploadHealsLostFile()
+    {
+        RunningServer server;
+        const Json first = jsonOf(server.upload("a.txt", "healed"));
+        std::filesystem::remove(server.dataDir() / "blobs" / sha256Hex("healed").substr(0, 2) /
+                                sha256Hex("healed"));
+        const Json again = jsonOf(server.upload("a.txt", "healed"));
+        QVERIFY(again["Data"]["IsDuplicate"] == true && again["Data"]["Url"] == first["Data"]["Url"]);
+        const auto download = server.client().Get(server.pathOf(first));
+        QVERIFY(download && download->status == 200 && download->body == "healed");
+    }
+
     // A link ends at its expiry, before any sweep; its content stays while
     // another user's link needs it.
     void contentLivesAsLongAsItsLinks()
