@@ -29,6 +29,10 @@ struct ConnectionLimits
     // Open connections from one client address; 0 for no limit (behind a
     // proxy, every connection comes from the proxy).
     std::size_t connectionsPerAddress = 64;
+    // Workers that may be sending a download at the same time. Links are
+    // public, so anyone can start many slow downloads; the other workers
+    // stay free for everything else.
+    std::size_t downloadWorkers = 48;
     std::size_t requestsPerConnection = 1000;
     std::size_t maxHeadBytes = 64 * 1024;
     std::size_t maxHeaderLines = 100;

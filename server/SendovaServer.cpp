@@ -163,6 +163,19 @@ struct FileHandle
     int fd;
 };
 
+// Holds one of the download workers while a reply's body is being sent.
+class DownloadSlot
+{
+public:
+    explicit DownloadSlot(std::atomic<std::size_t> &count) : m_count(count) {}
+    ~DownloadSlot() { --m_count; }
+    DownloadSlot(const DownloadSlot &) = delete;
+    DownloadSlot &operator=(const DownloadSlot &) = delete;
+
+private:
+    std::atomic<std::size_t> &m_count;
+};
+
 // Behind a proxy every connection comes from the proxy's address.
 ConnectionLimits limitsFor(const ServerOptions &options)
 {
@@ -876,17 +889,31 @@ void SendovaServer::serveLink(const httplib::Request &req, httplib::Response &re
         res.set_content(std::string(), type);
         return;
     }
-    res.set_content_provider(static_cast<std::size_t>(length), type,
-                             [file, first](std::size_t offset, std::size_t want, httplib::DataSink &sink) {
-                                 char buffer[64 * 1024];
-                                 const auto chunk = std::min(want, sizeof buffer);
-                                 const auto got =
-                                     ::pread(file->fd, buffer, chunk, static_cast<off_t>(first + offset));
-                                 if (got <= 0) {
-                                     return false;
-                                 }
-                                 return sink.write(buffer, static_cast<std::size_t>(got));
-                             });
+    // Released when the reply is done with: the provider owns it.
+    std::shared_ptr<DownloadSlot> slot;
+    if (req.method == "GET") {
+        if (++m_downloads > m_options.connections.downloadWorkers) {
+            --m_downloads;
+            res.headers.clear();
+            res.status = 503;
+            res.set_header("Retry-After", "5");
+            res.set_content("Too many downloads at the moment; try again in a few seconds.\n",
+                            "text/plain; charset=utf-8");
+            return;
+        }
+        slot = std::make_shared<DownloadSlot>(m_downloads);
+    }
+    res.set_content_provider(
+        static_cast<std::size_t>(length), type,
+        [file, first, slot](std::size_t offset, std::size_t want, httplib::DataSink &sink) {
+            char buffer[64 * 1024];
+            const auto chunk = std::min(want, sizeof buffer);
+            const auto got = ::pread(file->fd, buffer, chunk, static_cast<off_t>(first + offset));
+            if (got <= 0) {
+                return false;
+            }
+            return sink.write(buffer, static_cast<std::size_t>(got));
+        });
 }
 
 } // namespace sendova::server

@@ -7,6 +7,7 @@
 #include "HttpServer.h"
 #include "LoginThrottle.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -101,6 +102,7 @@ private:
     int m_port = -1;
     std::string m_publicUrl;
 
+    std::atomic<std::size_t> m_downloads{0};
     std::thread m_runThread;
     std::mutex m_stopMutex;
     std::condition_variable m_stopCondition;

@@ -58,8 +58,13 @@ private:
 class RawConnection
 {
 public:
-    explicit RawConnection(int port) : m_fd(::socket(AF_INET, SOCK_STREAM, 0))
+    // A small receive buffer makes a client that does not read stall the
+    // server's writes soon.
+    explicit RawConnection(int port, int receiveBuffer = 0) : m_fd(::socket(AF_INET, SOCK_STREAM, 0))
     {
+        if (receiveBuffer > 0) {
+            ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        }
         sockaddr_in address{AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
         m_connected = ::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
         const timeval timeout{30, 0};
