@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstdio>
 #include <ctime>
+#include <iterator>
+#include <utility>
 
 namespace sendova::server {
 
@@ -50,21 +52,32 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t i)
     return length;
 }
 
-// The invisible marks that reorder the text around them (U+061C, U+200E,
-// U+200F, U+202A to U+202E, U+2066 to U+2069): in a file name they can make
-// "exe.pdf" show as "fdp.exe".
-bool isBidiControl(std::string_view sequence)
+// The code point of a valid UTF-8 sequence.
+std::uint32_t codePointOf(std::string_view sequence)
 {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(sequence[k]); };
-    if (sequence.size() == 2) {
-        return byte(0) == 0xD8 && byte(1) == 0x9C;
+    static constexpr unsigned char LeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    std::uint32_t codePoint = static_cast<unsigned char>(sequence[0]) & LeadMask[sequence.size()];
+    for (std::size_t k = 1; k < sequence.size(); ++k) {
+        codePoint = (codePoint << 6) | (static_cast<unsigned char>(sequence[k]) & 0x3F);
     }
-    if (sequence.size() != 3 || byte(0) != 0xE2) {
-        return false;
-    }
-    return (byte(1) == 0x80 &&
-            (byte(2) == 0x8E || byte(2) == 0x8F || (byte(2) >= 0xAA && byte(2) <= 0xAE))) ||
-           (byte(1) == 0x81 && byte(2) >= 0xA6 && byte(2) <= 0xA9);
+    return codePoint;
+}
+
+// Unicode's control (Cc), format (Cf), line (Zl) and paragraph (Zp)
+// separator characters. None belongs in a name: C1 controls such as U+009B
+// are commands to some terminals, the bidirectional marks can make "exe.pdf"
+// show as "fdp.exe", and the rest are invisible or break the line.
+bool isControlOrFormat(std::uint32_t c)
+{
+    static constexpr std::pair<std::uint32_t, std::uint32_t> Ranges[] = {
+        {0x0000, 0x001F},   {0x007F, 0x009F},   {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},
+        {0x06DD, 0x06DD},   {0x070F, 0x070F},   {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},
+        {0x200B, 0x200F},   {0x2028, 0x202E},   {0x2060, 0x2064},   {0x2066, 0x206F},   {0xFEFF, 0xFEFF},
+        {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3},
+        {0x1D173, 0x1D17A}, {0xE0001, 0xE0001}, {0xE0020, 0xE007F},
+    };
+    return std::any_of(std::begin(Ranges), std::end(Ranges),
+                       [c](const auto &range) { return c >= range.first && c <= range.second; });
 }
 
 bool isUnreserved(unsigned char c)
@@ -124,8 +137,7 @@ std::string cleanText(std::string_view raw, std::size_t maxBytes)
             ++i;
             continue;
         }
-        const auto c = static_cast<unsigned char>(raw[i]);
-        if ((length == 1 && (c < 0x20 || c == 0x7F)) || isBidiControl(raw.substr(i, length))) {
+        if (isControlOrFormat(codePointOf(raw.substr(i, length)))) {
             i += length;
             continue;
         }

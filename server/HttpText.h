@@ -11,7 +11,8 @@ namespace sendova::server {
 
 bool isValidUtf8(std::string_view text);
 
-// Control characters and bidirectional formatting marks removed, invalid
+// Control, format and line or paragraph separator characters (Unicode Cc,
+// Cf, Zl, Zp; the bidirectional marks among them) removed, invalid
 // UTF-8 replaced by U+FFFD, cut to at most maxBytes on a character boundary,
 // blanks trimmed. May be empty.
 std::string cleanText(std::string_view raw, std::size_t maxBytes);

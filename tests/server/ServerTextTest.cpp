@@ -20,6 +20,15 @@ private Q_SLOTS:
         QTest::newRow("bidirectional marks") << QByteArray("invoice\xE2\x80\xAE"
                                                            "fdp.exe\xE2\x81\xA6\xD8\x9C")
                                              << QByteArray("invoicefdp.exe");
+        // C1 CSI (some terminals obey it), line separator, zero-width space,
+        // byte-order mark, soft hyphen and a tag character: none shows, all go.
+        QTest::newRow("invisible and control characters") << QByteArray("a\xC2\x9B"
+                                                                        "2Jb\xE2\x80\xA8"
+                                                                        "c\xE2\x80\x8B"
+                                                                        "d\xEF\xBB\xBF"
+                                                                        "e\xC2\xAD"
+                                                                        "f\xF3\xA0\x81\x81\x7F.txt")
+                                                          << QByteArray("a2Jbcdef.txt");
     }
 
     void sanitizeFileName()
