@@ -53,6 +53,22 @@ private Q_SLOTS:
         QCOMPARE_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
     }
 
+    // Connections cost memory and descriptors even without a worker: one
+    // address may hold only so many.
+    void connectionsPerAddressAreCapped()
+    {
+        ServerOptions options = testOptions();
+        options.connections.connectionsPerAddress = 2;
+        RunningServer server(options);
+        RawConnection first(server.port());
+        RawConnection second(server.port());
+        for (RawConnection *open : {&first, &second}) {
+            QVERIFY(open->send("GET / HTTP/1.1\r\nHost: x\r\n\r\n") &&
+                    open->read(false).starts_with("HTTP/1.1 200 "));
+        }
+        QVERIFY(server.exchange("GET / HTTP/1.1\r\nHost: x\r\n\r\n").starts_with("HTTP/1.1 503 "));
+    }
+
     // An upload that keeps trickling in, below the minimum rate, is cut off
     // instead of holding its worker for as long as it likes.
     void slowUploadIsCut()
