@@ -24,24 +24,35 @@ public:
         // No display to copy to (no X11 or Wayland session).
         noDisplay,
         failed,
+        // A keeper holds the text on XWayland in a Wayland session without
+        // data-control: Wayland programs may or may not see it.
+        unconfirmed,
     };
 
     struct CopyResult
     {
         Outcome outcome = Outcome::failed;
-        // The keeper's process id when outcome is keptAfterExit.
+        // The keeper's process id when outcome is keptAfterExit or unconfirmed.
         qint64 keeperPid = 0;
+
+        // Whether the text is known to be on the clipboard: what a program
+        // may tell its user as "copied".
+        bool confirmed() const
+        {
+            return outcome == Outcome::keptAfterExit || outcome == Outcome::keptWhileRunning;
+        }
     };
 
     // Needs a QGuiApplication; without one it does nothing.
     static void clear();
     // Replaces the clipboard's content with text, served by this process while
-    // it runs. Should the display refuse this process the clipboard (X11
-    // ignores a claim stamped earlier than the last change, and a program that
-    // has seen no input for a while holds an old time), the text goes to a
-    // keeper instead. Under Wayland, where an unfocused program cannot set the
-    // clipboard, the keeper always takes it. Without a QGuiApplication only a
-    // keeper can take it.
+    // it runs and handed to a keeper when it exits. Should the display refuse
+    // this process the clipboard (X11 ignores a claim stamped earlier than the
+    // last change, and a program that has seen no input for a while holds an
+    // old time), the text goes to a keeper instead. In a Wayland session a
+    // program without focus cannot set the clipboard, so there the keeper
+    // takes it unless a window of ours is active. Without a QGuiApplication
+    // only a keeper can take it.
     static CopyResult writeText(const QString &text);
 
     // Replaces the clipboard's content with text so that it stays after this
@@ -53,6 +64,12 @@ public:
     // Where the keeper program is looked for, in order: next to the running
     // program, the installed location, the build tree.
     static QString keeperProgram();
+
+    // What the program does as it exits (the tray program on quit): if this
+    // process still serves a text it copied, a keeper takes it over, so that
+    // the link outlives the program. Connected to aboutToQuit by the first
+    // copy served in-process; callable directly.
+    static CopyResult handOver();
 
 private:
     // True when the display confirms that this process now owns the clipboard.

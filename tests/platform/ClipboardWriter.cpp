@@ -27,7 +27,7 @@ int main(int argc, char **argv)
     if (!input.open(stdin, QIODevice::ReadOnly))
         return 2;
     const Clipboard::CopyResult copy = Clipboard::copyPersistently(QString::fromUtf8(input.readAll()));
-    const char *names[] = {"kept-after-exit", "kept-while-running", "no-display", "failed"};
+    const char *names[] = {"kept-after-exit", "kept-while-running", "no-display", "failed", "unconfirmed"};
     std::printf("%s %lld\n", names[int(copy.outcome)], static_cast<long long>(copy.keeperPid));
     return 0;
 }

@@ -31,7 +31,10 @@ struct ModelFixture
     {
         config = std::make_unique<ConfigService>(dir.filePath(QStringLiteral("data")));
         DesktopActions desktop;
-        desktop.copyToClipboard = [](const QString &text) { QGuiApplication::clipboard()->setText(text); };
+        desktop.copyToClipboard = [](const QString &text) {
+            QGuiApplication::clipboard()->setText(text);
+            return true;
+        };
         model = std::make_unique<AppViewModel>(*config, desktop);
         AppConfig settings;
         settings._serverUrl = server.baseUrl();
