@@ -1,8 +1,10 @@
 #include "platform/Clipboard.h"
 
 #include "../support/ChildSignal.h"
+#include "../support/SwaySession.h"
 #include "../support/XvfbDisplay.h"
 
+#include <QClipboard>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QtTest>
@@ -64,25 +66,29 @@ private Q_SLOTS:
     }
 
     // The copy outlives its copier, and its keeper leaves once a later copy
-    // takes the clipboard; with no display, nothing is started.
+    // takes the clipboard, also when another program cleared it in between;
+    // with no display, nothing is started.
     void copiedTextOutlivesTheCopier_data()
     {
         QTest::addColumn<QByteArray>("mode");
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<bool>("display");
+        QTest::addColumn<bool>("clearedFirst");
         QTest::newRow("non-ASCII, markup and lines, copier without GUI")
             << QByteArray("without-gui")
-            << QStringLiteral("https://例え.テスト/ü?q=€ <i>\"q\" $(rm)\n2").toUtf8() << true;
+            << QStringLiteral("https://例え.テスト/ü?q=€ <i>\"q\" $(rm)\n2").toUtf8() << true << false;
         // More than a socket buffer holds, so the hand-over must stream.
-        QTest::newRow("300 KB") << QByteArray("persistent") << QByteArray(300 * 1024, 'k') << true;
+        QTest::newRow("300 KB, cleared before the next copy")
+            << QByteArray("persistent") << QByteArray(300 * 1024, 'k') << true << true;
         QTest::newRow("no display") << QByteArray("persistent") << QByteArray("https://files.example/f/x")
-                                    << false;
+                                    << false << false;
     }
     void copiedTextOutlivesTheCopier()
     {
         QFETCH(QByteArray, mode);
         QFETCH(QByteArray, text);
         QFETCH(bool, display);
+        QFETCH(bool, clearedFirst);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         if (!display) {
             environment.remove(QStringLiteral("DISPLAY"));
@@ -99,9 +105,52 @@ private Q_SLOTS:
         QCOMPARE(sendova::test::readClipboard(), std::optional<QByteArray>(text));
         QVERIFY(!hasExited(keeper));
 
+        if (clearedFirst) {
+            // This process never owned the clipboard, so Qt's clear would
+            // do nothing: claim it first, then give it up.
+            QGuiApplication::clipboard()->setText(QStringLiteral("briefly"));
+            Clipboard::clear();
+            QCOMPARE(sendova::test::readClipboard(), std::nullopt);
+        }
         m_keepers
             << runWriter("persistent", "https://files.example/f/newer").split(' ').value(1).toLongLong();
         QTRY_VERIFY_WITH_TIMEOUT(hasExited(keeper), 30000);
+        m_keepers.removeOne(keeper);
+    }
+
+    // Without focus a Wayland program reaches the clipboard through the
+    // keeper's data-control, also where XWayland would be at hand; the keeper
+    // leaves as soon as another program copies or clears.
+    void waylandCopyWithoutFocus_data()
+    {
+        QTest::addColumn<bool>("xwayland");
+        QTest::addColumn<QStringList>("otherCopy");
+        QTest::newRow("replaced") << false << QStringList{QStringLiteral("newer")};
+        QTest::newRow("XWayland, cleared") << true << QStringList{QStringLiteral("--clear")};
+    }
+    void waylandCopyWithoutFocus()
+    {
+        QFETCH(bool, xwayland);
+        QFETCH(QStringList, otherCopy);
+        if (!sendova::test::SwaySession::available())
+            QSKIP("sway or wl-clipboard is missing (scripts/install-deps installs them)");
+        sendova::test::SwaySession sway(xwayland ? sendova::test::SwaySession::XWayland::on
+                                                 : sendova::test::SwaySession::XWayland::off);
+        QVERIFY2(sway.start(), sway.errorText().constData());
+        const QProcessEnvironment environment = sway.environment();
+
+        const QByteArray link = "https://files.example/f/wayland";
+        const QByteArray report = runWriter("without-gui", link, environment);
+        const qint64 keeper = report.split(' ').value(1).toLongLong();
+        m_keepers << keeper;
+        QVERIFY2(report.startsWith("kept-after-exit ") && keeper > 0, report.constData());
+        QCOMPARE(sendova::test::readWaylandClipboard(environment), std::optional<QByteArray>(link));
+
+        QProcess other;
+        other.setProcessEnvironment(environment);
+        other.start(QStringLiteral("wl-copy"), otherCopy);
+        QVERIFY(other.waitForFinished(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(hasExited(keeper), 10000);
         m_keepers.removeOne(keeper);
     }
 
