@@ -118,6 +118,35 @@ private Q_SLOTS:
         m_keepers.removeOne(keeper);
     }
 
+    // The tray program serves its copy itself and hands it to a keeper as it
+    // quits, so the link outlives it; under Wayland, without focus, the
+    // keeper takes it at once.
+    void trayCopyOutlivesTheProgram_data()
+    {
+        QTest::addColumn<bool>("wayland");
+        QTest::newRow("X11") << false;
+        QTest::newRow("Wayland") << true;
+    }
+    void trayCopyOutlivesTheProgram()
+    {
+        QFETCH(bool, wayland);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        std::optional<sendova::test::SwaySession> sway;
+        if (wayland) {
+            if (!sendova::test::SwaySession::available())
+                QSKIP("sway or wl-clipboard is missing (scripts/install-deps installs them)");
+            sway.emplace();
+            QVERIFY2(sway->start(), sway->errorText().constData());
+            environment = sway->environment();
+        }
+        const QByteArray link = "https://files.example/f/tray";
+        const QByteArray report = runWriter("tray", link, environment);
+        QVERIFY2(report.startsWith(wayland ? "kept-after-exit " : "kept-while-running 0"),
+                 report.constData());
+        QCOMPARE(wayland ? sendova::test::readWaylandClipboard(environment) : sendova::test::readClipboard(),
+                 std::optional<QByteArray>(link));
+    }
+
     // Without focus a Wayland program reaches the clipboard through the
     // keeper's data-control, also where XWayland would be at hand; the keeper
     // leaves as soon as another program copies or clears.
