@@ -5,6 +5,8 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <csignal>
+
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,9 +29,13 @@ bool SwaySession::available()
 
 SwaySession::~SwaySession()
 {
+    // Sway starts XWayland through a forked copy of itself that blocks
+    // SIGTERM and outlives it; the process group takes both along.
+    const qint64 group = m_sway.processId();
     m_sway.terminate();
-    if (!m_sway.waitForFinished(5000))
-        m_sway.kill();
+    m_sway.waitForFinished(5000);
+    if (group > 0)
+        ::kill(pid_t(-group), SIGKILL);
     m_sway.waitForFinished();
     if (!m_folder.isEmpty())
         QDir(QFile::decodeName(m_folder)).removeRecursively();
@@ -81,6 +87,7 @@ bool SwaySession::start()
     environment.insert(QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman"));
     environment.insert(QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1"));
     m_sway.setProcessEnvironment(environment);
+    m_sway.setChildProcessModifier([] { ::setsid(); });
     m_sway.setStandardOutputFile(QFile::decodeName(folder) + QStringLiteral("/log"));
     m_sway.setStandardErrorFile(QFile::decodeName(folder) + QStringLiteral("/log"), QIODevice::Append);
     m_sway.start(command.takeFirst(), command + QStringList{QStringLiteral("-c"), config});
