@@ -223,9 +223,12 @@ void Clipboard::clear()
 Clipboard::CopyResult Clipboard::writeText(const QString &text)
 {
     // A Wayland compositor ignores a selection from a client without
-    // keyboard focus, and Qt cannot tell when it did; the tray program has
-    // none while its popover is hidden.
-    if (mayServeInProcess() && serveInProcess(text))
+    // keyboard focus, and Qt cannot tell when it did (an active window is not
+    // proof: a seat without a keyboard gives none). Data-control is the one
+    // copy there that the compositor confirms, so it goes first.
+    if (waylandSession())
+        return copyPersistently(text);
+    if (hasGuiApplication() && serveInProcess(text))
         return {Outcome::keptWhileRunning, 0};
     return copyThroughKeeper(text);
 }
@@ -251,7 +254,11 @@ QString Clipboard::keeperProgram()
 Clipboard::CopyResult Clipboard::copyPersistently(const QString &text)
 {
     const CopyResult copy = copyThroughKeeper(text);
-    if (copy.outcome == Outcome::failed && mayServeInProcess() && serveInProcess(text))
+    // Without data-control (GNOME) a window of ours that has focus is the
+    // surer way; the XWayland keeper gives way as the compositor passes our
+    // selection on to X11.
+    if (copy.outcome != Outcome::keptAfterExit && copy.outcome != Outcome::noDisplay && mayServeInProcess() &&
+        serveInProcess(text))
         return {Outcome::keptWhileRunning, 0};
     return copy;
 }

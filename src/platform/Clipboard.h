@@ -9,9 +9,17 @@ namespace sendova {
 // On X11 and Wayland the clipboard holds no data of its own: the program that
 // copied answers every paste, so its exit empties the clipboard unless a
 // clipboard manager took a copy. The tray program lives on and can serve the
-// text itself; the command-line client and the share program exit right after
-// copying, so they hand the text to a small keeper process of ours that
-// serves it until another program takes the clipboard.
+// text itself on X11, handing it to a keeper as it exits; the command-line
+// client and the share program exit right after copying, so they hand the
+// text to a small keeper process of ours that serves it until another
+// program takes or clears the clipboard.
+//
+// Wayland lets only the client with keyboard focus set the clipboard. Without
+// it the keeper sets it through the data-control protocol where the
+// compositor offers it (wlroots compositors, KWin, Hyprland). Elsewhere
+// (GNOME) a window of ours with focus serves the text itself; without focus
+// only XWayland is left, and whether the compositor passes that on to
+// Wayland programs cannot be seen from here.
 class Clipboard
 {
 public:
@@ -49,10 +57,10 @@ public:
     // it runs and handed to a keeper when it exits. Should the display refuse
     // this process the clipboard (X11 ignores a claim stamped earlier than the
     // last change, and a program that has seen no input for a while holds an
-    // old time), the text goes to a keeper instead. In a Wayland session a
-    // program without focus cannot set the clipboard, so there the keeper
-    // takes it unless a window of ours is active. Without a QGuiApplication
-    // only a keeper can take it.
+    // old time), the text goes to a keeper instead. In a Wayland session
+    // this is copyPersistently: a keeper speaking data-control where the
+    // compositor has it, else this process while a window of ours has focus.
+    // Without a QGuiApplication only a keeper can take it.
     static CopyResult writeText(const QString &text);
 
     // Replaces the clipboard's content with text so that it stays after this
