@@ -33,7 +33,6 @@ int main(int argc, char **argv)
         mode == "tray" ? Clipboard::writeText(text) : Clipboard::copyPersistently(text);
     const char *names[] = {"kept-after-exit", "kept-while-running", "no-display", "failed", "unconfirmed"};
     std::printf("%s %lld\n", names[int(copy.outcome)], static_cast<long long>(copy.keeperPid));
-    std::fflush(stdout);
     QTimer::singleShot(0, app.get(), &QCoreApplication::quit);
     return app->exec();
 }

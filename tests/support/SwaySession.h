@@ -20,8 +20,6 @@ public:
     enum class XWayland { off, on };
 
     explicit SwaySession(XWayland xwayland = XWayland::off) : m_xwayland(xwayland) {}
-    SwaySession(const SwaySession &) = delete;
-    SwaySession &operator=(const SwaySession &) = delete;
     ~SwaySession();
 
     // Whether sway and wl-clipboard are installed; tests skip without them.
@@ -35,8 +33,6 @@ public:
     // for its XWayland or none, and Qt's Wayland platform.
     QProcessEnvironment
     environment(QProcessEnvironment base = QProcessEnvironment::systemEnvironment()) const;
-    // A sway command through its IPC socket, as a user's key binding would run it.
-    bool command(const QString &command) const;
 
 private:
     XWayland m_xwayland;
@@ -44,7 +40,6 @@ private:
     QByteArray m_folder;
     QByteArray m_waylandDisplay;
     QByteArray m_x11Display;
-    QByteArray m_ipcSocket;
     QByteArray m_error;
 };
 

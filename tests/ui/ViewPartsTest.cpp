@@ -84,26 +84,21 @@ private Q_SLOTS:
     void unconfirmedCopyAsksForCopy()
     {
         ModelFixture fixture;
-        bool copies = false;
-        DesktopActions desktop;
-        desktop.copyToClipboard = [&copies](const QString &) { return copies; };
-        AppViewModel model(*fixture.config, desktop);
+        fixture.copies = false;
         AppConfig settings = fixture.model->config();
         settings.autoCopyToClipboard = true;
-        model.setConfig(settings);
-        fixture.server.enqueue(ScriptedReply::json(
-            200, R"({"Success":true,"Data":{"Url":"https://s.example/f/x","ShortCode":"x",)"
-                 R"("FileName":"","FileSize":0,"IsDuplicate":false}})"));
-        blockingWait(model.upload(fixture.writeFile(u"a.txt"_qs)));
-        ResultView view(u"https://s.example/f/x"_qs, false, u"a.txt"_qs, &model, {});
+        fixture.model->setConfig(settings);
+        fixture.server.enqueue(
+            ScriptedReply::json(200, R"({"Success":true,"Data":{"Url":"https://s.example/f/x",)"
+                                     R"("ShortCode":"x","FileName":"","FileSize":0,"IsDuplicate":false}})"));
+        blockingWait(fixture.model->upload(fixture.writeFile(u"a.txt"_qs)));
+        ResultView view(u"https://s.example/f/x"_qs, false, u"a.txt"_qs, fixture.model.get(), {});
         QCOMPARE(view.linkCaption()->text(), u"Link ready — press Copy"_qs);
-
         view.copyButton()->click();
         QVERIFY(!view.isCopied());
-        copies = true;
+        fixture.copies = true;
         view.copyButton()->click();
-        QVERIFY(view.isCopied());
-        QCOMPARE(model.uncopiedLink(), QString());
+        QVERIFY(view.isCopied() && fixture.model->uncopiedLink().isEmpty());
     }
 
     // The finder pattern's dark ring in the top-left corner.
