@@ -91,6 +91,10 @@
         <source>%1 was already uploaded. The link is ready.</source>
         <translation>%1 was already uploaded. The link is ready.</translation>
     </message>
+    <message id="notification.duplicate.press_copy">
+        <source>%1 was already uploaded. Link ready — press Copy</source>
+        <translation>%1 was already uploaded. Link ready — press Copy</translation>
+    </message>
     <message id="notification.duplicate.title">
         <source>Already uploaded</source>
         <translation>Already uploaded</translation>
@@ -106,6 +110,10 @@
     <message id="notification.upload_complete.body">
         <source>%1 was uploaded. The link is ready.</source>
         <translation>%1 was uploaded. The link is ready.</translation>
+    </message>
+    <message id="notification.upload_complete.press_copy">
+        <source>%1 was uploaded. Link ready — press Copy</source>
+        <translation>%1 was uploaded. Link ready — press Copy</translation>
     </message>
     <message id="notification.upload_complete.title">
         <source>Upload complete</source>
@@ -142,6 +150,10 @@
     <message id="result.url.label">
         <source>Public link</source>
         <translation>Public link</translation>
+    </message>
+    <message id="result.url.press_copy">
+        <source>Link ready — press Copy</source>
+        <translation>Link ready — press Copy</translation>
     </message>
     <message id="server.override_note">
         <source>Requests go to %1 (SENDOVA_SERVER)</source>

@@ -78,12 +78,12 @@ QCoro::Task<> AppDelegate::launch()
         languageFromCode(config.languageCode).value_or(Language::english));
 
     DesktopActions desktop;
-    desktop.copyToClipboard = [](const QString &text) { Clipboard::writeText(text); };
-    desktop.showUploadComplete = [](const QString &name, const QString &url) {
-        NotificationService::shared().showUploadComplete(name, url);
+    desktop.copyToClipboard = [](const QString &text) { return Clipboard::writeText(text).confirmed(); };
+    desktop.showUploadComplete = [this](const QString &name, const QString &url) {
+        NotificationService::shared().showUploadComplete(name, url, m_viewModel->uncopiedLink() == url);
     };
-    desktop.showDuplicate = [](const QString &name, const QString &url) {
-        NotificationService::shared().showDuplicate(name, url);
+    desktop.showDuplicate = [this](const QString &name, const QString &url) {
+        NotificationService::shared().showDuplicate(name, url, m_viewModel->uncopiedLink() == url);
     };
     desktop.showError = [](const QString &name, const QString &message) {
         NotificationService::shared().showError(name, message);

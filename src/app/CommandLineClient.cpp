@@ -399,7 +399,13 @@ AppViewModel &CommandLineClient::model()
     // The clipboard and notifications follow the settings when there is a
     // desktop to show them; on a bare terminal they are skipped quietly.
     if (desktopSession())
-        actions.copyToClipboard = [](const QString &text) { Clipboard::copyPersistently(text); };
+        actions.copyToClipboard = [](const QString &text) {
+            // The link is on standard output all the same.
+            const bool copied = Clipboard::copyPersistently(text).confirmed();
+            if (!copied)
+                err(QStringLiteral("sendova: the link could not be copied to the clipboard"));
+            return copied;
+        };
     actions.showUploadComplete = [this](const QString &name, const QString &url) {
         if (m_notify)
             NotificationService::shared().showUploadComplete(name, url);

@@ -53,17 +53,20 @@ void NotificationService::setErrorReporter(ErrorReporter reporter)
     m_reportError = std::move(reporter);
 }
 
-void NotificationService::showUploadComplete(const QString &fileName, const QString &url)
+void NotificationService::showUploadComplete(const QString &fileName, const QString &url, bool pressCopy)
 {
     post(QLatin1String(productTitle), "notification.upload_complete.title",
-         localizedFormat("notification.upload_complete.body", fileName),
+         localizedFormat(pressCopy ? "notification.upload_complete.press_copy"
+                                   : "notification.upload_complete.body",
+                         fileName),
          UserInfo{url, QStringLiteral("upload_complete")});
 }
 
-void NotificationService::showDuplicate(const QString &fileName, const QString &url)
+void NotificationService::showDuplicate(const QString &fileName, const QString &url, bool pressCopy)
 {
     post(QLatin1String(productTitle), "notification.duplicate.title",
-         localizedFormat("notification.duplicate.body", fileName),
+         localizedFormat(pressCopy ? "notification.duplicate.press_copy" : "notification.duplicate.body",
+                         fileName),
          UserInfo{url, QStringLiteral("duplicate_found")});
 }
 

@@ -47,8 +47,10 @@ public:
     // Opens links with the desktop's default handler unless told otherwise.
     explicit NotificationService(const QDBusConnection &bus, QObject *parent = nullptr);
 
-    void showUploadComplete(const QString &fileName, const QString &url);
-    void showDuplicate(const QString &fileName, const QString &url);
+    // pressCopy: the link could not be put on the clipboard for the user,
+    // who is asked to copy it instead of being told it is ready.
+    void showUploadComplete(const QString &fileName, const QString &url, bool pressCopy = false);
+    void showDuplicate(const QString &fileName, const QString &url, bool pressCopy = false);
     void showError(const QString &fileName, const QString &message);
 
     void setUrlOpener(UrlHandler opener);

@@ -352,10 +352,18 @@ void AppViewModel::logout()
     forgetAccount();
 }
 
-void AppViewModel::copyLink(const QString &url)
+bool AppViewModel::copyLink(const QString &url)
 {
-    if (m_desktop.copyToClipboard)
-        m_desktop.copyToClipboard(url);
+    const bool copied = m_desktop.copyToClipboard && m_desktop.copyToClipboard(url);
+    if (copied)
+        m_uncopiedLink.clear();
+    return copied;
+}
+
+void AppViewModel::copyFinishedLink(const QString &url)
+{
+    if (m_desktop.copyToClipboard && !copyLink(url))
+        m_uncopiedLink = url;
 }
 
 QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> task)
@@ -432,8 +440,8 @@ QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> tas
             if (check.success && check.data && check.data->exists && check.data->url) {
                 const QString url = *check.data->url;
                 log("INFO", "Upload", QLatin1String("Duplicate found: ") + url);
-                if (config.autoCopyToClipboard && m_desktop.copyToClipboard)
-                    m_desktop.copyToClipboard(url);
+                if (config.autoCopyToClipboard)
+                    copyFinishedLink(url);
                 if (config.showNotifications && m_desktop.showDuplicate)
                     m_desktop.showDuplicate(fileName, url);
                 setUploadState(UploadState::completed(url, true));
@@ -485,8 +493,8 @@ QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> tas
 
         const UploadResult::UploadData &data = *result.data;
         log("INFO", "Upload", QLatin1String("Completed: ") + data.url);
-        if (config.autoCopyToClipboard && m_desktop.copyToClipboard)
-            m_desktop.copyToClipboard(data.url);
+        if (config.autoCopyToClipboard)
+            copyFinishedLink(data.url);
         if (config.showNotifications && m_desktop.showUploadComplete)
             m_desktop.showUploadComplete(fileName, data.url);
         const QDateTime now = QDateTime::currentDateTimeUtc();

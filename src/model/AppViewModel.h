@@ -122,8 +122,13 @@ public:
     // entry, on disk and here, and asks for the setup again.
     QCoro::Task<> logoutAsync();
     void logout();
-    // Through the desktop's clipboard, when the program has one.
-    void copyLink(const QString &url);
+    // Through the desktop's clipboard, when the program has one. Returns
+    // whether the link is known to be on the clipboard.
+    bool copyLink(const QString &url);
+    // The link of the last upload when copying it was asked for and could
+    // not be confirmed (a Wayland desktop that lets only the focused window
+    // copy); empty once a copy succeeds.
+    const QString &uncopiedLink() const { return m_uncopiedLink; }
 
     void setClock(Clock clock) { m_clock = std::move(clock); }
     void setUploadLimits(UploadSessionLimits limits) { m_uploadLimits = limits; }
@@ -144,6 +149,8 @@ private:
     QString fail(const std::exception_ptr &failure);
     void savedWith(const std::exception_ptr &failure);
     void forgetAccount();
+    // The automatic copy at the end of an upload.
+    void copyFinishedLink(const QString &url);
 
     AppConfig m_config;
     QList<RecentUpload> m_recentUploads;
@@ -161,6 +168,7 @@ private:
     DesktopActions m_desktop;
     Clock m_clock;
     UploadSessionLimits m_uploadLimits;
+    QString m_uncopiedLink;
 };
 
 } // namespace sendova

@@ -11,7 +11,9 @@ namespace sendova {
 // without a desktop leaves them empty and nothing happens.
 struct DesktopActions
 {
-    std::function<void(const QString &text)> copyToClipboard;
+    // Returns whether the text is known to be on the clipboard; a program
+    // then tells its user "copied", and otherwise asks them to copy.
+    std::function<bool(const QString &text)> copyToClipboard;
     std::function<void(const QString &fileName, const QString &url)> showUploadComplete;
     std::function<void(const QString &fileName, const QString &url)> showDuplicate;
     std::function<void(const QString &fileName, const QString &message)> showError;

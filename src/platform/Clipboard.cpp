@@ -6,9 +6,11 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QPointer>
 
 #include <cerrno>
 #include <csignal>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -28,6 +30,24 @@ bool hasDisplay()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
+
+// The session's kind, not Qt's platform: the command-line client runs without
+// one, and the tray program may run on XWayland.
+bool waylandSession()
+{
+    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// The text this process serves itself, while the clipboard still holds it.
+QPointer<QMimeData> served;
+QString servedText;
+
+struct KeeperReply
+{
+    qint64 pid = 0;
+    // The keeper reached the clipboard through an X server.
+    bool x11 = false;
+};
 
 class FileDescriptor
 {
@@ -64,8 +84,8 @@ bool sendAll(int fd, const QByteArray &data)
     return true;
 }
 
-// Reads the keeper's one-line answer, "ready <pid>".
-qint64 readHandshake(int fd)
+// Reads the keeper's one-line answer, "ready <pid> <way>".
+KeeperReply readHandshake(int fd)
 {
     QByteArray line;
     while (!line.contains('\n')) {
@@ -74,23 +94,26 @@ qint64 readHandshake(int fd)
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0)
-            return 0;
+            return {};
         char buffer[64];
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return 0;
+            return {};
         line.append(buffer, n);
         if (line.size() > 256)
-            return 0;
+            return {};
     }
     line.truncate(line.indexOf('\n'));
-    if (!line.startsWith("ready "))
-        return 0;
+    const QList<QByteArray> words = line.split(' ');
+    if (words.size() != 3 || words[0] != "ready")
+        return {};
     bool ok = false;
-    const qint64 pid = line.mid(6).toLongLong(&ok);
-    return ok && pid > 0 ? pid : 0;
+    const qint64 pid = words[1].toLongLong(&ok);
+    if (!ok || pid <= 0)
+        return {};
+    return {pid, words[2] == "x11"};
 }
 
 // Starts the keeper detached from us: in a session of its own (a Ctrl-C in the
@@ -98,16 +121,16 @@ qint64 readHandshake(int fd)
 // zombie). Its standard input and output are a socket to us and its standard
 // error is /dev/null, so it holds none of our descriptors: a shell reading our
 // output through a pipe sees the end of it when we exit.
-qint64 startKeeper(const QString &program, const QByteArray &text)
+KeeperReply startKeeper(const QString &program, const QByteArray &text)
 {
     int sockets[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0)
-        return 0;
+        return {};
     FileDescriptor ours(sockets[0]);
     FileDescriptor theirs(sockets[1]);
     FileDescriptor devNull(::open("/dev/null", O_RDWR | O_CLOEXEC));
     if (devNull.get() < 0)
-        return 0;
+        return {};
 
     // Everything the child needs is prepared before fork: after it, only
     // async-signal-safe calls are allowed, since other threads of ours may
@@ -119,7 +142,7 @@ qint64 startKeeper(const QString &program, const QByteArray &text)
 
     const pid_t child = ::fork();
     if (child < 0)
-        return 0;
+        return {};
     if (child == 0) {
         ::setsid();
         const pid_t keeper = ::fork();
@@ -139,19 +162,26 @@ qint64 startKeeper(const QString &program, const QByteArray &text)
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return 0;
+        return {};
 
     // A keeper that stops reading must not block us for ever.
     timeval sendTimeout{keeperHandshakeMs / 1000, 0};
     ::setsockopt(ours.get(), SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
     if (!sendAll(ours.get(), text) || ::shutdown(ours.get(), SHUT_WR) != 0)
-        return 0;
+        return {};
     return readHandshake(ours.get());
 }
 
 bool hasGuiApplication()
 {
     return qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr;
+}
+
+// Whether a copy made in-process reaches the clipboard: always on X11 (the
+// display says whether it took it), on Wayland only from the focused client.
+bool mayServeInProcess()
+{
+    return hasGuiApplication() && (!waylandSession() || QGuiApplication::focusWindow() != nullptr);
 }
 
 } // namespace
@@ -165,7 +195,23 @@ bool Clipboard::serveInProcess(const QString &text)
     // ownsClipboard() reports what Qt asked for, not what the display
     // granted; mimeData() asks the display who owns the clipboard and hands
     // back our own object only when it is us.
-    return clipboard->mimeData(QClipboard::Clipboard) == data;
+    if (clipboard->mimeData(QClipboard::Clipboard) != data)
+        return false;
+    static bool handsOverAtExit = false;
+    if (!std::exchange(handsOverAtExit, true))
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [] { handOver(); });
+    served = data;
+    servedText = text;
+    return true;
+}
+
+Clipboard::CopyResult Clipboard::handOver()
+{
+    if (!served || !hasGuiApplication() ||
+        QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard) != served)
+        return {Outcome::failed, 0};
+    served = nullptr;
+    return copyThroughKeeper(servedText);
 }
 
 void Clipboard::clear()
@@ -176,11 +222,11 @@ void Clipboard::clear()
 
 Clipboard::CopyResult Clipboard::writeText(const QString &text)
 {
-    // A Wayland compositor takes a selection only from the client that has
-    // keyboard focus, which the tray program has not while its popover is
-    // hidden, and Qt cannot tell when it was ignored. The keeper reaches the
-    // clipboard through XWayland instead.
-    if (hasGuiApplication() && QGuiApplication::platformName() == QLatin1String("wayland"))
+    // A Wayland compositor ignores a selection from a client without
+    // keyboard focus, and Qt cannot tell when it did (an active window is not
+    // proof: a seat without a keyboard gives none). Data-control is the one
+    // copy there that the compositor confirms, so it goes first.
+    if (waylandSession())
         return copyPersistently(text);
     if (hasGuiApplication() && serveInProcess(text))
         return {Outcome::keptWhileRunning, 0};
@@ -208,7 +254,11 @@ QString Clipboard::keeperProgram()
 Clipboard::CopyResult Clipboard::copyPersistently(const QString &text)
 {
     const CopyResult copy = copyThroughKeeper(text);
-    if (copy.outcome == Outcome::failed && hasGuiApplication() && serveInProcess(text))
+    // Without data-control (GNOME) a window of ours that has focus is the
+    // surer way; the XWayland keeper gives way as the compositor passes our
+    // selection on to X11.
+    if (copy.outcome != Outcome::keptAfterExit && copy.outcome != Outcome::noDisplay && mayServeInProcess() &&
+        serveInProcess(text))
         return {Outcome::keptWhileRunning, 0};
     return copy;
 }
@@ -220,9 +270,10 @@ Clipboard::CopyResult Clipboard::copyThroughKeeper(const QString &text)
     const QString program = keeperProgram();
     if (program.isEmpty())
         return {Outcome::failed, 0};
-    if (const qint64 pid = startKeeper(program, text.toUtf8()))
-        return {Outcome::keptAfterExit, pid};
-    return {Outcome::failed, 0};
+    const KeeperReply keeper = startKeeper(program, text.toUtf8());
+    if (!keeper.pid)
+        return {Outcome::failed, 0};
+    return {keeper.x11 && waylandSession() ? Outcome::unconfirmed : Outcome::keptAfterExit, keeper.pid};
 }
 
 } // namespace sendova

@@ -1,21 +1,39 @@
 // sendova-clipboard-keeper: serves one text on the clipboard after the
-// program that copied it has exited, and leaves as soon as another program
-// takes the clipboard.
+// program that copied it has exited, and leaves as soon as the clipboard is
+// no longer its own, whoever took or cleared it.
 //
 // Protocol with Clipboard::copyPersistently: the text arrives as UTF-8 on
 // standard input up to end-of-file; once this process owns the clipboard it
-// answers "ready <pid>" on standard output. Any other ending means failure.
+// answers "ready <pid> <way>" on standard output, where the way is
+// "data-control" (a Wayland compositor confirmed the selection) or "x11" (the
+// X server did; under Wayland that is XWayland, whose selection reaches
+// Wayland programs only where the compositor passes it on). Any other ending
+// means failure.
+
+#include "wlr-data-control-unstable-v1-client-protocol.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QTimer>
 
-#include <cstdio>
+#include <wayland-client.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
+
+// How long a paste may take to read the text before the keeper gives up on it.
+constexpr int pasteTimeoutMs = 5000;
+// X11 tells the owner about most changes, but not about a clear stamped with
+// the very time of our claim; a cheap look now and then catches that too.
+constexpr int ownershipCheckMs = 2000;
 
 bool readAll(int fd, QByteArray &into)
 {
@@ -33,14 +51,220 @@ bool readAll(int fd, QByteArray &into)
     }
 }
 
-void detachStandardStreams()
+bool writeAll(int fd, const QByteArray &data)
 {
+    qsizetype written = 0;
+    while (written < data.size()) {
+        pollfd waitFor{fd, POLLOUT, 0};
+        const int ready = ::poll(&waitFor, 1, pasteTimeoutMs);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return false;
+        const ssize_t n = ::write(fd, data.constData() + written, size_t(data.size() - written));
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n <= 0)
+            return false;
+        written += n;
+    }
+    return true;
+}
+
+bool announceReady(const char *way)
+{
+    const QByteArray answer = "ready " + QByteArray::number(qint64(::getpid())) + ' ' + way + '\n';
+    if (::write(STDOUT_FILENO, answer.constData(), size_t(answer.size())) != answer.size())
+        return false;
     const int devNull = ::open("/dev/null", O_RDWR);
-    if (devNull < 0)
-        return;
-    ::dup2(devNull, STDIN_FILENO);
-    ::dup2(devNull, STDOUT_FILENO);
-    ::close(devNull);
+    if (devNull >= 0) {
+        ::dup2(devNull, STDIN_FILENO);
+        ::dup2(devNull, STDOUT_FILENO);
+        ::close(devNull);
+    }
+    return true;
+}
+
+// Wayland: a compositor takes a selection only from the client with keyboard
+// focus, which a keeper never has. The data-control protocol (wlroots
+// compositors, KWin, Hyprland) lets a client without focus set it, and tells
+// the source when anything replaces or clears it.
+class DataControlKeeper
+{
+public:
+    enum class Result { unavailable, failed, served };
+
+    explicit DataControlKeeper(QByteArray text) : m_text(std::move(text)) {}
+    DataControlKeeper(const DataControlKeeper &) = delete;
+    DataControlKeeper &operator=(const DataControlKeeper &) = delete;
+    ~DataControlKeeper()
+    {
+        if (m_source)
+            zwlr_data_control_source_v1_destroy(m_source);
+        if (m_device)
+            zwlr_data_control_device_v1_destroy(m_device);
+        if (m_manager)
+            zwlr_data_control_manager_v1_destroy(m_manager);
+        if (m_seat)
+            wl_seat_destroy(m_seat);
+        if (m_registry)
+            wl_registry_destroy(m_registry);
+        if (m_display)
+            wl_display_disconnect(m_display);
+    }
+
+    Result run()
+    {
+        m_display = wl_display_connect(nullptr);
+        if (!m_display)
+            return Result::unavailable;
+        m_registry = wl_display_get_registry(m_display);
+        wl_registry_add_listener(m_registry, &registryListener, this);
+        if (wl_display_roundtrip(m_display) < 0 || !m_seat || !m_manager)
+            return Result::unavailable;
+
+        m_source = zwlr_data_control_manager_v1_create_data_source(m_manager);
+        zwlr_data_control_source_v1_add_listener(m_source, &sourceListener, this);
+        for (const char *type : {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING", "STRING", "TEXT"})
+            zwlr_data_control_source_v1_offer(m_source, type);
+        m_device = zwlr_data_control_manager_v1_get_data_device(m_manager, m_seat);
+        zwlr_data_control_device_v1_add_listener(m_device, &deviceListener, this);
+        zwlr_data_control_device_v1_set_selection(m_device, m_source);
+        // Whatever the compositor makes of the request has arrived by the
+        // end of a round trip: a refusal cancels the source at once.
+        if (wl_display_roundtrip(m_display) < 0 || m_ended)
+            return Result::failed;
+        if (!announceReady("data-control"))
+            return Result::failed;
+        while (!m_ended && wl_display_dispatch(m_display) >= 0) {
+        }
+        return Result::served;
+    }
+
+private:
+    static void global(void *data, wl_registry *registry, uint32_t name, const char *interface, uint32_t)
+    {
+        auto *self = static_cast<DataControlKeeper *>(data);
+        if (std::strcmp(interface, wl_seat_interface.name) == 0 && !self->m_seat) {
+            self->m_seat = static_cast<wl_seat *>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+        } else if (std::strcmp(interface, extManagerInterface().name) == 0) {
+            // The standardised protocol wins over the wlroots one it came from.
+            if (self->m_manager)
+                zwlr_data_control_manager_v1_destroy(self->m_manager);
+            self->m_manager = static_cast<zwlr_data_control_manager_v1 *>(
+                wl_registry_bind(registry, name, &extManagerInterface(), 1));
+            self->m_standard = true;
+        } else if (std::strcmp(interface, zwlr_data_control_manager_v1_interface.name) == 0 &&
+                   !self->m_standard) {
+            self->m_manager = static_cast<zwlr_data_control_manager_v1 *>(
+                wl_registry_bind(registry, name, &zwlr_data_control_manager_v1_interface, 1));
+        }
+    }
+    static void globalRemoved(void *, wl_registry *, uint32_t) {}
+
+    // ext_data_control_v1 has the requests and events of the wlroots protocol
+    // in the same order, so its objects are spoken to through the same
+    // generated code; only the manager is bound under its own name.
+    static const wl_interface &extManagerInterface()
+    {
+        static const wl_interface manager = [] {
+            wl_interface copy = zwlr_data_control_manager_v1_interface;
+            copy.name = "ext_data_control_manager_v1";
+            copy.version = 1;
+            return copy;
+        }();
+        return manager;
+    }
+
+    static void send(void *data, zwlr_data_control_source_v1 *, const char *, int32_t fd)
+    {
+        auto *self = static_cast<DataControlKeeper *>(data);
+        // A reader that takes its time must not hold up the next paste or the
+        // news that the clipboard changed hands: a child writes.
+        const pid_t writer = ::fork();
+        if (writer == 0) {
+            ::_exit(writeAll(fd, self->m_text) ? 0 : 1);
+        }
+        ::close(fd);
+    }
+    static void cancelled(void *data, zwlr_data_control_source_v1 *)
+    {
+        static_cast<DataControlKeeper *>(data)->m_ended = true;
+    }
+
+    static void dataOffer(void *, zwlr_data_control_device_v1 *, zwlr_data_control_offer_v1 *) {}
+    static void selection(void *data, zwlr_data_control_device_v1 *, zwlr_data_control_offer_v1 *offer)
+    {
+        // Offers are only announced here, never read: each replaces the last.
+        auto *self = static_cast<DataControlKeeper *>(data);
+        if (self->m_offer)
+            zwlr_data_control_offer_v1_destroy(self->m_offer);
+        self->m_offer = offer;
+    }
+    static void finished(void *data, zwlr_data_control_device_v1 *)
+    {
+        static_cast<DataControlKeeper *>(data)->m_ended = true;
+    }
+    static void primarySelection(void *, zwlr_data_control_device_v1 *, zwlr_data_control_offer_v1 *offer)
+    {
+        if (offer)
+            zwlr_data_control_offer_v1_destroy(offer);
+    }
+
+    static constexpr wl_registry_listener registryListener{&global, &globalRemoved};
+    static constexpr zwlr_data_control_source_v1_listener sourceListener{&send, &cancelled};
+    static constexpr zwlr_data_control_device_v1_listener deviceListener{&dataOffer, &selection, &finished,
+                                                                         &primarySelection};
+
+    const QByteArray m_text;
+    wl_display *m_display = nullptr;
+    wl_registry *m_registry = nullptr;
+    wl_seat *m_seat = nullptr;
+    zwlr_data_control_manager_v1 *m_manager = nullptr;
+    zwlr_data_control_device_v1 *m_device = nullptr;
+    zwlr_data_control_source_v1 *m_source = nullptr;
+    zwlr_data_control_offer_v1 *m_offer = nullptr;
+    bool m_standard = false;
+    bool m_ended = false;
+};
+
+// X11, and Wayland desktops without data-control (GNOME), where the text goes
+// to XWayland.
+int serveThroughX11(int argc, char **argv, const QByteArray &text)
+{
+    // An unreachable display must end in a plain failure, not in the abort
+    // (and the crash report) of a platform plugin that cannot start: the
+    // minimal platform catches that case and is refused below.
+    qputenv("QT_QPA_PLATFORM", "xcb;minimal");
+    QGuiApplication app(argc, argv);
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return 1;
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    auto *data = new QMimeData;
+    data->setText(QString::fromUtf8(text));
+    clipboard->setMimeData(data, QClipboard::Clipboard);
+    // ownsClipboard() reports what Qt asked for, not what the display
+    // granted, and stays true when another program merely clears the
+    // clipboard; mimeData() asks the display who owns it and hands back our
+    // own object only when it is us.
+    const auto owned = [clipboard, data] { return clipboard->mimeData(QClipboard::Clipboard) == data; };
+    if (!owned())
+        return 1;
+    const auto leaveUnlessOwned = [owned] {
+        if (!owned())
+            QCoreApplication::quit();
+    };
+    QObject::connect(clipboard, &QClipboard::changed, &app, [leaveUnlessOwned](QClipboard::Mode mode) {
+        if (mode == QClipboard::Clipboard)
+            leaveUnlessOwned();
+    });
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &app, leaveUnlessOwned);
+    check.start(ownershipCheckMs);
+
+    if (!announceReady("x11"))
+        return 1;
+    return app.exec();
 }
 
 } // namespace
@@ -49,51 +273,35 @@ int main(int argc, char **argv)
 {
     // Anything the copying program left open is not ours to keep alive.
     ::close_range(3, ~0U, 0);
-
-    // The copier may run on the offscreen platform (a command-line client), so
-    // the display is chosen from the session. Under Wayland, XWayland is
-    // preferred when present: the Wayland protocol ignores a selection offered
-    // without keyboard focus, while Mutter and current KWin pass an X11
-    // client's selection on to Wayland clients.
-    // An unreachable display must end in a plain failure, not in the abort
-    // (and the crash report) of a platform plugin that cannot start: the
-    // minimal platform catches that case and is refused below.
-    QByteArray platform;
-    if (!qEnvironmentVariableIsEmpty("DISPLAY"))
-        platform = "xcb";
-    else if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        platform = "wayland";
-    else
-        return 2;
-    qputenv("QT_QPA_PLATFORM", platform + ";minimal");
+    // A paste's reader that goes away must not take the keeper with it, and
+    // the children that write pastes are reaped by the system.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGCHLD, SIG_IGN);
     // The keeper is no part of the desktop session: nothing to save or restore.
     qunsetenv("SESSION_MANAGER");
+
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
+    if (!wayland && !x11)
+        return 2;
 
     QByteArray text;
     if (!readAll(STDIN_FILENO, text))
         return 1;
 
-    QGuiApplication app(argc, argv);
-    if (QGuiApplication::platformName() != QLatin1String(platform))
+    if (wayland) {
+        switch (DataControlKeeper(text).run()) {
+        case DataControlKeeper::Result::served:
+            return 0;
+        case DataControlKeeper::Result::failed:
+            return 1;
+        case DataControlKeeper::Result::unavailable:
+            break;
+        }
+    }
+    // Without data-control a Wayland client that has no focus cannot set the
+    // clipboard at all; XWayland is the one way left.
+    if (!x11)
         return 1;
-    QClipboard *clipboard = QGuiApplication::clipboard();
-    auto *data = new QMimeData;
-    data->setText(QString::fromUtf8(text));
-    clipboard->setMimeData(data, QClipboard::Clipboard);
-    // ownsClipboard() reports what Qt asked for, not what the display
-    // granted; mimeData() asks the display who owns the clipboard and hands
-    // back our own object only when it is us.
-    if (clipboard->mimeData(QClipboard::Clipboard) != data)
-        return 1;
-
-    QObject::connect(clipboard, &QClipboard::changed, &app, [clipboard](QClipboard::Mode mode) {
-        if (mode == QClipboard::Clipboard && !clipboard->ownsClipboard())
-            QCoreApplication::quit();
-    });
-
-    const QByteArray answer = "ready " + QByteArray::number(qint64(::getpid())) + '\n';
-    if (::write(STDOUT_FILENO, answer.constData(), size_t(answer.size())) != answer.size())
-        return 1;
-    detachStandardStreams();
-    return app.exec();
+    return serveThroughX11(argc, argv, text);
 }

@@ -99,14 +99,12 @@ void ShareViewModel::copyURL()
 
 void ShareViewModel::putOnClipboard(const QString &text)
 {
-    Clipboard::clear();
     // The share program exits as soon as the user closes it; a link served
-    // by this process alone would vanish with it.
-    const Clipboard::CopyResult copy = Clipboard::copyPersistently(text);
-    if (copy.outcome != Clipboard::Outcome::keptAfterExit &&
-        copy.outcome != Clipboard::Outcome::keptWhileRunning)
-        Clipboard::writeText(text);
-    setLinkCopied(true);
+    // by this process alone would vanish with it. Setting the clipboard
+    // replaces what it held: no clear first, which would leave the keeper of
+    // an earlier link behind on X11 without telling it. Where the copy cannot
+    // be confirmed the window shows the link instead of "copied".
+    setLinkCopied(Clipboard::copyPersistently(text).confirmed());
 }
 
 QString ShareViewModel::formatSpeed(double bytesPerSecond)

@@ -152,8 +152,9 @@ QrCodePopup *ResultView::qrPopup() const
 
 void ResultView::copy()
 {
-    if (m_viewModel)
-        m_viewModel->copyLink(m_url);
+    // "Copied" only for a copy the desktop confirmed.
+    if (!m_viewModel || !m_viewModel->copyLink(m_url))
+        return;
     setCopied(true);
     // Each copy has its own reset: a second copy within the two seconds is
     // cleared by the first one's timer.
@@ -190,7 +191,10 @@ void ResultView::setCopied(bool copied)
 void ResultView::render()
 {
     m_headline->setText(ui::text(m_isDuplicate ? "result.duplicate.title" : "result.success.title"));
-    m_linkCaption->setText(ui::text(m_copied ? "result.url.copied" : "result.url.label"));
+    const bool pressCopy = m_viewModel && m_viewModel->uncopiedLink() == m_url;
+    m_linkCaption->setText(ui::text(m_copied    ? "result.url.copied"
+                                    : pressCopy ? "result.url.press_copy"
+                                                : "result.url.label"));
     m_linkBox->setAccessibleName(ui::text("result.button.copy"));
     m_linkBox->setAccessibleDescription(m_url);
     m_copyButton->setText(ui::text("result.button.copy"));

@@ -3,6 +3,8 @@
 // what only a real terminal shows. The client's options and messages are
 // CommandLineClientTest's.
 
+#include "SwaySession.h"
+
 #include <httplib.h>
 
 #include <QElapsedTimer>
@@ -129,6 +131,22 @@ private Q_SLOTS:
     {
         m_server.terminate();
         m_server.waitForFinished();
+    }
+
+    // On a Wayland desktop the link of `sendova upload` is on the clipboard
+    // as any Wayland program reads it, after the client has exited.
+    void uploadLeavesTheLinkOnTheWaylandClipboard()
+    {
+        if (!sendova::test::SwaySession::available())
+            QSKIP("sway or wl-clipboard is missing (scripts/install-deps installs them)");
+        sendova::test::SwaySession sway;
+        QVERIFY2(sway.start(), sway.errorText().constData());
+        sendova({u"setup"_qs, QString::fromUtf8(admin({u"setup-link"_qs, u"alice"_qs}).out).trimmed()});
+        const QProcessEnvironment desktop = sway.environment(m_env);
+        const Outcome upload =
+            run(QStringLiteral(SENDOVA_BINARY), {u"upload"_qs, file(u"w.txt"_qs, "wayland")}, {}, desktop);
+        QCOMPARE(sendova::test::readWaylandClipboard(desktop), std::optional(upload.out.trimmed()));
+        QCOMPARE(sendova({u"logout"_qs}).exitCode, 0);
     }
 
     // Ctrl-C at the password prompt, a refused login, setup by link, an upload

@@ -1,8 +1,10 @@
 #include "platform/Clipboard.h"
 
 #include "../support/ChildSignal.h"
+#include "../support/SwaySession.h"
 #include "../support/XvfbDisplay.h"
 
+#include <QClipboard>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QtTest>
@@ -64,44 +66,116 @@ private Q_SLOTS:
     }
 
     // The copy outlives its copier, and its keeper leaves once a later copy
-    // takes the clipboard; with no display, nothing is started.
+    // takes the clipboard, also when another program cleared it in between.
+    // In a Wayland session where no data-control is to be had (GNOME; here a
+    // Wayland socket nobody listens on) the copy goes to XWayland and is
+    // reported as unconfirmed; with no display, nothing is started.
     void copiedTextOutlivesTheCopier_data()
     {
         QTest::addColumn<QByteArray>("mode");
         QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<bool>("display");
+        QTest::addColumn<QByteArray>("session");
+        QTest::addColumn<bool>("clearedFirst");
+        QTest::addColumn<QByteArray>("outcome");
         QTest::newRow("non-ASCII, markup and lines, copier without GUI")
             << QByteArray("without-gui")
-            << QStringLiteral("https://例え.テスト/ü?q=€ <i>\"q\" $(rm)\n2").toUtf8() << true;
+            << QStringLiteral("https://例え.テスト/ü?q=€ <i>\"q\" $(rm)\n2").toUtf8() << QByteArray("x11")
+            << false << QByteArray("kept-after-exit");
         // More than a socket buffer holds, so the hand-over must stream.
-        QTest::newRow("300 KB") << QByteArray("persistent") << QByteArray(300 * 1024, 'k') << true;
+        QTest::newRow("300 KB, cleared before the next copy")
+            << QByteArray("persistent") << QByteArray(300 * 1024, 'k') << QByteArray("x11") << true
+            << QByteArray("kept-after-exit");
+        QTest::newRow("Wayland without data-control")
+            << QByteArray("without-gui") << QByteArray("https://f.example/g") << QByteArray("xwayland")
+            << false << QByteArray("unconfirmed");
         QTest::newRow("no display") << QByteArray("persistent") << QByteArray("https://files.example/f/x")
-                                    << false;
+                                    << QByteArray("none") << false << QByteArray("no-display");
     }
     void copiedTextOutlivesTheCopier()
     {
         QFETCH(QByteArray, mode);
         QFETCH(QByteArray, text);
-        QFETCH(bool, display);
+        QFETCH(QByteArray, session);
+        QFETCH(bool, clearedFirst);
+        QFETCH(QByteArray, outcome);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        if (!display) {
+        if (session == "none") {
             environment.remove(QStringLiteral("DISPLAY"));
             environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        } else if (session == "xwayland") {
+            environment.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("/nonexistent/wayland-0"));
         }
         const QByteArray report = runWriter(mode, text, environment);
-        if (!display) {
+        if (session == "none") {
             QCOMPARE(report, QByteArray("no-display 0"));
             return;
         }
         const qint64 keeper = report.split(' ').value(1).toLongLong();
         m_keepers << keeper;
-        QVERIFY2(report.startsWith("kept-after-exit ") && keeper > 0, report.constData());
+        QVERIFY2(report.startsWith(outcome + ' ') && keeper > 0, report.constData());
         QCOMPARE(sendova::test::readClipboard(), std::optional<QByteArray>(text));
         QVERIFY(!hasExited(keeper));
 
+        if (clearedFirst) {
+            // This process never owned the clipboard, so Qt's clear would
+            // do nothing: claim it first, then give it up.
+            QGuiApplication::clipboard()->setText(QStringLiteral("briefly"));
+            Clipboard::clear();
+            QCOMPARE(sendova::test::readClipboard(), std::nullopt);
+        }
         m_keepers
             << runWriter("persistent", "https://files.example/f/newer").split(' ').value(1).toLongLong();
         QTRY_VERIFY_WITH_TIMEOUT(hasExited(keeper), 30000);
+        m_keepers.removeOne(keeper);
+    }
+
+    // The tray program serves its copy itself and hands it to a keeper as it
+    // quits, so the link outlives it.
+    void trayCopyOutlivesTheProgram()
+    {
+        const QByteArray report = runWriter("tray", "https://files.example/f/tray");
+        QCOMPARE(report, QByteArray("kept-while-running 0"));
+        QCOMPARE(sendova::test::readClipboard(), std::optional<QByteArray>("https://files.example/f/tray"));
+    }
+
+    // Without focus a Wayland program (the tray program with its popover
+    // closed, the command line) reaches the clipboard through the keeper's
+    // data-control, also where XWayland would be at hand; the keeper leaves as
+    // soon as another program copies or clears.
+    void waylandCopyWithoutFocus_data()
+    {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<bool>("xwayland");
+        QTest::addColumn<QStringList>("otherCopy");
+        QTest::newRow("tray, replaced")
+            << QByteArray("tray") << false << QStringList{QStringLiteral("newer")};
+        QTest::newRow("command line, XWayland, cleared")
+            << QByteArray("without-gui") << true << QStringList{QStringLiteral("--clear")};
+    }
+    void waylandCopyWithoutFocus()
+    {
+        QFETCH(QByteArray, mode);
+        QFETCH(bool, xwayland);
+        QFETCH(QStringList, otherCopy);
+        if (!sendova::test::SwaySession::available())
+            QSKIP("sway or wl-clipboard is missing (scripts/install-deps installs them)");
+        sendova::test::SwaySession sway(xwayland ? sendova::test::SwaySession::XWayland::on
+                                                 : sendova::test::SwaySession::XWayland::off);
+        QVERIFY2(sway.start(), sway.errorText().constData());
+        const QProcessEnvironment environment = sway.environment();
+
+        const QByteArray link = "https://files.example/f/wayland";
+        const QByteArray report = runWriter(mode, link, environment);
+        const qint64 keeper = report.split(' ').value(1).toLongLong();
+        m_keepers << keeper;
+        QVERIFY2(report.startsWith("kept-after-exit ") && keeper > 0, report.constData());
+        QCOMPARE(sendova::test::readWaylandClipboard(environment), std::optional<QByteArray>(link));
+
+        QProcess other;
+        other.setProcessEnvironment(environment);
+        other.start(QStringLiteral("wl-copy"), otherCopy);
+        QVERIFY(other.waitForFinished(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(hasExited(keeper), 10000);
         m_keepers.removeOne(keeper);
     }
 

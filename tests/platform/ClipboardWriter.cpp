@@ -1,11 +1,13 @@
 // A short-lived program that copies the text on its standard input and exits
 // at once, as the command-line client does; it prints how the copy was made
-// and the keeper's process id. Run as: clipboard_writer persistent|without-gui < text
+// and the keeper's process id. Run as: clipboard_writer persistent|without-gui|tray < text
+// "tray" copies as the tray program does and then quits through its event loop.
 
 #include "platform/Clipboard.h"
 
 #include <QFile>
 #include <QGuiApplication>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -26,8 +28,11 @@ int main(int argc, char **argv)
     QFile input;
     if (!input.open(stdin, QIODevice::ReadOnly))
         return 2;
-    const Clipboard::CopyResult copy = Clipboard::copyPersistently(QString::fromUtf8(input.readAll()));
-    const char *names[] = {"kept-after-exit", "kept-while-running", "no-display", "failed"};
+    const QString text = QString::fromUtf8(input.readAll());
+    const Clipboard::CopyResult copy =
+        mode == "tray" ? Clipboard::writeText(text) : Clipboard::copyPersistently(text);
+    const char *names[] = {"kept-after-exit", "kept-while-running", "no-display", "failed", "unconfirmed"};
     std::printf("%s %lld\n", names[int(copy.outcome)], static_cast<long long>(copy.keeperPid));
-    return 0;
+    QTimer::singleShot(0, app.get(), &QCoreApplication::quit);
+    return app->exec();
 }

@@ -26,12 +26,17 @@ struct ModelFixture
     std::unique_ptr<ConfigService> config;
     LoopbackHttpServer server;
     std::unique_ptr<AppViewModel> model;
+    // Whether the desktop confirms a copy.
+    bool copies = true;
 
     ModelFixture()
     {
         config = std::make_unique<ConfigService>(dir.filePath(QStringLiteral("data")));
         DesktopActions desktop;
-        desktop.copyToClipboard = [](const QString &text) { QGuiApplication::clipboard()->setText(text); };
+        desktop.copyToClipboard = [this](const QString &text) {
+            QGuiApplication::clipboard()->setText(text);
+            return copies;
+        };
         model = std::make_unique<AppViewModel>(*config, desktop);
         AppConfig settings;
         settings._serverUrl = server.baseUrl();

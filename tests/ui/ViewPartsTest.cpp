@@ -1,3 +1,4 @@
+#include "BlockingWait.h"
 #include "UiTestSupport.h"
 #include "ui/QrCodeView.h"
 #include "ui/RecentUploadRow.h"
@@ -5,6 +6,7 @@
 #include "ui/UploadProgressView.h"
 #include "widgets/TabularLabel.h"
 
+#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -74,6 +76,29 @@ private Q_SLOTS:
         QTest::qWait(650);
 
         QVERIFY(!view.isCopied());
+    }
+
+    // An automatic copy the desktop could not confirm (Wayland without focus
+    // or data-control) asks for a press of Copy instead of claiming success,
+    // and a Copy that fails claims nothing either.
+    void unconfirmedCopyAsksForCopy()
+    {
+        ModelFixture fixture;
+        fixture.copies = false;
+        AppConfig settings = fixture.model->config();
+        settings.autoCopyToClipboard = true;
+        fixture.model->setConfig(settings);
+        fixture.server.enqueue(
+            ScriptedReply::json(200, R"({"Success":true,"Data":{"Url":"https://s.example/f/x",)"
+                                     R"("ShortCode":"x","FileName":"","FileSize":0,"IsDuplicate":false}})"));
+        blockingWait(fixture.model->upload(fixture.writeFile(u"a.txt"_qs)));
+        ResultView view(u"https://s.example/f/x"_qs, false, u"a.txt"_qs, fixture.model.get(), {});
+        QCOMPARE(view.linkCaption()->text(), u"Link ready — press Copy"_qs);
+        view.copyButton()->click();
+        QVERIFY(!view.isCopied());
+        fixture.copies = true;
+        view.copyButton()->click();
+        QVERIFY(view.isCopied() && fixture.model->uncopiedLink().isEmpty());
     }
 
     // The finder pattern's dark ring in the top-left corner.

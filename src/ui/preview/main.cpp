@@ -433,7 +433,7 @@ int main(int argc, char **argv)
     }
 
     DesktopActions desktop;
-    desktop.copyToClipboard = [](const QString &text) { Clipboard::writeText(text); };
+    desktop.copyToClipboard = [](const QString &text) { return Clipboard::writeText(text).confirmed(); };
     QCoro::Task<> opening = openWindow(std::move(desktop));
     return app.exec();
 }
