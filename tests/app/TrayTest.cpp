@@ -2,6 +2,7 @@
 // on the session bus: a panel's status-notifier watcher, a second `sendova`
 // process and the loopback HTTP server.
 #include "../support/XvfbDisplay.h"
+#include "ChildSignal.h"
 #include "LoopbackHttpServer.h"
 #include "TestStatusNotifierWatcher.h"
 #include "app/AppDelegate.h"
@@ -10,19 +11,24 @@
 #include "platform/ApplicationService.h"
 #include "ui/DropZoneView.h"
 #include "ui/MenuBarView.h"
+#include "ui/SettingsView.h"
 #include "ui/SetupView.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
+#include <QDBusInterface>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace sendova;
 using namespace sendova::test;
@@ -97,6 +103,83 @@ private Q_SLOTS:
         QVERIFY(m_watcher.start());
         QTRY_COMPARE(m_watcher.registeredItems().size(), 1);
         QCOMPARE(m_delegate->popover()->mode(), PopoverWindow::Mode::popover);
+        // What panels read out as the item's name.
+        QCOMPARE(m_delegate->statusItem()->toolTip(), u"Sendova"_qs);
+    }
+
+    // The built program, on the first start or with the settings up, ended
+    // by the signal a session's end sends: at once, with 143.
+    void signalEndsTheProgram_data()
+    {
+        QTest::addColumn<bool>("configured");
+        QTest::newRow("first start: the setup") << false;
+        QTest::newRow("the settings") << true;
+    }
+
+    void signalEndsTheProgram()
+    {
+        QFETCH(bool, configured);
+        if (!configured)
+            m_config->deleteAllData();
+        const qsizetype items = m_watcher.registeredItems().size();
+        QProcess sendova;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"XDG_DATA_HOME"_qs, m_root.path());
+        sendova.setProcessEnvironment(environment);
+        sendova.start(QStringLiteral(SENDOVA_BINARY));
+        QTRY_VERIFY_WITH_TIMEOUT(m_watcher.registeredItems().size() > items, 10000);
+        const QString service = m_watcher.registeredItems().constLast().section(u'/', 0, 0);
+        QDBusInterface item(service, u"/StatusNotifierItem"_qs, u"org.kde.StatusNotifierItem"_qs);
+        QCOMPARE(item.property("Title").toString(), u"Sendova"_qs);
+        if (configured) {
+            QDBusInterface application(QLatin1String(ApplicationService::applicationId),
+                                       QLatin1String(ApplicationService::objectPath),
+                                       u"org.freedesktop.Application"_qs);
+            application.call(u"ActivateAction"_qs, u"settings"_qs, QVariantList(), QVariantMap());
+        }
+        // The sheet is up by then.
+        QTest::qWait(1000);
+        QVERIFY(signalChild(sendova.processId(), SIGTERM));
+        QVERIFY2(sendova.waitForFinished(1000), "still running a second after SIGTERM");
+        QCOMPARE(sendova.exitCode(), 143);
+    }
+
+    // Whatever sheet is up, a quit is not refused: it ends the event loop
+    // at once, with 0.
+    void everyWayOutEndsIt_data()
+    {
+        QTest::addColumn<bool>("configured");
+        QTest::addColumn<QString>("way");
+        QTest::newRow("first start: the setup's close button") << false << u"close"_qs;
+        QTest::newRow("first start: the session ends") << false << u"session"_qs;
+        QTest::newRow("settings up: the tray menu's Quit") << true << u"menu"_qs;
+        QTest::newRow("settings up: the session ends") << true << u"session"_qs;
+    }
+
+    void everyWayOutEndsIt()
+    {
+        QFETCH(bool, configured);
+        QFETCH(QString, way);
+        if (!configured)
+            m_config->deleteAllData();
+        startDelegate(60000);
+        QTRY_VERIFY(m_delegate->statusItem());
+        MenuBarView *view = m_delegate->popover()->view();
+        if (configured)
+            m_delegate->activateAction(QLatin1String(AppDelegate::settingsAction));
+        QTRY_VERIFY(configured ? static_cast<QWidget *>(view->settingsView()) : view->setupView());
+        QWidget *sheet = configured ? static_cast<QWidget *>(view->settingsView()) : view->setupView();
+        QTRY_VERIFY(sheet->isVisible());
+        QTimer::singleShot(0, this, [this, sheet, way] {
+            if (way == u"close")
+                sheet->close();
+            else if (way == u"menu")
+                m_delegate->statusItem()->contextMenu()->actions().constLast()->trigger();
+            else
+                QCoreApplication::postEvent(qApp, new QEvent(QEvent::Quit));
+        });
+        QTimer::singleShot(1000, this, [] { QCoreApplication::exit(99); });
+        QCOMPARE(QCoreApplication::exec(), 0);
     }
 
     // It closes when another window takes the focus, but not under its own alert.
