@@ -15,6 +15,30 @@
         <source>Could not connect to the server</source>
         <translation>Could not connect to the server</translation>
     </message>
+    <message id="error.file.folder">
+        <source>%1 is a folder; only files can be uploaded.</source>
+        <translation>%1 is a folder; only files can be uploaded.</translation>
+    </message>
+    <message id="error.file.no_permission">
+        <source>You do not have permission to read %1.</source>
+        <translation>You do not have permission to read %1.</translation>
+    </message>
+    <message id="error.file.not_found">
+        <source>The file %1 could not be found.</source>
+        <translation>The file %1 could not be found.</translation>
+    </message>
+    <message id="error.file.not_regular">
+        <source>%1 is not an ordinary file; only files can be uploaded.</source>
+        <translation>%1 is not an ordinary file; only files can be uploaded.</translation>
+    </message>
+    <message id="error.file.unreadable">
+        <source>The file %1 could not be read.</source>
+        <translation>The file %1 could not be read.</translation>
+    </message>
+    <message id="error.file.write_failed">
+        <source>Could not write %1.</source>
+        <translation>Could not write %1.</translation>
+    </message>
     <message id="error.file_changed">
         <source>%1 changed while it was being uploaded, so it was not stored. Upload it again.</source>
         <translation>%1 changed while it was being uploaded, so it was not stored. Upload it again.</translation>
@@ -31,13 +55,61 @@
         <source>The server address is not valid</source>
         <translation>The server address is not valid</translation>
     </message>
+    <message id="error.net.cancelled">
+        <source>The transfer to %1 was cancelled.</source>
+        <translation>The transfer to %1 was cancelled.</translation>
+    </message>
+    <message id="error.net.certificate_untrusted">
+        <source>The security certificate of %1 is not trusted.</source>
+        <translation>The security certificate of %1 is not trusted.</translation>
+    </message>
+    <message id="error.net.connection_cut">
+        <source>The connection to %1 was cut.</source>
+        <translation>The connection to %1 was cut.</translation>
+    </message>
+    <message id="error.net.name_not_found">
+        <source>The server name %1 could not be found.</source>
+        <translation>The server name %1 could not be found.</translation>
+    </message>
+    <message id="error.net.not_http">
+        <source>%1 did not answer like a web server.</source>
+        <translation>%1 did not answer like a web server.</translation>
+    </message>
+    <message id="error.net.refused">
+        <source>The server %1 refused the connection.</source>
+        <translation>The server %1 refused the connection.</translation>
+    </message>
+    <message id="error.net.secure_connection_failed">
+        <source>A secure connection to %1 could not be established.</source>
+        <translation>A secure connection to %1 could not be established.</translation>
+    </message>
+    <message id="error.net.timed_out">
+        <source>The server %1 took too long to answer.</source>
+        <translation>The server %1 took too long to answer.</translation>
+    </message>
+    <message id="error.net.too_large">
+        <source>The reply from %1 was too large to read.</source>
+        <translation>The reply from %1 was too large to read.</translation>
+    </message>
+    <message id="error.net.unreachable">
+        <source>Could not reach the server %1.</source>
+        <translation>Could not reach the server %1.</translation>
+    </message>
     <message id="error.network_error">
         <source>Network error: %1</source>
         <translation>Network error: %1</translation>
     </message>
+    <message id="error.save_failed">
+        <source>Error saving configuration: %1</source>
+        <translation>Error saving configuration: %1</translation>
+    </message>
     <message id="error.server_error">
         <source>Server error (%1)</source>
         <translation>Server error (%1)</translation>
+    </message>
+    <message id="error.server_refused">
+        <source>The server refused the upload.</source>
+        <translation>The server refused the upload.</translation>
     </message>
     <message id="error.tenant_inactive">
         <source>This account is inactive</source>
@@ -200,8 +272,8 @@
         <translation>Show notifications</translation>
     </message>
     <message id="settings.section.behavior">
-        <source>Behaviour</source>
-        <translation>Behaviour</translation>
+        <source>Behavior</source>
+        <translation>Behavior</translation>
     </message>
     <message id="settings.section.connection">
         <source>Connection</source>
@@ -322,6 +394,10 @@ Connect only if you opened this link yourself and trust this server.</translatio
     <message id="setup_link.confirm.title">
         <source>Connect to this server?</source>
         <translation>Connect to this server?</translation>
+    </message>
+    <message id="setup_link.error.server_refused">
+        <source>This setup link names a server address that Sendova cannot use. Only http:// and https:// addresses are accepted, so nothing was sent.</source>
+        <translation>This setup link names a server address that Sendova cannot use. Only http:// and https:// addresses are accepted, so nothing was sent.</translation>
     </message>
     <message id="share.button.cancel">
         <source>Cancel</source>

@@ -15,6 +15,30 @@
         <source>Could not connect to the server</source>
         <translation>No se pudo conectar con el servidor</translation>
     </message>
+    <message id="error.file.folder">
+        <source>%1 is a folder; only files can be uploaded.</source>
+        <translation>%1 es una carpeta; solo se pueden subir archivos.</translation>
+    </message>
+    <message id="error.file.no_permission">
+        <source>You do not have permission to read %1.</source>
+        <translation>No tienes permiso para leer %1.</translation>
+    </message>
+    <message id="error.file.not_found">
+        <source>The file %1 could not be found.</source>
+        <translation>No se encontró el archivo %1.</translation>
+    </message>
+    <message id="error.file.not_regular">
+        <source>%1 is not an ordinary file; only files can be uploaded.</source>
+        <translation>%1 no es un archivo normal; solo se pueden subir archivos.</translation>
+    </message>
+    <message id="error.file.unreadable">
+        <source>The file %1 could not be read.</source>
+        <translation>No se pudo leer el archivo %1.</translation>
+    </message>
+    <message id="error.file.write_failed">
+        <source>Could not write %1.</source>
+        <translation>No se pudo escribir %1.</translation>
+    </message>
     <message id="error.file_changed">
         <source>%1 changed while it was being uploaded, so it was not stored. Upload it again.</source>
         <translation>%1 cambió mientras se subía, así que no se guardó. Vuelve a subirlo.</translation>
@@ -31,13 +55,61 @@
         <source>The server address is not valid</source>
         <translation>La dirección del servidor no es válida</translation>
     </message>
+    <message id="error.net.cancelled">
+        <source>The transfer to %1 was cancelled.</source>
+        <translation>Se canceló la transferencia a %1.</translation>
+    </message>
+    <message id="error.net.certificate_untrusted">
+        <source>The security certificate of %1 is not trusted.</source>
+        <translation>El certificado de seguridad de %1 no es de confianza.</translation>
+    </message>
+    <message id="error.net.connection_cut">
+        <source>The connection to %1 was cut.</source>
+        <translation>Se cortó la conexión con %1.</translation>
+    </message>
+    <message id="error.net.name_not_found">
+        <source>The server name %1 could not be found.</source>
+        <translation>No se encontró el nombre del servidor %1.</translation>
+    </message>
+    <message id="error.net.not_http">
+        <source>%1 did not answer like a web server.</source>
+        <translation>%1 no respondió como un servidor web.</translation>
+    </message>
+    <message id="error.net.refused">
+        <source>The server %1 refused the connection.</source>
+        <translation>El servidor %1 rechazó la conexión.</translation>
+    </message>
+    <message id="error.net.secure_connection_failed">
+        <source>A secure connection to %1 could not be established.</source>
+        <translation>No se pudo establecer una conexión segura con %1.</translation>
+    </message>
+    <message id="error.net.timed_out">
+        <source>The server %1 took too long to answer.</source>
+        <translation>El servidor %1 tardó demasiado en responder.</translation>
+    </message>
+    <message id="error.net.too_large">
+        <source>The reply from %1 was too large to read.</source>
+        <translation>La respuesta de %1 era demasiado grande para leerla.</translation>
+    </message>
+    <message id="error.net.unreachable">
+        <source>Could not reach the server %1.</source>
+        <translation>No se pudo contactar con el servidor %1.</translation>
+    </message>
     <message id="error.network_error">
         <source>Network error: %1</source>
         <translation>Error de red: %1</translation>
     </message>
+    <message id="error.save_failed">
+        <source>Error saving configuration: %1</source>
+        <translation>Error al guardar la configuración: %1</translation>
+    </message>
     <message id="error.server_error">
         <source>Server error (%1)</source>
         <translation>Error del servidor (%1)</translation>
+    </message>
+    <message id="error.server_refused">
+        <source>The server refused the upload.</source>
+        <translation>El servidor rechazó la subida.</translation>
     </message>
     <message id="error.tenant_inactive">
         <source>This account is inactive</source>
@@ -200,7 +272,7 @@
         <translation>Mostrar notificaciones</translation>
     </message>
     <message id="settings.section.behavior">
-        <source>Behaviour</source>
+        <source>Behavior</source>
         <translation>Comportamiento</translation>
     </message>
     <message id="settings.section.connection">
@@ -322,6 +394,10 @@ Conéctate solo si abriste este enlace tú mismo y confías en el servidor.</tra
     <message id="setup_link.confirm.title">
         <source>Connect to this server?</source>
         <translation>¿Conectar con este servidor?</translation>
+    </message>
+    <message id="setup_link.error.server_refused">
+        <source>This setup link names a server address that Sendova cannot use. Only http:// and https:// addresses are accepted, so nothing was sent.</source>
+        <translation>Este enlace de configuración indica una dirección de servidor que Sendova no puede usar. Solo se aceptan direcciones http:// y https://, así que no se ha enviado nada.</translation>
     </message>
     <message id="share.button.cancel">
         <source>Cancel</source>

@@ -15,6 +15,30 @@
         <source>Could not connect to the server</source>
         <translation>Não foi possível conectar ao servidor</translation>
     </message>
+    <message id="error.file.folder">
+        <source>%1 is a folder; only files can be uploaded.</source>
+        <translation>%1 é uma pasta; só é possível enviar arquivos.</translation>
+    </message>
+    <message id="error.file.no_permission">
+        <source>You do not have permission to read %1.</source>
+        <translation>Você não tem permissão para ler %1.</translation>
+    </message>
+    <message id="error.file.not_found">
+        <source>The file %1 could not be found.</source>
+        <translation>O arquivo %1 não foi encontrado.</translation>
+    </message>
+    <message id="error.file.not_regular">
+        <source>%1 is not an ordinary file; only files can be uploaded.</source>
+        <translation>%1 não é um arquivo comum; só é possível enviar arquivos.</translation>
+    </message>
+    <message id="error.file.unreadable">
+        <source>The file %1 could not be read.</source>
+        <translation>Não foi possível ler o arquivo %1.</translation>
+    </message>
+    <message id="error.file.write_failed">
+        <source>Could not write %1.</source>
+        <translation>Não foi possível gravar %1.</translation>
+    </message>
     <message id="error.file_changed">
         <source>%1 changed while it was being uploaded, so it was not stored. Upload it again.</source>
         <translation>%1 foi alterado durante o envio e por isso não foi salvo. Envie-o novamente.</translation>
@@ -31,13 +55,61 @@
         <source>The server address is not valid</source>
         <translation>O endereço do servidor não é válido</translation>
     </message>
+    <message id="error.net.cancelled">
+        <source>The transfer to %1 was cancelled.</source>
+        <translation>A transferência para %1 foi cancelada.</translation>
+    </message>
+    <message id="error.net.certificate_untrusted">
+        <source>The security certificate of %1 is not trusted.</source>
+        <translation>O certificado de segurança de %1 não é confiável.</translation>
+    </message>
+    <message id="error.net.connection_cut">
+        <source>The connection to %1 was cut.</source>
+        <translation>A conexão com %1 foi interrompida.</translation>
+    </message>
+    <message id="error.net.name_not_found">
+        <source>The server name %1 could not be found.</source>
+        <translation>O nome do servidor %1 não foi encontrado.</translation>
+    </message>
+    <message id="error.net.not_http">
+        <source>%1 did not answer like a web server.</source>
+        <translation>%1 não respondeu como um servidor web.</translation>
+    </message>
+    <message id="error.net.refused">
+        <source>The server %1 refused the connection.</source>
+        <translation>O servidor %1 recusou a conexão.</translation>
+    </message>
+    <message id="error.net.secure_connection_failed">
+        <source>A secure connection to %1 could not be established.</source>
+        <translation>Não foi possível estabelecer uma conexão segura com %1.</translation>
+    </message>
+    <message id="error.net.timed_out">
+        <source>The server %1 took too long to answer.</source>
+        <translation>O servidor %1 demorou demais para responder.</translation>
+    </message>
+    <message id="error.net.too_large">
+        <source>The reply from %1 was too large to read.</source>
+        <translation>A resposta de %1 era grande demais para ser lida.</translation>
+    </message>
+    <message id="error.net.unreachable">
+        <source>Could not reach the server %1.</source>
+        <translation>Não foi possível contatar o servidor %1.</translation>
+    </message>
     <message id="error.network_error">
         <source>Network error: %1</source>
         <translation>Erro de rede: %1</translation>
     </message>
+    <message id="error.save_failed">
+        <source>Error saving configuration: %1</source>
+        <translation>Erro ao salvar a configuração: %1</translation>
+    </message>
     <message id="error.server_error">
         <source>Server error (%1)</source>
         <translation>Erro do servidor (%1)</translation>
+    </message>
+    <message id="error.server_refused">
+        <source>The server refused the upload.</source>
+        <translation>O servidor recusou o envio.</translation>
     </message>
     <message id="error.tenant_inactive">
         <source>This account is inactive</source>
@@ -200,7 +272,7 @@
         <translation>Mostrar notificações</translation>
     </message>
     <message id="settings.section.behavior">
-        <source>Behaviour</source>
+        <source>Behavior</source>
         <translation>Comportamento</translation>
     </message>
     <message id="settings.section.connection">
@@ -322,6 +394,10 @@ Conecte-se apenas se você mesmo abriu este link e confia no servidor.</translat
     <message id="setup_link.confirm.title">
         <source>Connect to this server?</source>
         <translation>Conectar a este servidor?</translation>
+    </message>
+    <message id="setup_link.error.server_refused">
+        <source>This setup link names a server address that Sendova cannot use. Only http:// and https:// addresses are accepted, so nothing was sent.</source>
+        <translation>Este link de configuração indica um endereço de servidor que o Sendova não pode usar. Só são aceitos endereços http:// e https://, por isso nada foi enviado.</translation>
     </message>
     <message id="share.button.cancel">
         <source>Cancel</source>

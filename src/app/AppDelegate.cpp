@@ -12,6 +12,8 @@
 #include "support/LocalizationService.h"
 #include "ui/DropZoneView.h"
 #include "ui/MenuBarView.h"
+#include "ui/SetupView.h"
+#include "ui/SheetFrame.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -56,6 +58,7 @@ AppDelegate::~AppDelegate()
 
 void AppDelegate::start()
 {
+    qApp->installEventFilter(this);
     QCoro::Task<> launching = launch();
     Q_UNUSED(launching)
 }
@@ -90,9 +93,9 @@ QCoro::Task<> AppDelegate::launch()
     };
     m_viewModel = new AppViewModel(m_configService, std::move(desktop), this);
     m_popover = new PopoverWindow(m_viewModel);
-    connect(m_popover->view(), &MenuBarView::quitRequested, qApp, &QCoreApplication::quit,
-            Qt::QueuedConnection);
-    connect(m_popover, &PopoverWindow::windowClosed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    connect(m_popover->view(), &MenuBarView::quitRequested, this, [] { quit(); });
+    connect(m_popover, &PopoverWindow::windowClosed, this, [] { quit(); });
+    connect(m_viewModel, &AppViewModel::showSetupChanged, this, &AppDelegate::setupShownOrGone);
 
     // No tray host yet: give the panel a moment to come up, then show a
     // window rather than run where nobody can see it.
@@ -102,17 +105,18 @@ QCoro::Task<> AppDelegate::launch()
         if (m_statusItem)
             return;
         m_popover->setMode(PopoverWindow::Mode::window);
-        m_popover->present();
+        // The setup sheet stays the one window: the drop zone is of no use
+        // before there is an account.
+        if (!m_viewModel->showSetup())
+            m_popover->present();
     });
     m_trayDeadline.start(m_trayWaitMs);
     m_trayWatch->start();
     connect(&LocalizationService::shared(), &LocalizationService::currentLanguageChanged, this,
             &AppDelegate::retranslateMenu);
 
-    if (!m_viewModel->config().isConfigured()) {
+    if (!m_viewModel->config().isConfigured())
         m_viewModel->setShowSetup(true);
-        showPopover();
-    }
     Q_EMIT started();
     const QList<std::function<void()>> waiting = std::exchange(m_waitingCalls, {});
     for (const auto &call : waiting)
@@ -146,11 +150,12 @@ void AppDelegate::createStatusItem()
     m_menu->addAction(QString(), this, &AppDelegate::chooseFile);
     m_menu->addAction(QString(), this, &AppDelegate::showSettings);
     m_menu->addSeparator();
-    m_menu->addAction(QString(), qApp, &QCoreApplication::quit);
-    retranslateMenu();
+    m_menu->addAction(QString(), this, [] { quit(); });
 
     m_statusItem = new QSystemTrayIcon(productIcon());
     m_statusItem->setContextMenu(m_menu.get());
+    // Once the item exists: its tooltip is what panels read out as its name.
+    retranslateMenu();
     connect(m_statusItem, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger)
@@ -180,24 +185,70 @@ void AppDelegate::retranslateMenu()
 
 void AppDelegate::togglePopover()
 {
-    m_popover->toggle(m_statusItem ? m_statusItem->geometry() : QRect());
+    if (SetupView *setup = m_popover->view()->setupView())
+        sheet::bringUp(setup);
+    else
+        m_popover->toggle(m_statusItem ? m_statusItem->geometry() : QRect());
 }
 
 void AppDelegate::showPopover()
 {
-    m_popover->present(m_statusItem ? m_statusItem->geometry() : QRect());
+    if (SetupView *setup = m_popover->view()->setupView())
+        sheet::bringUp(setup);
+    else
+        m_popover->present(m_statusItem ? m_statusItem->geometry() : QRect());
 }
 
+void AppDelegate::setupShownOrGone()
+{
+    if (m_viewModel->showSetup()) {
+        m_popover->hide();
+        return;
+    }
+    if (!m_viewModel->config().isConfigured())
+        return;
+    // Without a tray the window is the way back to the drop zone; with one,
+    // the popover shows where the account now leads.
+    if (m_statusItem || m_popover->mode() == PopoverWindow::Mode::window)
+        showPopover();
+    if (!m_pendingUpload.isEmpty()) {
+        QCoro::Task<> uploading = m_viewModel->startUpload(std::exchange(m_pendingUpload, QUrl()));
+        Q_UNUSED(uploading)
+    }
+}
+
+void AppDelegate::quit(int exitCode)
+{
+    // Not QCoreApplication::quit(): that first closes every window and gives
+    // up when one refuses, and the sheets refuse (their close is Cancel).
+    QCoreApplication::exit(exitCode);
+}
+
+bool AppDelegate::eventFilter(QObject *watched, QEvent *event)
+{
+    // The desktop's way of ending the program (the session ends) arrives as
+    // the same quit request, and must not be refused either.
+    if (watched == qApp && event->type() == QEvent::Quit) {
+        quit();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+// Before sign-in, both lead to the setup: there is no account to upload
+// with or to set.
 void AppDelegate::chooseFile()
 {
     showPopover();
-    m_popover->view()->dropZone()->openFileChooser();
+    if (!m_viewModel->showSetup())
+        m_popover->view()->dropZone()->openFileChooser();
 }
 
 void AppDelegate::showSettings()
 {
     showPopover();
-    m_viewModel->setShowSettings(true);
+    if (!m_viewModel->showSetup())
+        m_viewModel->setShowSettings(true);
 }
 
 void AppDelegate::activate()
@@ -215,7 +266,7 @@ void AppDelegate::activateAction(const QString &name)
         else if (name == QLatin1String(settingsAction))
             showSettings();
         else if (name == QLatin1String(quitAction))
-            QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+            quit();
     });
 }
 
@@ -234,6 +285,11 @@ void AppDelegate::open(const QStringList &uris)
         const QUrl url(first, QUrl::StrictMode);
         if (!url.isLocalFile())
             return;
+        if (m_viewModel->showSetup()) {
+            m_pendingUpload = url;
+            showPopover();
+            return;
+        }
         QCoro::Task<> uploading = m_viewModel->startUpload(url);
         Q_UNUSED(uploading)
         showPopover();
@@ -246,6 +302,14 @@ QCoro::Task<> AppDelegate::handleSetupURL(QString link)
     const std::optional<SetupLink> setup = SetupLink::parse(link);
     if (!setup) {
         Q_EMIT setupLinkHandled();
+        co_return;
+    }
+    if (setup->serverRefused) {
+        // Nothing is asked and nothing is sent; only the user hears of it.
+        auto telling = showAlert(QStringLiteral("Error"), text("setup_link.error.server_refused"));
+        co_await std::move(telling);
+        if (self)
+            Q_EMIT setupLinkHandled();
         co_return;
     }
     auto asking = confirmSetup(*setup);

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
+#include <QUrl>
 
 #include <QCoroTask>
 
@@ -60,6 +61,9 @@ public:
     // uploaded; anything else is left alone.
     void open(const QStringList &uris);
     void activateAction(const QString &name);
+    // Every way out of the tray program ends here: the event loops stop at
+    // once, whatever sheet or dialog is up.
+    static void quit(int exitCode = 0);
 
     AppViewModel *viewModel() const { return m_viewModel; }
     PopoverWindow *popover() const { return m_popover; }
@@ -71,8 +75,14 @@ Q_SIGNALS:
     // A setup link was dealt with, whatever came of it.
     void setupLinkHandled();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     QCoro::Task<> launch();
+    // The setup sheet is the program's one window until an account is set
+    // up; then the popover (or the window standing in for it) takes over.
+    void setupShownOrGone();
     void whenStarted(std::function<void()> call);
     void createStatusItem();
     void retranslateMenu();
@@ -97,6 +107,8 @@ private:
     TrayHostWatch *m_trayWatch = nullptr;
     QTimer m_trayDeadline;
     QList<std::function<void()>> m_waitingCalls;
+    // A file handed over before any account was set up: sent once there is one.
+    QUrl m_pendingUpload;
 };
 
 } // namespace sendova

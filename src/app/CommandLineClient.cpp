@@ -613,7 +613,7 @@ QCoro::Task<int> CommandLineClient::login(QString server, QString user, bool pas
 QCoro::Task<int> CommandLineClient::setup(QString text, Options options)
 {
     const std::optional<SetupLink> link = SetupLink::parse(text);
-    if (!link)
+    if (!link || link->serverRefused)
         co_return usageError(QStringLiteral("not a setup link: %1").arg(text), QStringLiteral("setup"));
     if (lacksScheme(link->serverUrl))
         co_return usageError(QStringLiteral("setup: ") + invalidAddress(link->serverUrl),

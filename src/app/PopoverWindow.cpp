@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -40,6 +41,9 @@ void PopoverWindow::setMode(Mode mode)
     // A tool window has no task-bar entry; the ordinary window has one, and a frame.
     setWindowFlags(mode == Mode::popover ? Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
                                          : Qt::Window);
+    // Without a frame it would melt into a grey window behind it.
+    const int edge = outline();
+    layout()->setContentsMargins(edge, edge, edge, edge);
     if (wasVisible)
         present(geometry());
 }
@@ -113,6 +117,16 @@ void PopoverWindow::closeEvent(QCloseEvent *event)
         Q_EMIT windowClosed();
 }
 
+void PopoverWindow::paintEvent(QPaintEvent *event)
+{
+    QWidget::paintEvent(event);
+    if (outline() == 0)
+        return;
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
 void PopoverWindow::closeIfInactive()
 {
     if (!isVisible() || isActiveWindow() || hasOpenDialog())
@@ -126,27 +140,36 @@ void PopoverWindow::fitToContent()
     const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     // A hidden view's layout waits to be shown before it settles.
     m_view->layout()->activate();
-    const int content = m_view->sizeHint().height();
+    const int content = m_view->sizeHint().height() + 2 * outline();
     const int room = screen ? screen->availableGeometry().height() - 2 * gap : content;
     const bool scrolls = content > room;
     m_scroll->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-    const int width =
-        MenuBarView::viewWidth + (scrolls ? m_scroll->verticalScrollBar()->sizeHint().width() : 0);
+    const int width = MenuBarView::viewWidth + 2 * outline() +
+                      (scrolls ? m_scroll->verticalScrollBar()->sizeHint().width() : 0);
     setFixedSize(width, scrolls ? room : content);
+    // Grown or shrunk by a change of state: still whole on the screen, still
+    // beside the item it opened from.
+    if (m_mode == Mode::popover && isVisible())
+        keepOnScreen();
 }
 
 void PopoverWindow::place(const QRect &anchor)
 {
-    const QPoint pointer = QCursor::pos();
-    const QPoint reference = anchor.isEmpty() ? pointer : anchor.center();
-    QScreen *screen = QGuiApplication::screenAt(reference);
+    m_anchor = anchor.isEmpty() ? QRect(QCursor::pos(), QSize(1, 1)) : anchor;
+    keepOnScreen();
+}
+
+void PopoverWindow::keepOnScreen()
+{
+    QScreen *screen = QGuiApplication::screenAt(m_anchor.center());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     if (!screen)
         return;
     const QRect room = screen->availableGeometry().adjusted(gap, gap, -gap, -gap);
-    const QRect target = anchor.isEmpty() ? QRect(pointer, QSize(1, 1)) : anchor;
-    // Panels at the top open downwards, panels at the bottom upwards.
+    const QRect &target = m_anchor;
+    // Panels at the top open downwards, panels at the bottom upwards: the
+    // edge nearest the item stays put and the popover grows away from it.
     const bool below = target.center().y() < screen->geometry().center().y();
     QPoint topLeft(target.center().x() - width() / 2,
                    below ? target.bottom() + gap : target.top() - gap - height());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QRect>
 #include <QWidget>
 
 class QScrollArea;
@@ -53,16 +54,22 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
+    // The popover's 1 px outline; the ordinary window has the frame instead.
+    int outline() const { return m_mode == Mode::popover ? 1 : 0; }
     void fitToContent();
     void place(const QRect &anchor);
+    void keepOnScreen();
     void closeIfInactive();
 
     MenuBarView *m_view = nullptr;
     QScrollArea *m_scroll = nullptr;
     Mode m_mode = Mode::popover;
     QElapsedTimer m_closedForFocus;
+    // What it opened beside: the status item, or the pointer at the time.
+    QRect m_anchor;
 };
 
 } // namespace sendova

@@ -74,7 +74,7 @@ std::optional<SetupLink> SetupLink::parse(const QString &text)
         return std::nullopt;
     const std::optional<QString> server = queryValue(query, QStringLiteral("server"));
     if (server && !isServerAddress(*server))
-        return std::nullopt;
+        return SetupLink{*token, QString(), true};
     return SetupLink{*token, server.value_or(QString::fromLatin1(AppConfig::defaultServerUrl))};
 }
 

@@ -18,11 +18,14 @@ struct SetupLink
 
     QString token;
     QString serverUrl;
+    // A setup link whose server cannot be used (not an http(s) address with
+    // a host, control characters, beyond the length above): refused before
+    // any request, but said so, since the user clicked it. serverUrl is empty.
+    bool serverRefused = false;
 
-    // Nothing for anything that is not a well-formed setup link, so that it
-    // is ignored before any request: a missing token, a token or server with
-    // control characters or beyond the lengths above, a server that is not
-    // an http(s) address with a host.
+    // Nothing for anything that is not a setup link with a usable token, so
+    // that it is ignored before any request: a missing token, a token with
+    // control characters or beyond the length above.
     static std::optional<SetupLink> parse(const QString &text);
 };
 

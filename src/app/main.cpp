@@ -53,8 +53,12 @@ int runCommandLine(int argc, char *argv[])
 int runTray(int argc, char *argv[], QStringList arguments)
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("sendova"));
+    // The product's name as people write it: panels show it as the status
+    // item's title (Qt takes the application name for that) and window lists
+    // as the program's name.
+    QApplication::setApplicationName(QStringLiteral("Sendova"));
     QApplication::setApplicationVersion(QStringLiteral(SENDOVA_VERSION));
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Sendova"));
     QGuiApplication::setDesktopFileName(QLatin1String(ApplicationService::applicationId));
     // The popover comes and goes; only quitting, or closing the window that
     // stands in for a missing tray, ends the program.
@@ -76,7 +80,9 @@ int runTray(int argc, char *argv[], QStringList arguments)
     AppDelegate delegate(ConfigService::shared(), bus);
     delegate.serve(&service);
     TerminationSignals signals({SIGINT, SIGTERM});
-    QObject::connect(&signals, &TerminationSignals::received, &app, &QCoreApplication::quit);
+    QObject::connect(&signals, &TerminationSignals::received, &app, [](int signalNumber) {
+        AppDelegate::quit(TerminationSignals::exitCodeFor(signalNumber));
+    });
     delegate.start();
     if (!uris.isEmpty())
         delegate.open(uris);

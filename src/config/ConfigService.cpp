@@ -1,6 +1,7 @@
 #include "config/ConfigService.h"
 
 #include "config/KeychainService.h"
+#include "support/LocalizationService.h"
 #include "support/StrictJson.h"
 
 #include <QDir>
@@ -19,7 +20,8 @@ FileWriteError::FileWriteError(QString path, QString reason)
 
 QString FileWriteError::description() const
 {
-    return QLatin1String("Could not write ") + m_path + QLatin1String(": ") + m_reason;
+    // The system's reason is in English whatever the interface speaks: the log has it.
+    return localizedFormat("error.file.write_failed", m_path);
 }
 
 ConfigSaveError::ConfigSaveError(const Error &cause)
@@ -29,7 +31,7 @@ ConfigSaveError::ConfigSaveError(const Error &cause)
 
 QString ConfigSaveError::description() const
 {
-    return QLatin1String("Error saving configuration: ") + m_causeDescription;
+    return localizedFormat("error.save_failed", m_causeDescription);
 }
 
 namespace {

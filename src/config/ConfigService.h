@@ -15,8 +15,8 @@
 
 namespace sendova {
 
-// A settings or recents file could not be written. The text names the file
-// and the system's reason; it is not translated, like the system's reason.
+// A settings or recents file could not be written. The description names
+// the file; the system's reason (in English) is in the technical text.
 class FileWriteError : public Error
 {
 public:

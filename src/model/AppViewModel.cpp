@@ -24,6 +24,24 @@ namespace sendova {
 
 namespace {
 
+// The server's own words, shown under the failed state's line: one plain
+// paragraph, with nothing in it that could break or disguise the text
+// around it (line breaks, escapes, bidirectional overrides).
+QString plainServerMessage(const QString &message)
+{
+    QString plain;
+    plain.reserve(message.size());
+    for (const QChar c : message) {
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Other_Format ||
+            category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
+            plain += QLatin1Char(' ');
+        else
+            plain += c;
+    }
+    return plain.simplified();
+}
+
 void log(const char *level, const char *category, const QString &message)
 {
     LogService::shared().log(QLatin1String(level), QLatin1String(category), message);
@@ -80,7 +98,7 @@ FileStamp regularFileStamp(const QString &path)
     {
     };
     if (::stat(QFile::encodeName(path).constData(), &attributes) != 0)
-        throw FileError(path, QString::fromLocal8Bit(std::strerror(errno)));
+        throw FileError::fromErrno(path, errno);
     const char *kind = nullptr;
     if (S_ISDIR(attributes.st_mode))
         kind = "is a folder";
@@ -91,8 +109,9 @@ FileStamp regularFileStamp(const QString &path)
     else if (!S_ISREG(attributes.st_mode))
         kind = "is a device";
     if (kind)
-        throw FileError(path, QLatin1String(kind) +
-                                  QLatin1String(", not a regular file; only files can be uploaded"));
+        throw FileError(path, QLatin1String(kind) + QLatin1String(", not a regular file"),
+                        S_ISDIR(attributes.st_mode) ? FileError::Problem::folder
+                                                    : FileError::Problem::notRegular);
     return FileStamp::of(attributes);
 }
 
@@ -259,6 +278,8 @@ void AppViewModel::savedWith(const std::exception_ptr &failure)
     try {
         std::rethrow_exception(failure);
     } catch (const Error &error) {
+        // The system's reason is English and technical: the log keeps it.
+        log("ERROR", "Config", error.technicalText());
         setErrorMessage(error.description());
     }
 }
@@ -483,9 +504,9 @@ QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> tas
         stopIfCancelled();
 
         if (!result.success || !result.data) {
-            // The failed state shows the status text only; the server's own
-            // message stays available to callers. A refusal without an
-            // error object is still a refusal, not a hang.
+            // The failed state's line is ours; the server's own message
+            // goes under it. A refusal without an error object is still a
+            // refusal, not a hang.
             if (result.error)
                 throw UploadError::serverError(0, result.error->message);
             throw UploadError::invalidResponse();
@@ -549,6 +570,8 @@ QString AppViewModel::fail(const std::exception_ptr &failure)
         if (error.errorCase() == UploadError::Case::serverError) {
             outcome.serverStatus = error.statusCode();
             outcome.serverMessage = error.serverMessage();
+            // A quota or a refused type is the server's to explain.
+            outcome.explanation = plainServerMessage(error.serverMessage());
         }
     } catch (const Error &error) {
         outcome.detail = error.technicalText();
@@ -559,10 +582,11 @@ QString AppViewModel::fail(const std::exception_ptr &failure)
         outcome.detail = outcome.description = QStringLiteral("Unknown error");
     }
     log("ERROR", "Upload", QLatin1String("Failed: ") + outcome.detail);
+    // Before the state changes, so that whoever shows the failed state finds its explanation.
+    m_lastFailure = outcome;
     setUploadState(UploadState::failed(outcome.description));
-    const QString description = outcome.description;
-    m_lastFailure = std::move(outcome);
-    return description;
+    return outcome.explanation.isEmpty() ? outcome.description
+                                         : outcome.description + QLatin1Char('\n') + outcome.explanation;
 }
 
 } // namespace sendova

@@ -34,6 +34,9 @@ struct UploadFailure
     // successful reply) and its own explanation, when it gave one.
     std::optional<int> serverStatus;
     QString serverMessage;
+    // The server's explanation as the popover and the notification show it
+    // under the description: plain text on one line.
+    QString explanation;
 };
 
 // The main program's observable state and its upload workflow. Lives on the
@@ -145,7 +148,7 @@ Q_SIGNALS:
 private:
     void setUploadState(const UploadState &state);
     // Logs the failure, shows it in the progress state and returns the
-    // user-facing text.
+    // user-facing text (with the server's explanation, when it gave one).
     QString fail(const std::exception_ptr &failure);
     void savedWith(const std::exception_ptr &failure);
     void forgetAccount();

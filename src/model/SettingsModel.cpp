@@ -19,7 +19,7 @@ Language languageOf(const AppConfig &config)
 
 SettingsModel::SettingsModel(AppViewModel &app, LoginService &loginService, QObject *parent)
     : QObject(parent), m_app(app), m_loginService(loginService), m_testButtonDisabled(isTestButtonDisabled()),
-      m_language(languageOf(app.config()))
+      m_language(languageOf(app.config())), m_testedKey(app.config().apiKey)
 {
     connect(&m_app, &AppViewModel::configChanged, this, &SettingsModel::configEdited);
 }
@@ -36,6 +36,11 @@ Language SettingsModel::language() const
 
 void SettingsModel::configEdited()
 {
+    // A result speaks of the key it was tested with, not of a new one.
+    if (m_app.config().apiKey != m_testedKey) {
+        m_testedKey = m_app.config().apiKey;
+        setConnectionStatus(std::nullopt);
+    }
     const bool disabled = isTestButtonDisabled();
     if (disabled != m_testButtonDisabled) {
         m_testButtonDisabled = disabled;

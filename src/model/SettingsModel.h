@@ -100,6 +100,8 @@ private:
     // As last announced, so that only real changes are.
     bool m_testButtonDisabled = true;
     Language m_language = Language::english;
+    // The key as it was when the status was last cleared.
+    QString m_testedKey;
 };
 
 } // namespace sendova

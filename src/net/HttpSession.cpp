@@ -1,6 +1,7 @@
 #include "net/HttpSession.h"
 
 #include "net/FileError.h"
+#include "support/LocalizationService.h"
 
 #include <QFile>
 #include <QFuture>
@@ -16,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <unistd.h>
 
@@ -63,6 +65,31 @@ TransportError::Kind kindOf(CURLcode code)
         return TransportError::Kind::cancelled;
     default:
         return TransportError::Kind::other;
+    }
+}
+
+// Finer than the kind: what the user can act on (a name to check, a server
+// to start, a certificate to look at).
+TransportError::Reason reasonOf(CURLcode code, long osErrno, TransportError::Kind kind)
+{
+    using Reason = TransportError::Reason;
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return Reason::nameNotFound;
+    case CURLE_COULDNT_CONNECT:
+        return osErrno == ECONNREFUSED ? Reason::refused : Reason::unreachable;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+        return Reason::certificateUntrusted;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+        return Reason::connectionCut;
+    default:
+        return TransportError::usualReason(kind);
     }
 }
 
@@ -433,6 +460,7 @@ Outcome HttpSession::Worker::perform(const HttpRequest &request, quint64 serial)
 
     bool cancelled = false;
     const CURLcode result = run(serial, cancelled);
+    const QString host = request.url.host();
     long status = 0;
     curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
     // Nothing may keep pointing at this frame's buffers.
@@ -446,12 +474,14 @@ Outcome HttpSession::Worker::perform(const HttpRequest &request, quint64 serial)
         outcome.error = std::make_exception_ptr(TransportError(
             TransportError::Kind::tooLarge, CURLE_WRITE_ERROR,
             QStringLiteral("The server's reply is larger than %1; it was not read")
-                .arg(QLocale::c().formattedDataSize(request.replyLimit, 0, QLocale::DataSizeIecFormat))));
+                .arg(QLocale::c().formattedDataSize(request.replyLimit, 0, QLocale::DataSizeIecFormat)),
+            host));
     } else if (transfer.inactive) {
         outcome.error = std::make_exception_ptr(
             TransportError(TransportError::Kind::timeout, CURLE_OPERATION_TIMEDOUT,
                            QStringLiteral("Operation timed out: no data moved for %1 ms")
-                               .arg(request.inactivityTimeout.count())));
+                               .arg(request.inactivityTimeout.count()),
+                           host));
     } else if (cancelled || (result == CURLE_ABORTED_BY_CALLBACK && isCancelled(serial))) {
         outcome.error = std::make_exception_ptr(cancelledError());
     } else if (result != CURLE_OK) {
@@ -465,7 +495,10 @@ Outcome HttpSession::Worker::perform(const HttpRequest &request, quint64 serial)
         if (kind == TransportError::Kind::cancelled ||
             (result == CURLE_UNSUPPORTED_PROTOCOL && !requestedHttp))
             kind = TransportError::Kind::other;
-        outcome.error = std::make_exception_ptr(TransportError(kind, int(result), description));
+        long osErrno = 0;
+        curl_easy_getinfo(m_easy, CURLINFO_OS_ERRNO, &osErrno);
+        outcome.error = std::make_exception_ptr(
+            TransportError(kind, int(result), description, host, reasonOf(result, osErrno, kind)));
     } else {
         transfer.reply.status = int(status);
         outcome.reply = std::move(transfer.reply);
@@ -493,6 +526,47 @@ QCoro::Task<HttpReply> HttpSession::send(HttpRequest request)
 void HttpSession::cancel()
 {
     m_worker->cancel();
+}
+
+TransportError::Reason TransportError::usualReason(Kind kind)
+{
+    switch (kind) {
+    case Kind::timeout:
+        return Reason::timedOut;
+    case Kind::tls:
+        return Reason::secureConnectionFailed;
+    case Kind::notHttp:
+        return Reason::notHttp;
+    case Kind::cancelled:
+        return Reason::cancelled;
+    case Kind::tooLarge:
+        return Reason::tooLarge;
+    case Kind::connection:
+    case Kind::other:
+        break;
+    }
+    return Reason::unreachable;
+}
+
+QString TransportError::description() const
+{
+    if (m_host.isEmpty())
+        return LocalizationService::shared().localized("error.connection_failed");
+    // In the order of Reason.
+    static constexpr const char *keys[] = {
+        "error.net.unreachable",
+        "error.net.refused",
+        "error.net.name_not_found",
+        "error.net.timed_out",
+        "error.net.certificate_untrusted",
+        "error.net.secure_connection_failed",
+        "error.net.connection_cut",
+        "error.net.not_http",
+        "error.net.too_large",
+        "error.net.cancelled",
+    };
+    static_assert(std::size(keys) == std::size_t(Reason::cancelled) + 1);
+    return localizedFormat(keys[int(m_reason)], m_host);
 }
 
 } // namespace sendova

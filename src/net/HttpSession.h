@@ -85,18 +85,45 @@ public:
         other,
     };
 
-    TransportError(Kind kind, int curlCode, QString description)
-        : Error(std::move(description)), m_kind(kind), m_curlCode(curlCode)
+    // What the user is told: a few sentences that cover every failure, each
+    // naming the host. libcurl's own words stay in the technical text, for
+    // the log.
+    enum class Reason {
+        unreachable,
+        refused,
+        nameNotFound,
+        timedOut,
+        certificateUntrusted,
+        secureConnectionFailed,
+        connectionCut,
+        notHttp,
+        tooLarge,
+        cancelled,
+    };
+
+    // technical is the log's text; reason defaults to the kind's usual one.
+    TransportError(Kind kind, int curlCode, QString technical, QString host = QString(),
+                   std::optional<Reason> reason = std::nullopt)
+        : Error(std::move(technical)), m_kind(kind), m_curlCode(curlCode), m_host(std::move(host)),
+          m_reason(reason.value_or(usualReason(kind)))
     {}
 
     Kind kind() const { return m_kind; }
+    Reason reason() const { return m_reason; }
     bool isCancellation() const { return m_kind == Kind::cancelled; }
     // CURLcode; 0 when the failure did not come from libcurl.
     int curlCode() const { return m_curlCode; }
+    QString host() const { return m_host; }
+    static Reason usualReason(Kind kind);
+
+    // Looked up now, in the current language.
+    QString description() const override;
 
 private:
     Kind m_kind;
     int m_curlCode;
+    QString m_host;
+    Reason m_reason;
 };
 
 // One HTTP client with its own worker thread, which is also its serial queue:

@@ -1,5 +1,6 @@
 #include "platform/AutostartEntry.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,6 +10,26 @@
 namespace sendova {
 
 namespace {
+
+// The Exec key's program: the bare name when the login session's PATH
+// finds it, otherwise the absolute path of the one beside the running
+// program (installed under a prefix that PATH leaves out, such as
+// ~/.local/bin on many systems), quoted as desktop entries require.
+QByteArray execProgram()
+{
+    const QString name = QStringLiteral("sendova");
+    if (!QStandardPaths::findExecutable(name).isEmpty() || !QCoreApplication::instance())
+        return name.toUtf8();
+    const QFileInfo program(QDir(QCoreApplication::applicationDirPath()).filePath(name));
+    if (!program.isFile() || !program.isExecutable())
+        return name.toUtf8();
+    QByteArray quoted = program.absoluteFilePath().toUtf8();
+    for (const char reserved : {'\\', '"', '`', '$'})
+        quoted.replace(QByteArray(1, reserved), QByteArray("\\") + reserved);
+    // The string-value escaping of the file format comes on top of Exec's own.
+    quoted.replace("\\", "\\\\");
+    return '"' + quoted + '"';
+}
 
 QString fileName()
 {
@@ -65,7 +86,9 @@ QByteArray AutostartEntry::contents()
            "Type=Application\n"
            "Name=Sendova\n"
            "Comment=Share files from the tray with a link\n"
-           "Exec=sendova\n"
+           "Exec=" +
+           execProgram() +
+           "\n"
            "Icon=com.sendova.Sendova\n"
            "Terminal=false\n"
            "X-GNOME-Autostart-enabled=true\n";

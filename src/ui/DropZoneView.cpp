@@ -107,8 +107,11 @@ void DropZoneView::paintEvent(QPaintEvent *)
     border.setCapStyle(Qt::FlatCap);
     border.setJoinStyle(Qt::MiterJoin);
     border.setMiterLimit(10);
-    if (hasFocus())
+    // Keyboard focus: solid and in the accent, so it reads at a glance.
+    if (hasFocus()) {
         border.setStyle(Qt::SolidLine);
+        border.setColor(accent);
+    }
     painter.setPen(border);
     painter.drawPath(outline);
 
@@ -183,8 +186,25 @@ void DropZoneView::dragEnterEvent(QDragEnterEvent *event)
         event->ignore();
         return;
     }
-    event->acceptProposedAction();
+    acceptAsCopy(event);
     setTargeted(true);
+}
+
+void DropZoneView::dragMoveEvent(QDragMoveEvent *event)
+{
+    // Each move proposes the source's action anew.
+    if (firstFile(event->mimeData()))
+        acceptAsCopy(event);
+    else
+        event->ignore();
+}
+
+void DropZoneView::acceptAsCopy(QDropEvent *event)
+{
+    // A file manager proposes a move by default, and a source that honours
+    // the answer removes its original: the file stays where it was.
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
 }
 
 void DropZoneView::dragLeaveEvent(QDragLeaveEvent *event)
@@ -202,7 +222,7 @@ void DropZoneView::dropEvent(QDropEvent *event)
         return;
     }
     // Of several files only the first is taken; the drop itself succeeds.
-    event->acceptProposedAction();
+    acceptAsCopy(event);
     upload(*file);
 }
 

@@ -36,6 +36,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
     void dragLeaveEvent(QDragLeaveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     void changeEvent(QEvent *event) override;
@@ -44,6 +45,7 @@ private:
     void setTargeted(bool targeted);
     void retranslate();
     void upload(const QUrl &file);
+    static void acceptAsCopy(QDropEvent *event);
 
     QPointer<AppViewModel> m_viewModel;
     bool m_targeted = false;

@@ -26,6 +26,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <type_traits>
+
 namespace sendova {
 
 namespace {
@@ -233,8 +235,14 @@ template<typename Sheet>
 void MenuBarView::presentSheet(QPointer<Sheet> &sheet, bool wanted)
 {
     if (wanted && !sheet) {
-        // Over the popover when it is on screen; on its own when not.
-        sheet = new Sheet(m_viewModel, isVisible() ? window() : nullptr);
+        // Over the popover when it is on screen; on its own when not. The
+        // setup always stands alone: without an account there is nothing
+        // for the popover to offer, and closing the setup ends the program.
+        const bool over = isVisible() && !std::is_same_v<Sheet, SetupView>;
+        sheet = new Sheet(m_viewModel, over ? window() : nullptr);
+        // A sheet is a window of its own, out of reach of the popover's Ctrl+Q.
+        connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), sheet), &QShortcut::activated, this,
+                &MenuBarView::quitRequested);
         sheet->present();
     } else if (!wanted && sheet) {
         // Later: the sheet's own button may be what brought us here.
@@ -353,8 +361,14 @@ void MenuBarView::renderBody()
     }
     if (busy)
         m_progress->setProgress(progress);
-    if (const auto *failed = state.get<UploadState::Failed>())
-        m_error->setMessage(failed->message);
+    if (const auto *failed = state.get<UploadState::Failed>()) {
+        // The server's own explanation, when it gave one, under our line.
+        const std::optional<UploadFailure> &cause = m_viewModel->lastFailure();
+        const bool explained =
+            cause && cause->description == failed->message && !cause->explanation.isEmpty();
+        m_error->setMessage(explained ? failed->message + QLatin1Char('\n') + cause->explanation
+                                      : failed->message);
+    }
 
     m_idle->setVisible(shown == Case::idle);
     m_progress->setVisible(busy);

@@ -24,8 +24,8 @@ class WrappedMessage;
 // change signals and acts only through its operations.
 //
 // It also presents the settings and setup sheets while the view model asks
-// for them: over its window when that is on screen, as ordinary windows when
-// it is not (the first start, before any popover).
+// for them: the settings over its window when that is on screen, the setup
+// (and the settings with no popover up) as ordinary windows.
 class MenuBarView : public QWidget
 {
     Q_OBJECT

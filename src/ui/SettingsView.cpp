@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -30,6 +31,9 @@ namespace {
 constexpr int margin = 20;
 constexpr int fieldWidth = 250;
 constexpr int closeSymbolSize = 18;
+// Left free above and below a sheet that grows to fit its content: room for
+// a title bar and a panel.
+constexpr int screenMargin = 80;
 
 } // namespace
 
@@ -37,7 +41,10 @@ SettingsView::SettingsView(AppViewModel *viewModel, QWidget *parent)
     : QDialog(parent), m_viewModel(viewModel),
       m_model(new SettingsModel(*viewModel, LoginService::shared(), this))
 {
-    setFixedSize(sheetWidth, sheetHeight);
+    // The smallest it gets; on a screen with room it grows to show every
+    // section, "Sign out" included, without scrolling.
+    setMinimumSize(sheetWidth, sheetHeight);
+    resize(sheetWidth, sheetHeight);
     // One after the other: the order of creation is the order of the Tab key.
     QWidget *header = buildHeader();
     QWidget *sections = buildSections();
@@ -100,6 +107,7 @@ QCheckBox *SettingsView::toggle(QWidget *parent, bool AppConfig::*field)
 QWidget *SettingsView::buildSections()
 {
     auto *scroll = new QScrollArea(this);
+    m_scroll = scroll;
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -193,7 +201,19 @@ QList<QCheckBox *> SettingsView::toggles() const
 void SettingsView::present()
 {
     m_model->present(sheet::altHeld());
+    fitToContent();
     sheet::bringUp(this);
+}
+
+void SettingsView::fitToContent()
+{
+    layout()->activate();
+    // The scroll area asks for a fraction of its content; the sheet wants all of it.
+    const int wanted =
+        sizeHint().height() - m_scroll->sizeHint().height() + m_scroll->widget()->sizeHint().height();
+    const QScreen *screen = parentWidget() ? parentWidget()->screen() : this->screen();
+    const int room = screen ? screen->availableGeometry().height() - screenMargin : wanted;
+    resize(width(), std::max(sheetHeight, std::min(wanted, room)));
 }
 
 void SettingsView::edit(const std::function<void(AppConfig &)> &change)

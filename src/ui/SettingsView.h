@@ -9,6 +9,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QToolButton;
 
 namespace sendova {
@@ -47,7 +48,7 @@ public:
     SecureField *apiKeyField() const { return m_apiKey; }
     QPushButton *testButton() const { return m_test; }
     ConnectionStatusView *statusView() const { return m_status; }
-    // In the order of the behaviour section.
+    // In the order of the behavior section.
     QList<QCheckBox *> toggles() const;
     SegmentedControl *languagePicker() const { return m_language; }
     QPushButton *logoutButton() const { return m_logout; }
@@ -77,6 +78,7 @@ private:
     void cancel();
     void logout();
 
+    void fitToContent();
     void render();
     void renderConfig();
     void renderStatus();
@@ -88,6 +90,7 @@ private:
 
     QLabel *m_title = nullptr;
     QToolButton *m_close = nullptr;
+    QScrollArea *m_scroll = nullptr;
     SectionBox *m_connection = nullptr;
     QLabel *m_serverLabel = nullptr;
     QLineEdit *m_server = nullptr;

@@ -30,7 +30,7 @@ struct Outcome
 
 [[noreturn]] void failWithErrno(const QString &path)
 {
-    throw FileError(path, QString::fromLocal8Bit(std::strerror(errno)));
+    throw FileError::fromErrno(path, errno);
 }
 
 struct DigestContextDeleter

@@ -41,17 +41,21 @@ HttpBody forFile(const QUrl &fileUrl, const QString &boundary)
     // file fail before anything is sent.
     const QString path = fileUrl.toLocalFile();
     auto file = std::make_shared<QFile>(path);
-    if (path.isEmpty() || !file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw FileError(path.isEmpty() ? fileUrl.toString() : path, file->errorString());
     const QFileInfo info(path);
+    if (path.isEmpty() || !file->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        // QFile keeps errno to itself; what is left to look at tells most cases apart.
+        const auto problem = !info.exists()       ? FileError::Problem::notFound
+                             : !info.isReadable() ? FileError::Problem::noPermission
+                                                  : FileError::Problem::unreadable;
+        throw FileError(path.isEmpty() ? fileUrl.toString() : path, file->errorString(), problem);
+    }
     if (info.isDir())
-        throw FileError(path, QStringLiteral("Is a directory"));
+        throw FileError(path, QStringLiteral("Is a directory"), FileError::Problem::folder);
 
     HttpBody body;
-    body.head = "--" + boundary.toUtf8() + "\r\n" +
-                "Content-Disposition: form-data; name=\"file\"; filename=\"" +
-                dispositionFileName(info.fileName()) + "\"\r\n" +
-                "Content-Type: application/octet-stream\r\n\r\n";
+    body.head =
+        "--" + boundary.toUtf8() + "\r\n" + "Content-Disposition: form-data; name=\"file\"; filename=\"" +
+        dispositionFileName(info.fileName()) + "\"\r\n" + "Content-Type: application/octet-stream\r\n\r\n";
     // A regular file announces its size; one that reads 0 may still have
     // content (the files of /proc and /sys), and a pipe or device has no size
     // at all. Those are read whole here, so the body carries what the hash

@@ -53,6 +53,9 @@ QString UploadError::description() const
 {
     switch (m_case) {
     case Case::serverError:
+        // No status to show: the server answered fine and said no.
+        if (m_statusCode == 0)
+            return LocalizationService::shared().localized("error.server_refused");
         return localizedFormat("error.server_error", m_statusCode);
     case Case::networkError:
         return localizedFormat("error.network_error", m_underlying->description());

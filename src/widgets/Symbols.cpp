@@ -21,7 +21,7 @@ SymbolName nameOf(Symbol symbol)
     case Symbol::appMarkFilled:
         return {"document-send", "app-mark-filled"};
     case Symbol::gear:
-        return {"preferences-system", "gear"};
+        return {"emblem-system", "gear"};
     case Symbol::dropFile:
         return {"document-import", "drop-file"};
     case Symbol::document:

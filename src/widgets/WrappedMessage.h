@@ -7,7 +7,8 @@ namespace sendova {
 // A message centred on as many lines as it needs, as long as there is room
 // for them: a message longer than that (a server may say anything) ends with
 // an ellipsis on the last line that fits, and the whole of it stays in the
-// tooltip. Long words and paths break anywhere rather than widen the window.
+// tooltip. Long words break anywhere rather than widen the window; paths
+// and addresses never break, and lose their middle when a line is too short.
 class WrappedMessage : public QLabel
 {
     Q_OBJECT

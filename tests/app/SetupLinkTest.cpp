@@ -13,7 +13,8 @@ private Q_SLOTS:
     void parse_data()
     {
         QTest::addColumn<QString>("link");
-        // "token server" when accepted.
+        // "token server" when accepted, "token refused" for a server that
+        // cannot be used.
         QTest::addColumn<QString>("expected");
 
         QTest::newRow("token and server")
@@ -23,10 +24,12 @@ private Q_SLOTS:
         QTest::newRow("token too long") << u"sendova://setup?token="_qs + tooLong << QString();
         QTest::newRow("bidi override in the token") << u"sendova://setup?token=T%E2%80%AEX"_qs << QString();
         QTest::newRow("javascript server")
-            << u"sendova://setup?token=T&server=javascript%3Aalert(1)"_qs << QString();
+            << u"sendova://setup?token=T&server=javascript%3Aalert(1)"_qs << u"T refused"_qs;
+        QTest::newRow("file server") << u"sendova://setup?token=T&server=file%3A%2F%2F%2Fetc%2Fpasswd"_qs
+                                     << u"T refused"_qs;
         QTest::newRow("server hiding behind user info")
             << u"sendova://setup?token=T&server=https%3A%2F%2Ffiles.example.org%40evil.example"_qs
-            << QString();
+            << u"T refused"_qs;
     }
 
     void parse()
@@ -34,7 +37,10 @@ private Q_SLOTS:
         QFETCH(QString, link);
         QFETCH(QString, expected);
         const std::optional<SetupLink> parsed = SetupLink::parse(link);
-        QCOMPARE(parsed ? parsed->token + u' ' + parsed->serverUrl : QString(), expected);
+        const QString server = parsed && parsed->serverRefused ? u"refused"_qs
+                               : parsed                        ? parsed->serverUrl
+                                                               : QString();
+        QCOMPARE(parsed ? parsed->token + u' ' + server : QString(), expected);
     }
 };
 

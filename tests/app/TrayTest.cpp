@@ -2,20 +2,33 @@
 // on the session bus: a panel's status-notifier watcher, a second `sendova`
 // process and the loopback HTTP server.
 #include "../support/XvfbDisplay.h"
+#include "ChildSignal.h"
 #include "LoopbackHttpServer.h"
 #include "TestStatusNotifierWatcher.h"
 #include "app/AppDelegate.h"
 #include "config/ConfigService.h"
 #include "config/KeychainService.h"
 #include "platform/ApplicationService.h"
+#include "ui/DropZoneView.h"
+#include "ui/MenuBarView.h"
+#include "ui/SettingsView.h"
+#include "ui/SetupView.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCursor>
+#include <QDBusInterface>
+#include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProcess>
+#include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace sendova;
 using namespace sendova::test;
@@ -90,6 +103,83 @@ private Q_SLOTS:
         QVERIFY(m_watcher.start());
         QTRY_COMPARE(m_watcher.registeredItems().size(), 1);
         QCOMPARE(m_delegate->popover()->mode(), PopoverWindow::Mode::popover);
+        // What panels read out as the item's name.
+        QCOMPARE(m_delegate->statusItem()->toolTip(), u"Sendova"_qs);
+    }
+
+    // The built program, on the first start or with the settings up, ended
+    // by the signal a session's end sends: at once, with 143.
+    void signalEndsTheProgram_data()
+    {
+        QTest::addColumn<bool>("configured");
+        QTest::newRow("first start: the setup") << false;
+        QTest::newRow("the settings") << true;
+    }
+
+    void signalEndsTheProgram()
+    {
+        QFETCH(bool, configured);
+        if (!configured)
+            m_config->deleteAllData();
+        const qsizetype items = m_watcher.registeredItems().size();
+        QProcess sendova;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"XDG_DATA_HOME"_qs, m_root.path());
+        sendova.setProcessEnvironment(environment);
+        sendova.start(QStringLiteral(SENDOVA_BINARY));
+        QTRY_VERIFY_WITH_TIMEOUT(m_watcher.registeredItems().size() > items, 10000);
+        const QString service = m_watcher.registeredItems().constLast().section(u'/', 0, 0);
+        QDBusInterface item(service, u"/StatusNotifierItem"_qs, u"org.kde.StatusNotifierItem"_qs);
+        QCOMPARE(item.property("Title").toString(), u"Sendova"_qs);
+        if (configured) {
+            QDBusInterface application(QLatin1String(ApplicationService::applicationId),
+                                       QLatin1String(ApplicationService::objectPath),
+                                       u"org.freedesktop.Application"_qs);
+            application.call(u"ActivateAction"_qs, u"settings"_qs, QVariantList(), QVariantMap());
+        }
+        // The sheet is up by then.
+        QTest::qWait(1000);
+        QVERIFY(signalChild(sendova.processId(), SIGTERM));
+        QVERIFY2(sendova.waitForFinished(1000), "still running a second after SIGTERM");
+        QCOMPARE(sendova.exitCode(), 143);
+    }
+
+    // Whatever sheet is up, a quit is not refused: it ends the event loop
+    // at once, with 0.
+    void everyWayOutEndsIt_data()
+    {
+        QTest::addColumn<bool>("configured");
+        QTest::addColumn<QString>("way");
+        QTest::newRow("first start: the setup's close button") << false << u"close"_qs;
+        QTest::newRow("first start: the session ends") << false << u"session"_qs;
+        QTest::newRow("settings up: the tray menu's Quit") << true << u"menu"_qs;
+        QTest::newRow("settings up: the session ends") << true << u"session"_qs;
+    }
+
+    void everyWayOutEndsIt()
+    {
+        QFETCH(bool, configured);
+        QFETCH(QString, way);
+        if (!configured)
+            m_config->deleteAllData();
+        startDelegate(60000);
+        QTRY_VERIFY(m_delegate->statusItem());
+        MenuBarView *view = m_delegate->popover()->view();
+        if (configured)
+            m_delegate->activateAction(QLatin1String(AppDelegate::settingsAction));
+        QTRY_VERIFY(configured ? static_cast<QWidget *>(view->settingsView()) : view->setupView());
+        QWidget *sheet = configured ? static_cast<QWidget *>(view->settingsView()) : view->setupView();
+        QTRY_VERIFY(sheet->isVisible());
+        QTimer::singleShot(0, this, [this, sheet, way] {
+            if (way == u"close")
+                sheet->close();
+            else if (way == u"menu")
+                m_delegate->statusItem()->contextMenu()->actions().constLast()->trigger();
+            else
+                QCoreApplication::postEvent(qApp, new QEvent(QEvent::Quit));
+        });
+        QTimer::singleShot(1000, this, [] { QCoreApplication::exit(99); });
+        QCOMPARE(QCoreApplication::exec(), 0);
     }
 
     // It closes when another window takes the focus, but not under its own alert.
@@ -117,6 +207,30 @@ private Q_SLOTS:
         QTRY_VERIFY(!popover->isVisible());
     }
 
+    // A file manager's drag proposes a move (Shift held, or its own
+    // default): the drop zone answers with a copy, or the source may delete
+    // the original.
+    void dropIsACopy()
+    {
+        startDelegate(60000);
+        DropZoneView *zone = m_delegate->popover()->view()->dropZone();
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(m_root.filePath(u"Sendova/config.json"_qs))});
+        const QPoint centre = zone->rect().center();
+        const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
+        QDragEnterEvent enter(centre, offered, &data, Qt::LeftButton, Qt::ShiftModifier);
+        QCOMPARE(enter.proposedAction(), Qt::MoveAction);
+        QApplication::sendEvent(zone, &enter);
+        QCOMPARE(enter.dropAction(), Qt::CopyAction);
+        QDragMoveEvent move(centre, offered, &data, Qt::LeftButton, Qt::ShiftModifier);
+        QApplication::sendEvent(zone, &move);
+        QCOMPARE(move.dropAction(), Qt::CopyAction);
+        QDropEvent drop(QPointF(centre), offered, &data, Qt::LeftButton, Qt::ShiftModifier);
+        QApplication::sendEvent(zone, &drop);
+        QVERIFY(drop.isAccepted());
+        QCOMPARE(drop.dropAction(), Qt::CopyAction);
+    }
+
     // `sendova sample.txt` in another folder hands the file to the running program.
     void secondProcessHandsOverARelativePath()
     {
@@ -131,6 +245,83 @@ private Q_SLOTS:
         // The call reaches this process's event loop: no blocking wait here.
         QTRY_VERIFY_WITH_TIMEOUT(
             !m_server.requests().isEmpty() && m_server.requests().last().body.contains("hello\n"), 20000);
+    }
+
+    // A first start without a tray: the setup is the one window, also once
+    // the wait for a tray is over; a file handed over meanwhile waits for the
+    // account, and the drop zone comes with it.
+    void setupComesFirst()
+    {
+        // No panel any more.
+        m_watcher.stop();
+        m_config->deleteAllData();
+        qputenv(AppConfig::serverOverrideVariable, m_server.baseUrl().toUtf8());
+        startDelegate(100);
+        QTRY_VERIFY(m_delegate->popover()->view()->setupView());
+        SetupView *setup = m_delegate->popover()->view()->setupView();
+        QTRY_VERIFY(setup->isVisible());
+        QCOMPARE(setup->parentWidget(), nullptr);
+        QCOMPARE(setup->windowTitle(), u"Sendova"_qs);
+        QTRY_COMPARE(m_delegate->popover()->mode(), PopoverWindow::Mode::window);
+        QTest::qWait(200);
+        QVERIFY(!m_delegate->popover()->isVisible());
+
+        QTemporaryDir folder;
+        QFile sample(folder.filePath(u"early.txt"_qs));
+        QVERIFY(sample.open(QIODevice::WriteOnly) && sample.write("early\n") == 6 && sample.flush());
+        const qsizetype before = m_server.requests().size();
+        m_delegate->open({QUrl::fromLocalFile(sample.fileName()).toString()});
+        QTest::qWait(100);
+        QCOMPARE(m_server.requests().size(), before);
+        QVERIFY(!m_delegate->popover()->isVisible());
+
+        m_server.enqueue(ScriptedReply::json(200, "{}"));
+        m_server.enqueue(ScriptedReply::json(200, R"({"Success":true,"Data":{"Exists":false}})"));
+        setup->model()->setSetupMode(SetupMode::apiKey);
+        setup->model()->setApiKey(u"sk_new"_qs);
+        setup->primaryButton()->click();
+        QTRY_VERIFY(m_delegate->popover()->isVisible());
+        QVERIFY(!m_delegate->popover()->view()->setupView());
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.requests().size() >= before + 3 &&
+                                     m_server.requests()[before + 2].body.contains("early\n"),
+                                 10000);
+    }
+
+    // Ten recent uploads on a short screen: however the popover grows as the
+    // upload goes through its states, all of it stays on the screen.
+    void popoverStaysOnScreen()
+    {
+        startDelegate(60000);
+        AppViewModel *model = m_delegate->viewModel();
+        QList<RecentUpload> recents;
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        for (int i = 0; i < 10; ++i)
+            recents << RecentUpload::make(u"file-%1.txt"_qs.arg(i), 1000, u"https://s.example/f/%1"_qs.arg(i),
+                                          now, now.addDays(1));
+        PopoverWindow *popover = m_delegate->popover();
+        const QRect screen = popover->screen()->availableGeometry();
+        // Opened from a panel at the bottom, and then at the top.
+        for (const QPoint pointer : {QPoint(screen.center().x(), screen.bottom() - 2), QPoint(40, 2)}) {
+            model->setRecentUploads({});
+            model->setUploadProgress(UploadProgress{});
+            QCursor::setPos(pointer);
+            popover->present();
+            QTRY_VERIFY(popover->isVisible());
+            const QList<UploadState> states{UploadState::idle(), UploadState::uploading(),
+                                            UploadState::completed(u"https://s.example/f/new"_qs, false),
+                                            UploadState::failed(u"The server refused the upload."_qs)};
+            model->setRecentUploads(recents);
+            for (const UploadState &state : states) {
+                model->setUploadProgress(UploadProgress{state, u"new.txt"_qs, 1000, 500, 100});
+                QTest::qWait(50);
+                QVERIFY2(screen.contains(popover->frameGeometry()),
+                         qPrintable(u"%1x%2 at %3,%4"_qs.arg(popover->width())
+                                        .arg(popover->height())
+                                        .arg(popover->x())
+                                        .arg(popover->y())));
+            }
+            popover->hide();
+        }
     }
 
     void setupLinkAsksFirst_data()
@@ -163,6 +354,21 @@ private Q_SLOTS:
         QTRY_COMPARE(handled.size(), 1);
         QCOMPARE(m_config->loadConfig().apiKey,
                  confirmed ? QStringLiteral("sk_1") : QStringLiteral("sk_old"));
+    }
+
+    // A server the link may not name: said so, nothing asked, nothing sent.
+    void setupLinkWithAnUnusableServer()
+    {
+        startDelegate();
+        QSignalSpy handled(m_delegate.get(), &AppDelegate::setupLinkHandled);
+        const qsizetype before = m_server.requests().size();
+        m_delegate->open({u"sendova://setup?token=T&server=file:///etc/passwd"_qs});
+        QTRY_VERIFY(shownMessageBox(u"Error"_qs));
+        QVERIFY(shownMessageBox(u"Error"_qs)->informativeText().contains(u"http://"_qs));
+        shownMessageBox(u"Error"_qs)->button(QMessageBox::Ok)->click();
+        QTRY_COMPARE(handled.size(), 1);
+        QCOMPARE(m_server.requests().size(), before);
+        QCOMPARE(m_config->loadConfig().apiKey, u"sk_old"_qs);
     }
 };
 

@@ -137,20 +137,28 @@ private Q_SLOTS:
         QVERIFY(model->recentUploads().isEmpty());
     }
 
-    // Neither a folder nor the JSON decoder's own words reach the user.
+    // Neither a folder nor the JSON decoder's own words reach the user; a
+    // refusal's own explanation does, as plain text under the status line.
     void failures_data()
     {
         QTest::addColumn<QByteArray>("uploadReply");
         QTest::addColumn<QString>("expectedMessage");
-        QTest::newRow("folder") << QByteArray() << u"is a folder, not a regular file"_qs;
+        QTest::addColumn<QString>("expectedNotification"); // empty: not looked at
+        QTest::newRow("folder") << QByteArray() << u"is a folder; only files can be uploaded"_qs << QString();
         QTest::newRow("undecodable") << QByteArray("<html>ok</html>")
-                                     << u"The server sent an invalid response"_qs;
+                                     << u"The server sent an invalid response"_qs << QString();
+        QTest::newRow("refused with a reason")
+            << QByteArray("{\"Success\":false,\"Error\":{\"Code\":\"QUOTA\","
+                          "\"Message\":\"Quota\\u001b[2J of\\n1 GB\\u202e used\"}}")
+            << u"The server refused the upload."_qs
+            << u"doc.pdf The server refused the upload.\nQuota [2J of 1 GB used"_qs;
     }
 
     void failures()
     {
         QFETCH(QByteArray, uploadReply);
         QFETCH(QString, expectedMessage);
+        QFETCH(QString, expectedNotification);
         auto model = makeModel(false);
         QUrl file = QUrl::fromLocalFile(m_dir->path());
         if (!uploadReply.isEmpty()) {
@@ -161,6 +169,8 @@ private Q_SLOTS:
         blockingWait(model->startUpload(file));
 
         QVERIFY2(failureMessage(*model).contains(expectedMessage), qPrintable(failureMessage(*model)));
+        if (!expectedNotification.isEmpty())
+            QCOMPARE(m_desktopCalls.value(0), expectedNotification);
     }
 
     // Rewritten in place after its hash was taken: the server's hash check

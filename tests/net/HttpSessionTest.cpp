@@ -2,6 +2,7 @@
 #include "BlockingWait.h"
 #include "LoopbackHttpServer.h"
 #include "net/FileError.h"
+#include "support/LocalizationService.h"
 
 #include <QFile>
 #include <QTemporaryFile>
@@ -160,29 +161,41 @@ private Q_SLOTS:
     }
 
     // A body goes with the replies that stop reading it or hang up in its middle.
+    // The user reads each failure in their language, the host named and none
+    // of libcurl's words (those are for the log).
     void failure_data()
     {
         QTest::addColumn<ScriptedReply>("reply");
         QTest::addColumn<int>("inactivityMs");
         QTest::addColumn<qint64>("replyLimit");                        // 0: the default
         QTest::addColumn<std::optional<TransportError::Kind>>("kind"); // nothing: a reply
+        QTest::addColumn<QString>("spanish");
         using Kind = TransportError::Kind;
         using Reading = ScriptedReply::Reading;
         QTest::newRow("server stops reading")
-            << reading(Reading::stall) << 1000 << qint64(0) << std::optional(Kind::timeout);
+            << reading(Reading::stall) << 1000 << qint64(0) << std::optional(Kind::timeout)
+            << u"El servidor 127.0.0.1 tardó demasiado en responder."_qs;
         QTest::newRow("server hangs up mid-body")
-            << reading(Reading::closeMidBody) << 60000 << qint64(0) << std::optional(Kind::connection);
+            << reading(Reading::closeMidBody) << 60000 << qint64(0) << std::optional(Kind::connection)
+            << u"Se cortó la conexión con 127.0.0.1."_qs;
         ScriptedReply ssh;
         ssh.raw = QByteArray("SSH-2.0-OpenSSH_9.2\r\n\r\n");
-        QTest::newRow("not HTTP") << ssh << 60000 << qint64(0) << std::optional(Kind::notHttp);
+        QTest::newRow("not HTTP") << ssh << 60000 << qint64(0) << std::optional(Kind::notHttp)
+                                  << u"127.0.0.1 no respondió como un servidor web."_qs;
         ScriptedReply headers = ScriptedReply::json(200, "{}");
         for (int i = 0; i < 100; ++i)
             headers.headers.append({"X-Filler-" + QByteArray::number(i), QByteArray(60, 'f')});
         QTest::newRow("headers over the limit")
-            << headers << 60000 << qint64(4096) << std::optional(Kind::tooLarge);
+            << headers << 60000 << qint64(4096) << std::optional(Kind::tooLarge)
+            << u"La respuesta de 127.0.0.1 era demasiado grande para leerla."_qs;
         QTest::newRow("body a byte over the default")
             << ScriptedReply::json(200, QByteArray(1024 * 1024 + 1, 'x')) << 60000 << qint64(0)
-            << std::optional(Kind::tooLarge);
+            << std::optional(Kind::tooLarge)
+            << u"La respuesta de 127.0.0.1 era demasiado grande para leerla."_qs;
+        // Nobody listens: the port of a server that has just gone.
+        QTest::newRow("connection refused")
+            << ScriptedReply() << 60000 << qint64(0) << std::optional(Kind::connection)
+            << u"El servidor 127.0.0.1 rechazó la conexión."_qs;
     }
     void failure()
     {
@@ -190,12 +203,17 @@ private Q_SLOTS:
         QFETCH(int, inactivityMs);
         QFETCH(qint64, replyLimit);
         QFETCH(std::optional<TransportError::Kind>, kind);
-        LoopbackHttpServer server;
-        server.enqueue(reply);
+        QFETCH(QString, spanish);
+        LocalizationService::shared().setLanguage(Language::spanish);
+        auto server = std::make_unique<LoopbackHttpServer>();
+        const bool refused = QByteArrayView(QTest::currentDataTag()) == "connection refused";
+        server->enqueue(reply);
         HttpSession session;
         const bool withBody = reply.reading == ScriptedReply::Reading::stall ||
                               reply.reading == ScriptedReply::Reading::closeMidBody;
-        HttpRequest request = requestTo(server, withBody ? "POST" : "GET");
+        HttpRequest request = requestTo(*server, withBody ? "POST" : "GET");
+        if (refused)
+            server.reset();
         QTemporaryFile temporary;
         if (withBody)
             request.body = bodyWith(temporary, {}, QByteArray(32 * 1024 * 1024, 'z'));
@@ -207,6 +225,8 @@ private Q_SLOTS:
             QVERIFY(!kind);
         } catch (const TransportError &error) {
             QCOMPARE(std::optional(error.kind()), kind);
+            QCOMPARE(error.description(), spanish);
+            QVERIFY(!error.technicalText().isEmpty() && !spanish.contains(error.technicalText()));
         }
     }
 

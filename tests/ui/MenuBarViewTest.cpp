@@ -4,11 +4,14 @@
 #include "ui/ErrorPanel.h"
 #include "ui/RecentUploadRow.h"
 #include "ui/ResultView.h"
+#include "ui/SettingsView.h"
+#include "ui/SetupView.h"
 #include "ui/UploadProgressView.h"
 
 #include <QAbstractButton>
 #include <QDragEnterEvent>
 #include <QMimeData>
+#include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 
@@ -90,6 +93,42 @@ private Q_SLOTS:
         QApplication::sendEvent(zone, &drop);
         QTRY_COMPARE(fixture.server.requests().size(), 1);
         QVERIFY(fixture.server.requests()[0].body.contains("filename=\"file1.txt\""));
+    }
+
+    // Ctrl+Q ends the program from either sheet, each a window of its own.
+    void quitFromASheet_data()
+    {
+        QTest::addColumn<bool>("settings");
+        QTest::newRow("settings") << true;
+        QTest::newRow("setup") << false;
+    }
+
+    void quitFromASheet()
+    {
+        QFETCH(bool, settings);
+        ModelFixture fixture;
+        MenuBarView view(fixture.model.get());
+        QSignalSpy quit(&view, &MenuBarView::quitRequested);
+        view.show();
+        settings ? fixture.model->setShowSettings(true) : fixture.model->setShowSetup(true);
+        QWidget *sheet = settings ? static_cast<QWidget *>(view.settingsView()) : view.setupView();
+        QVERIFY(sheet);
+        QVERIFY(QTest::qWaitForWindowActive(sheet));
+        QTest::keyClick(sheet, Qt::Key_Q, Qt::ControlModifier);
+        QCOMPARE(quit.size(), 1);
+    }
+
+    // A refusal shows our line and, under it, what the server said.
+    void refusalExplained()
+    {
+        ModelFixture fixture;
+        fixture.server.enqueue(ScriptedReply::json(
+            413, R"({"Success":false,"Error":{"Code":"TOO_LARGE","Message":"Limit is 8 MB"}})"));
+        MenuBarView view(fixture.model.get());
+        view.show();
+        fixture.model->startUpload(fixture.writeFile(u"big.bin"_qs));
+        QTRY_VERIFY(view.errorPanel()->isVisible());
+        QCOMPARE(view.errorPanel()->message(), u"Server error (413)\nLimit is 8 MB"_qs);
     }
 
     // The popover's body with a list of recent uploads. A row copies its own

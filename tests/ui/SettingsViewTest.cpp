@@ -2,6 +2,7 @@
 
 #include "KeychainTestSupport.h"
 #include "SheetTestSupport.h"
+#include "ui/ConnectionStatusView.h"
 #include "widgets/SecureField.h"
 #include "widgets/SegmentedControl.h"
 
@@ -52,6 +53,18 @@ private Q_SLOTS:
         QTest::keyClicks(sheet().apiKeyField(), u"x"_qs);
         leaveBy(sheet().saveButton());
         QCOMPARE(keyringSecret(), std::optional<QString>(u"key-1x"_qs));
+    }
+
+    // "Connected" speaks of the key it tested: editing the key takes it away.
+    void statusGoesWithTheKey()
+    {
+        m_fixture->server->enqueue(ScriptedReply::json(200, "{}"));
+        QTest::mouseClick(sheet().testButton(), Qt::LeftButton);
+        QTRY_COMPARE(sheet().statusView()->shownText(), u"Connected"_qs);
+        sheet().apiKeyField()->selectAll();
+        QTest::keyClick(sheet().apiKeyField(), Qt::Key_Backspace);
+        QCOMPARE(sheet().statusView()->shownText(), QString());
+        QVERIFY(!sheet().testButton()->isEnabled());
     }
 
     // The picked language shows at once; Cancel goes back to the stored one.

@@ -43,40 +43,35 @@ using namespace sendova;
 
 namespace {
 
+// Breeze Dark, the dark scheme KDE ships: what a Linux user with a dark
+// desktop sees. The shades between (light, mid, dark) follow from the
+// button colour as Qt derives them.
 QPalette darkPalette()
 {
-    QPalette palette;
-    const QColor window(36, 36, 38);
-    const QColor text(236, 236, 238);
-    palette.setColor(QPalette::Window, window);
+    QPalette palette(QColor(49, 54, 59), QColor(32, 35, 38));
+    const QColor text(252, 252, 252);
+    const QColor inactiveText(161, 169, 177);
     palette.setColor(QPalette::WindowText, text);
-    palette.setColor(QPalette::Base, QColor(24, 24, 26));
-    palette.setColor(QPalette::AlternateBase, QColor(44, 44, 46));
+    palette.setColor(QPalette::Base, QColor(20, 22, 24));
+    palette.setColor(QPalette::AlternateBase, QColor(29, 31, 34));
     palette.setColor(QPalette::Text, text);
-    palette.setColor(QPalette::Button, QColor(58, 58, 60));
     palette.setColor(QPalette::ButtonText, text);
-    palette.setColor(QPalette::Highlight, QColor(10, 132, 255));
-    palette.setColor(QPalette::HighlightedText, Qt::white);
-    palette.setColor(QPalette::ToolTipBase, QColor(58, 58, 60));
+    palette.setColor(QPalette::Highlight, QColor(61, 174, 233));
+    palette.setColor(QPalette::HighlightedText, text);
+    palette.setColor(QPalette::ToolTipBase, QColor(49, 54, 59));
     palette.setColor(QPalette::ToolTipText, text);
-    palette.setColor(QPalette::PlaceholderText, QColor(142, 142, 147));
-    palette.setColor(QPalette::Light, QColor(72, 72, 74));
-    palette.setColor(QPalette::Midlight, QColor(58, 58, 60));
-    palette.setColor(QPalette::Mid, QColor(44, 44, 46));
-    palette.setColor(QPalette::Dark, QColor(20, 20, 22));
-    palette.setColor(QPalette::Shadow, Qt::black);
-    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(110, 110, 114));
-    palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(110, 110, 114));
-    palette.setColor(QPalette::Disabled, QPalette::Text, QColor(110, 110, 114));
+    palette.setColor(QPalette::PlaceholderText, inactiveText);
+    palette.setColor(QPalette::Link, QColor(29, 153, 243));
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+        palette.setColor(QPalette::Disabled, role, QColor(110, 113, 117));
     return palette;
 }
 
+// The light one: the Fusion style's own, as Qt shows it on a desktop that
+// sets no palette.
 QPalette lightPalette()
 {
-    QPalette palette = QApplication::style()->standardPalette();
-    palette.setColor(QPalette::Highlight, QColor(0, 122, 255));
-    palette.setColor(QPalette::HighlightedText, Qt::white);
-    return palette;
+    return QApplication::style()->standardPalette();
 }
 
 // A server on the loopback that answers every request with one status and
@@ -144,7 +139,8 @@ public:
         const UploadProgress duplicate{UploadState::completed(u"https://sendova.app/f/Xa7Lq"_qs, true), name,
                                        size, 0, 0};
         const UploadProgress failed{
-            UploadState::failed(u"Could not connect to the server: Connection refused (sendova.app:443)"_qs),
+            UploadState::failed(localizedFormat("error.network_error",
+                                                localizedFormat("error.net.refused", u"sendova.app"_qs))),
             name, size, 0, 0};
 
         struct Shot
@@ -338,8 +334,11 @@ private:
                 sheet.model()->setServerUrl(ownServer);
             else
                 sheet.model()->setServerUrl(publicServer);
-            if (shot.loading)
+            if (shot.loading) {
+                // As during a request: the overlay up, the button off.
                 sheet.overlay()->setActive(true);
+                sheet.primaryButton()->setEnabled(false);
+            }
             settle();
             save(sheet, shot.file);
         }
@@ -347,7 +346,9 @@ private:
         // A save that failed: the popover says so until dismissed.
         setLook(Language::english, false);
         model.setErrorMessage(
-            u"Error saving configuration: Could not write /home/ana/.config/autostart: Permission denied"_qs);
+            ConfigSaveError(FileWriteError(u"/home/ana/.config/autostart/com.sendova.Sendova.desktop"_qs,
+                                           u"Permission denied"_qs))
+                .description());
         {
             MenuBarWindow window(&model);
             window.show();
