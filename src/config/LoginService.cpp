@@ -1,6 +1,7 @@
 #include "config/LoginService.h"
 
 #include "support/LocalizationService.h"
+#include "support/ShownText.h"
 #include "support/StrictJson.h"
 
 #include <QUrl>
@@ -88,7 +89,8 @@ std::optional<Info> decodeErrorInfo(const json::Json &object)
     if (!error)
         return std::nullopt;
     const QString path = QStringLiteral("error");
-    return Info{json::requiredString(*error, "code", path), json::requiredString(*error, "message", path)};
+    return Info{json::requiredString(*error, "code", path),
+                shownText(json::requiredString(*error, "message", path))};
 }
 
 } // namespace
