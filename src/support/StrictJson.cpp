@@ -146,6 +146,12 @@ std::optional<QString> optionalString(const Json &object, const char *name, cons
     return QString::fromStdString(value->get_ref<const std::string &>());
 }
 
+std::optional<QString> optionalShownText(const Json &object, const char *name, const QString &path)
+{
+    std::optional<QString> text = optionalString(object, name, path);
+    return text ? std::optional(shownText(*text)) : std::nullopt;
+}
+
 QString requiredLink(const Json &object, const char *name, const QString &path)
 {
     QString text = requiredString(object, name, path);

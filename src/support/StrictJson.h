@@ -49,6 +49,9 @@ QString requiredString(const Json &object, const char *member, const QString &pa
 qint64 requiredInt64(const Json &object, const char *member, const QString &path);
 std::optional<QString> optionalString(const Json &object, const char *member, const QString &path);
 std::optional<QDateTime> optionalTimestamp(const Json &object, const char *member, const QString &path);
+// A name the server sends for people to read (a user's, a tenant's), as
+// shownText.
+std::optional<QString> optionalShownText(const Json &object, const char *member, const QString &path);
 // A link for people to open and paste: a string that passes isWebLink,
 // anything else is a DecodingError.
 QString requiredLink(const Json &object, const char *member, const QString &path);

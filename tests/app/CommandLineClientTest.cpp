@@ -203,6 +203,12 @@ void CommandLineClientTest::command_data()
     QTest::newRow("plain refusal with escapes")
         << u"upload a.txt"_qs << QByteArray() << plain << QString() << 1 << QByteArray()
         << QByteArray("Server error (500): ]0;xoops\n");
+    QTest::newRow("setup, names with escapes")
+        << u"setup --insecure-storage sendova://setup?token=t&server={server}"_qs << QByteArray()
+        << json(
+               200,
+               R"({"success":true,"apiKey":"sk","tenantName":"\u001b]0;t\u0007Acme","userName":"\u202ebob"})")
+        << QString() << 0 << QByteArray() << QByteArray("Connected to: ]0;tAcme\nUser: bob\n");
     QTest::newRow("status refusal with escapes")
         << u"status"_qs << QByteArray() << json(401, R"({"error":{"message":"\u001b[31mno\u0085"}})")
         << QString() << 1 << QByteArray() << QByteArray("did not accept the API key: [31mno\n");
