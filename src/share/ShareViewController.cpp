@@ -6,6 +6,7 @@
 #include "share/ShareViewModel.h"
 #include "support/Language.h"
 #include "support/LocalizationService.h"
+#include "support/ShownText.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -254,10 +255,11 @@ void ShareViewController::startUpload(const QUrl &url)
 {
     // A pipe would hold the window at "Preparing file…" for as long as
     // nothing writes to it; like a folder or a device, it is refused before
-    // anything is read.
+    // anything is read. The window names the file, not its folders, which
+    // could take more lines than it has.
     const QString path = url.toLocalFile();
     if (const std::optional<QString> refusal = notRegularFileReason(path)) {
-        m_viewModel->setState(ShareState::error(path + QLatin1String(": ") + *refusal));
+        m_viewModel->setState(ShareState::error(shownText(url.fileName()) + QLatin1String(": ") + *refusal));
         return;
     }
     // The task runs on by itself; its outcome is the model's state.
