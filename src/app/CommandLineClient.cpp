@@ -23,7 +23,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace sendova {
 
@@ -59,11 +61,18 @@ const CommandInfo *findCommand(const QString &name)
     return nullptr;
 }
 
+// The first failure to write to standard output (a full disk, a closed
+// pipe): a result the user never got is no success.
+int stdoutErrno = 0;
+
 void write(FILE *stream, const QString &text)
 {
     const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
-    std::fflush(stream);
+    const bool written =
+        std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream) == std::size_t(bytes.size()) &&
+        std::fflush(stream) == 0;
+    if (!written && stream == stdout && stdoutErrno == 0)
+        stdoutErrno = errno != 0 ? errno : EIO;
 }
 
 void out(const QString &line)
@@ -281,7 +290,12 @@ void CommandLineClient::start(QStringList arguments)
 QCoro::Task<> CommandLineClient::execute(QStringList arguments)
 {
     auto running = run(std::move(arguments));
-    const int code = co_await std::move(running);
+    int code = co_await std::move(running);
+    if (stdoutErrno != 0 && code == success) {
+        err(QStringLiteral("sendova: could not write to standard output: ") +
+            QString::fromLocal8Bit(std::strerror(stdoutErrno)));
+        code = failure;
+    }
     finish(m_stopCode.value_or(code));
 }
 
@@ -399,12 +413,10 @@ AppViewModel &CommandLineClient::model()
     // The clipboard and notifications follow the settings when there is a
     // desktop to show them; on a bare terminal they are skipped quietly.
     if (desktopSession())
-        actions.copyToClipboard = [](const QString &text) {
-            // The link is on standard output all the same.
-            const bool copied = Clipboard::copyPersistently(text).confirmed();
-            if (!copied)
-                err(QStringLiteral("sendova: the link could not be copied to the clipboard"));
-            return copied;
+        actions.copyToClipboard = [this](const QString &text) {
+            // Copied once, when the command ends.
+            m_toCopy.append(text);
+            return true;
         };
     actions.showUploadComplete = [this](const QString &name, const QString &url) {
         if (m_notify)
@@ -527,13 +539,16 @@ QCoro::Task<int> CommandLineClient::upload(QStringList files, Options options)
     co_await std::move(preparing);
 
     QMetaObject::Connection progressLine;
-    if (::isatty(STDERR_FILENO))
+    // A dumb terminal (an editor's shell buffer) shows the redrawing codes as
+    // text, one screenful per redraw.
+    if (::isatty(STDERR_FILENO) && qgetenv("TERM") != "dumb")
         progressLine =
             connect(&model, &AppViewModel::uploadProgressChanged, this, &CommandLineClient::scheduleProgress);
 
     int result = success;
     for (const QString &file : std::as_const(files)) {
-        if (m_stopCode)
+        // Nobody gets the links of the rest once standard output fails.
+        if (m_stopCode || stdoutErrno != 0)
             break;
         const QUrl url = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
         auto uploading = model.startUpload(url);
@@ -561,6 +576,12 @@ QCoro::Task<int> CommandLineClient::upload(QStringList files, Options options)
             err(LogService::shared().logText());
     }
     disconnect(progressLine);
+    // One copy for the whole command: each copy starts a keeper that holds
+    // its text until the session ends, and only the last could be pasted.
+    // The links are on standard output all the same.
+    if (!m_toCopy.isEmpty() && !m_stopCode
+        && !Clipboard::copyPersistently(m_toCopy.join(QLatin1Char('\n'))).confirmed())
+        err(QStringLiteral("sendova: the link could not be copied to the clipboard"));
     if (!m_stopCode) {
         auto notifying = waitForNotifications();
         co_await std::move(notifying);

@@ -114,6 +114,8 @@ private:
     // which is reported once.
     bool m_notify = false;
     bool m_notificationsUsed = false;
+    // The links to copy, all at once when the command ends.
+    QStringList m_toCopy;
 
     bool m_progressShown = false;
     QElapsedTimer m_sinceProgressDrawn;

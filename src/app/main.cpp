@@ -2,6 +2,7 @@
 #include "app/CommandLineClient.h"
 #include "config/ConfigService.h"
 #include "platform/ApplicationService.h"
+#include "platform/GraphicalSession.h"
 #include "platform/TerminationSignals.h"
 #include "support/LocalizationService.h"
 
@@ -52,6 +53,10 @@ int runCommandLine(int argc, char *argv[])
 
 int runTray(int argc, char *argv[], QStringList arguments)
 {
+    if (!hasGraphicalSession()) {
+        std::cerr << "sendova: " << noGraphicalSessionText << '\n';
+        return CommandLineClient::usage;
+    }
     QApplication app(argc, argv);
     // The product's name as people write it: panels show it as the status
     // item's title (Qt takes the application name for that) and window lists

@@ -4,11 +4,14 @@
 #include "support/LocalizationService.h"
 #include "support/StrictJson.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <optional>
 
@@ -38,6 +41,35 @@ namespace {
 
 constexpr QFile::Permissions ownerOnlyFolder = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 constexpr QFile::Permissions ownerOnlyFile = QFile::ReadOwner | QFile::WriteOwner;
+
+// Holding it takes a read and a synced write of a few kilobytes, which a busy
+// disk can stretch to a good part of a second; eight holders in a row are
+// still well within this. A holder that takes longer is hung, and waiting
+// for it would freeze the tray's interface.
+constexpr int recentsLockWaitMs = 5000;
+
+// recents.json is read, changed and written back by every program that
+// uploads (the tray, any number of command lines); without the lock, two
+// that finish together each write their own addition over the other's.
+class RecentsLock
+{
+public:
+    explicit RecentsLock(const QString &recentsPath) : m_lock(recentsPath + QLatin1String(".lock"))
+    {
+        // A holder that died leaves its lock behind; QLockFile takes it over
+        // once its process is gone. One that hangs is not waited for
+        // further: the change goes ahead unguarded, as it would without
+        // any lock, rather than being dropped for sure. Asked often rather
+        // than with tryLock's growing pauses, which let the other waiters
+        // overtake the one that has waited longest until its time is up.
+        const QDeadlineTimer deadline(recentsLockWaitMs);
+        while (!m_lock.tryLock(0) && !deadline.hasExpired())
+            QThread::msleep(5);
+    }
+
+private:
+    QLockFile m_lock;
+};
 
 std::optional<QByteArray> readFile(const QString &path)
 {
@@ -239,7 +271,9 @@ QList<RecentUpload> ConfigService::loadRecentUploads() const
     if (!bytes)
         return {};
     try {
-        return unexpired(RecentUpload::decodeList(*bytes));
+        // A file edited by hand may hold more; the popover and `sendova
+        // recent` show what the next addition would keep.
+        return unexpired(RecentUpload::decodeList(*bytes)).mid(0, maxRecentUploads);
     } catch (const DecodingError &) {
         return {};
     }
@@ -253,6 +287,7 @@ void ConfigService::addRecentUpload(const RecentUpload &entry) const
         if (!time.isValid() || !RecentUpload::parseDate(RecentUpload::formatDate(time)))
             return;
     }
+    const RecentsLock lock(m_recentsURL);
     QList<RecentUpload> entries = loadRecentUploads();
     entries.prepend(entry);
     if (entries.size() > maxRecentUploads)
@@ -266,6 +301,7 @@ void ConfigService::addRecentUpload(const RecentUpload &entry) const
 
 void ConfigService::clearRecentUploads() const
 {
+    const RecentsLock lock(m_recentsURL);
     QFile::remove(m_recentsURL);
 }
 

@@ -92,11 +92,12 @@ public:
     void deleteAllData() const;
     QCoro::Task<> deleteAllDataAsync() const;
 
-    // Newest first, expired entries left out; empty when the file is missing
-    // or holds anything unexpected.
+    // Newest first, expired entries left out, ten at most; empty when the
+    // file is missing or holds anything unexpected.
     QList<RecentUpload> loadRecentUploads() const;
-    // Prepends entry, drops expired ones, keeps the newest ten. Failures are
-    // ignored.
+    // Prepends entry, drops expired ones, keeps the newest ten. Any number of
+    // processes may add at once: a lock file keeps each addition. Failures
+    // are ignored.
     void addRecentUpload(const RecentUpload &entry) const;
     void clearRecentUploads() const;
 

@@ -1,6 +1,7 @@
 #include "config/LoginService.h"
 
 #include "support/LocalizationService.h"
+#include "support/ShownText.h"
 #include "support/StrictJson.h"
 
 #include <QUrl>
@@ -88,7 +89,8 @@ std::optional<Info> decodeErrorInfo(const json::Json &object)
     if (!error)
         return std::nullopt;
     const QString path = QStringLiteral("error");
-    return Info{json::requiredString(*error, "code", path), json::requiredString(*error, "message", path)};
+    return Info{json::requiredString(*error, "code", path),
+                shownText(json::requiredString(*error, "message", path))};
 }
 
 } // namespace
@@ -100,9 +102,10 @@ LoginResponse LoginResponse::decode(const QByteArray &body)
     response.success = json::requiredBool(object, "success", QString());
     if (const json::Json *data = json::optionalObject(object, "data", QString())) {
         const QString path = QStringLiteral("data");
-        response.data = LoginData{
-            json::optionalString(*data, "serverUrl", path), json::optionalString(*data, "apiKey", path),
-            json::optionalString(*data, "tenantName", path), json::optionalString(*data, "userName", path)};
+        response.data = LoginData{json::optionalString(*data, "serverUrl", path),
+                                  json::optionalString(*data, "apiKey", path),
+                                  json::optionalShownText(*data, "tenantName", path),
+                                  json::optionalShownText(*data, "userName", path)};
     }
     response.error = decodeErrorInfo<LoginErrorInfo>(object);
     return response;
@@ -116,8 +119,8 @@ ExchangeTokenResponse ExchangeTokenResponse::decode(const QByteArray &body)
     response.success = json::requiredBool(object, "success", top);
     response.apiKey = json::optionalString(object, "apiKey", top);
     response.serverUrl = json::optionalString(object, "serverUrl", top);
-    response.tenantName = json::optionalString(object, "tenantName", top);
-    response.userName = json::optionalString(object, "userName", top);
+    response.tenantName = json::optionalShownText(object, "tenantName", top);
+    response.userName = json::optionalShownText(object, "userName", top);
     response.error = decodeErrorInfo<ErrorInfo>(object);
     return response;
 }

@@ -5,6 +5,7 @@
 #include "platform/AutostartEntry.h"
 #include "support/LocalizationService.h"
 #include "support/LogService.h"
+#include "support/ShownText.h"
 #include "support/StrictJson.h"
 #include "upload/HashService.h"
 #include "upload/UploadError.h"
@@ -89,9 +90,6 @@ struct FileStamp
     }
 };
 
-// Only a regular file has a size that holds while it is read twice (once
-// for the hash, once for the transfer): a pipe or a socket would give other
-// bytes the second time, a folder or a device none that mean anything.
 FileStamp regularFileStamp(const QString &path)
 {
     struct stat attributes
@@ -99,19 +97,8 @@ FileStamp regularFileStamp(const QString &path)
     };
     if (::stat(QFile::encodeName(path).constData(), &attributes) != 0)
         throw FileError::fromErrno(path, errno);
-    const char *kind = nullptr;
-    if (S_ISDIR(attributes.st_mode))
-        kind = "is a folder";
-    else if (S_ISFIFO(attributes.st_mode))
-        kind = "is a pipe";
-    else if (S_ISSOCK(attributes.st_mode))
-        kind = "is a socket";
-    else if (!S_ISREG(attributes.st_mode))
-        kind = "is a device";
-    if (kind)
-        throw FileError(path, QLatin1String(kind) + QLatin1String(", not a regular file"),
-                        S_ISDIR(attributes.st_mode) ? FileError::Problem::folder
-                                                    : FileError::Problem::notRegular);
+    if (std::optional<FileError> refusal = notRegularFile(path, attributes.st_mode))
+        throw *refusal;
     return FileStamp::of(attributes);
 }
 
@@ -399,7 +386,7 @@ QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> tas
     const quint64 serial = ++m_uploadsStarted;
     LogService::shared().clear();
     m_lastFailure.reset();
-    const QString fileName = fileURL.fileName();
+    const QString fileName = shownText(fileURL.fileName());
     // The settings of the moment the upload started; an edit in the settings
     // view does not redirect an upload halfway.
     const AppConfig config = m_config;

@@ -2,6 +2,7 @@
 
 #include "support/LocalizationService.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -19,6 +20,33 @@ FileError FileError::fromErrno(QString path, int errorNumber)
     else if (errorNumber == EISDIR)
         problem = Problem::folder;
     return FileError(std::move(path), QString::fromLocal8Bit(std::strerror(errorNumber)), problem);
+}
+
+std::optional<FileError> notRegularFile(const QString &path, mode_t mode)
+{
+    const char *kind = nullptr;
+    if (S_ISDIR(mode))
+        kind = "is a folder";
+    else if (S_ISFIFO(mode))
+        kind = "is a pipe";
+    else if (S_ISSOCK(mode))
+        kind = "is a socket";
+    else if (!S_ISREG(mode))
+        kind = "is a device";
+    if (!kind)
+        return std::nullopt;
+    return FileError(path, QLatin1String(kind) + QLatin1String(", not a regular file"),
+                     S_ISDIR(mode) ? FileError::Problem::folder : FileError::Problem::notRegular);
+}
+
+std::optional<FileError> notRegularFile(const QString &path)
+{
+    struct stat attributes
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &attributes) != 0)
+        return std::nullopt;
+    return notRegularFile(path, attributes.st_mode);
 }
 
 QString FileError::description() const

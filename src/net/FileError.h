@@ -4,6 +4,10 @@
 
 #include <QString>
 
+#include <sys/stat.h>
+
+#include <optional>
+
 namespace sendova {
 
 // A local file that could not be opened, read or closed, or that is not a
@@ -34,5 +38,14 @@ private:
     QString m_reason;
     Problem m_problem;
 };
+
+// Only a regular file has a size that holds while it is read twice (once
+// for the hash, once for the transfer): a pipe or a socket would give other
+// bytes the second time, or block the first read for good, and a folder or a
+// device has none that mean anything. Nothing for a regular file.
+std::optional<FileError> notRegularFile(const QString &path, mode_t mode);
+// The same for the file at path; nothing also when it cannot be looked at,
+// which reading it then reports.
+std::optional<FileError> notRegularFile(const QString &path);
 
 } // namespace sendova

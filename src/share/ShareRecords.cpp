@@ -1,5 +1,6 @@
 #include "share/ShareRecords.h"
 
+#include "support/ShownText.h"
 #include "support/StrictJson.h"
 
 namespace sendova {
@@ -51,7 +52,7 @@ ShareUploadResult ShareUploadResult::decode(const QByteArray &body)
     if (const Json *data = optionalObject(root, "Data", top)) {
         const QString path = QStringLiteral("Data");
         UploadData item;
-        item.url = requiredString(*data, "Url", path);
+        item.url = requiredLink(*data, "Url", path);
         item.shortCode = optionalString(*data, "ShortCode", path);
         item.fileName = optionalString(*data, "FileName", path);
         item.fileSize = optionalInt64(*data, "FileSize", path);
@@ -64,7 +65,7 @@ ShareUploadResult ShareUploadResult::decode(const QByteArray &body)
         const QString path = QStringLiteral("Error");
         UploadError item;
         item.code = optionalString(*error, "Code", path);
-        item.message = requiredString(*error, "Message", path);
+        item.message = shownText(requiredString(*error, "Message", path));
         result.error = std::move(item);
     }
     return result;
@@ -80,7 +81,7 @@ CheckResponse CheckResponse::decode(const QByteArray &body)
         const QString path = QStringLiteral("data");
         CheckData item;
         item.exists = requiredBool(*data, "exists", path);
-        item.url = optionalString(*data, "url", path);
+        item.url = optionalLink(*data, "url", path);
         response.data = std::move(item);
     }
     return response;

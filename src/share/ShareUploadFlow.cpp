@@ -11,6 +11,7 @@
 #include "net/HttpSession.h"
 #include "platform/MachineName.h"
 #include "support/LocalizationService.h"
+#include "support/ShownText.h"
 #include "support/StrictJson.h"
 #include "upload/HashService.h"
 #include "upload/MultipartBody.h"
@@ -93,7 +94,7 @@ std::optional<ShareAppConfig> ShareViewModel::loadShareConfig()
 QCoro::Task<> ShareViewModel::uploadFile(QUrl fileUrl)
 {
     const QPointer<ShareViewModel> self(this);
-    setFileName(fileUrl.fileName());
+    setFileName(shownText(fileUrl.fileName()));
     setState(ShareState::loading());
 
     const std::optional<ShareAppConfig> config = loadShareConfig();

@@ -1,10 +1,12 @@
 #include "share/ShareViewController.h"
 
 #include "config/ConfigService.h"
+#include "net/FileError.h"
 #include "share/ShareView.h"
 #include "share/ShareViewModel.h"
 #include "support/Language.h"
 #include "support/LocalizationService.h"
+#include "support/ShownText.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -251,6 +253,15 @@ void ShareViewController::dataLoaded(std::optional<QUrl> url, std::optional<QStr
 
 void ShareViewController::startUpload(const QUrl &url)
 {
+    // A pipe would hold the window at "Preparing file…" for as long as
+    // nothing writes to it; like a folder or a device, it is refused before
+    // anything is read. The window names the file, not its folders, which
+    // could take more lines than it has.
+    const QString path = url.toLocalFile();
+    if (const std::optional<FileError> refusal = notRegularFile(path)) {
+        m_viewModel->setState(ShareState::error(shownText(refusal->description())));
+        return;
+    }
     // The task runs on by itself; its outcome is the model's state.
     m_viewModel->uploadFile(url);
 }
@@ -273,9 +284,15 @@ void ShareViewController::completeRequest()
 
 bool ShareViewController::eventFilter(QObject *watched, QEvent *event)
 {
-    // Closing the window is the user walking away from the request.
-    if (watched == m_view.get() && event->type() == QEvent::Close)
-        cancelRequest();
+    // Closing the window after a success is how most users leave it, and a
+    // file manager would read a cancellation as a failed share; before a
+    // success, it is the user walking away from the request.
+    if (watched == m_view.get() && event->type() == QEvent::Close) {
+        if (m_viewModel->state().kind() == ShareState::Kind::success)
+            completeRequest();
+        else
+            cancelRequest();
+    }
     return QObject::eventFilter(watched, event);
 }
 

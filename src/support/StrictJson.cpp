@@ -1,5 +1,7 @@
 #include "support/StrictJson.h"
 
+#include "support/ShownText.h"
+
 #include <QRegularExpression>
 #include <QTimeZone>
 
@@ -65,7 +67,7 @@ std::optional<QString> refusalMessage(const QByteArray &body)
         for (const char *messageName : {"Message", "message"}) {
             const Json *message = member(*error, messageName);
             if (message && message->is_string())
-                return QString::fromStdString(message->get<std::string>());
+                return shownText(QString::fromStdString(message->get<std::string>()));
         }
     }
     return std::nullopt;
@@ -142,6 +144,29 @@ std::optional<QString> optionalString(const Json &object, const char *name, cons
     if (!value->is_string())
         wrongType(*value, memberPath(path, name), "a string");
     return QString::fromStdString(value->get_ref<const std::string &>());
+}
+
+std::optional<QString> optionalShownText(const Json &object, const char *name, const QString &path)
+{
+    std::optional<QString> text = optionalString(object, name, path);
+    return text ? std::optional(shownText(*text)) : std::nullopt;
+}
+
+QString requiredLink(const Json &object, const char *name, const QString &path)
+{
+    QString text = requiredString(object, name, path);
+    // The text itself stays out of the message: keeping it off a terminal is
+    // what the check is for.
+    if (!isWebLink(text))
+        throw DecodingError(memberPath(path, name), QStringLiteral("not an http(s) link"));
+    return text;
+}
+
+std::optional<QString> optionalLink(const Json &object, const char *name, const QString &path)
+{
+    if (!member(object, name))
+        return std::nullopt;
+    return requiredLink(object, name, path);
 }
 
 std::optional<QDateTime> optionalTimestamp(const Json &object, const char *name, const QString &path)

@@ -49,13 +49,21 @@ QString requiredString(const Json &object, const char *member, const QString &pa
 qint64 requiredInt64(const Json &object, const char *member, const QString &path);
 std::optional<QString> optionalString(const Json &object, const char *member, const QString &path);
 std::optional<QDateTime> optionalTimestamp(const Json &object, const char *member, const QString &path);
+// A name the server sends for people to read (a user's, a tenant's), as
+// shownText.
+std::optional<QString> optionalShownText(const Json &object, const char *member, const QString &path);
+// A link for people to open and paste: a string that passes isWebLink,
+// anything else is a DecodingError.
+QString requiredLink(const Json &object, const char *member, const QString &path);
+std::optional<QString> optionalLink(const Json &object, const char *member, const QString &path);
 // The nested object, or nullptr when the member is missing or null.
 const Json *optionalObject(const Json &object, const char *member, const QString &path);
 
 QString memberPath(const QString &path, const char *member);
 
 // The server's own explanation in a refusal: the message of its error object,
-// spelled "Error"/"Message" or "error"/"message". Nothing for any other body.
+// spelled "Error"/"Message" or "error"/"message", as shownText. Nothing for
+// any other body.
 std::optional<QString> refusalMessage(const QByteArray &body);
 
 // ISO 8601 internet date-time with a zone, first with fractional seconds and

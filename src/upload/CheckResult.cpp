@@ -15,7 +15,7 @@ CheckResult CheckResult::decode(const QByteArray &body)
         const QString path = QStringLiteral("Data");
         CheckData decoded;
         decoded.exists = requiredBool(*data, "Exists", path);
-        decoded.url = optionalString(*data, "Url", path);
+        decoded.url = optionalLink(*data, "Url", path);
         decoded.expiresAt = optionalTimestamp(*data, "ExpiresAt", path);
         result.data = std::move(decoded);
     }

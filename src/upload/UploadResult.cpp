@@ -1,5 +1,6 @@
 #include "upload/UploadResult.h"
 
+#include "support/ShownText.h"
 #include "support/StrictJson.h"
 
 namespace sendova {
@@ -15,20 +16,21 @@ UploadResult UploadResult::decode(const QByteArray &body)
     if (const Json *data = optionalObject(root, "Data", QString())) {
         const QString path = QStringLiteral("Data");
         UploadData decoded;
-        decoded.url = requiredString(*data, "Url", path);
+        decoded.url = requiredLink(*data, "Url", path);
         decoded.shortCode = requiredString(*data, "ShortCode", path);
-        decoded.fileName = requiredString(*data, "FileName", path);
+        decoded.fileName = shownText(requiredString(*data, "FileName", path));
         decoded.fileSize = requiredInt64(*data, "FileSize", path);
         decoded.expiresAt = optionalTimestamp(*data, "ExpiresAt", path);
         decoded.isDuplicate = requiredBool(*data, "IsDuplicate", path);
-        decoded.message = optionalString(*data, "Message", path);
+        if (std::optional<QString> message = optionalString(*data, "Message", path))
+            decoded.message = shownText(*message);
         result.data = std::move(decoded);
     }
 
     if (const Json *error = optionalObject(root, "Error", QString())) {
         const QString path = QStringLiteral("Error");
-        result.error =
-            UploadError{requiredString(*error, "Code", path), requiredString(*error, "Message", path)};
+        result.error = UploadError{requiredString(*error, "Code", path),
+                                   shownText(requiredString(*error, "Message", path))};
     }
     return result;
 }

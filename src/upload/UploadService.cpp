@@ -2,6 +2,7 @@
 
 #include "platform/MachineName.h"
 #include "support/LogService.h"
+#include "support/ShownText.h"
 #include "support/StrictJson.h"
 #include "upload/MultipartBody.h"
 #include "upload/UploadError.h"
@@ -46,7 +47,7 @@ QString refusalText(const HttpReply &reply, const QString &text)
         return *message;
     const QByteArray type = reply.header("Content-Type").value_or(QByteArray()).trimmed().toLower();
     if (type.startsWith("text/plain") && text.size() <= 200)
-        return text.trimmed();
+        return shownText(text).trimmed();
     return QString();
 }
 

@@ -1,16 +1,23 @@
 // `sendova COMMAND …` run as a script runs it, against a scripted server, on a
-// session bus of its own with no keyring: exit codes, what lands on stdout
-// and stderr. EndToEndTest has it on a terminal.
+// session bus of its own with no keyring and a private X display: exit codes,
+// what lands on stdout, stderr and the clipboard. EndToEndTest has it on a
+// terminal.
 #include "ChildSignal.h"
 #include "LoopbackHttpServer.h"
 #include "PrivateBus.h"
 #include "TestNotificationServer.h"
+#include "XvfbDisplay.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+#include <array>
 #include <csignal>
 #include <unistd.h>
 
@@ -20,10 +27,66 @@ Q_DECLARE_METATYPE(sendova::test::ScriptedReply)
 
 namespace {
 
-const QByteArray uploadedReply =
-    R"({"Success":true,"Data":{"Url":"http://127.0.0.1/f/abc","ShortCode":"abc","FileName":"a.txt",)"
-    R"("FileSize":1,"ExpiresAt":"2027-01-01T00:00:00Z","IsDuplicate":false}})";
+// Url and FileName as JSON string contents, escapes and all.
+QByteArray uploaded(const QByteArray &url = "http://127.0.0.1/f/abc", const QByteArray &name = "a.txt")
+{
+    return R"({"Success":true,"Data":{"Url":")" + url + R"(","ShortCode":"abc","FileName":")" + name +
+           R"(","FileSize":1,"ExpiresAt":"2027-01-01T00:00:00Z","IsDuplicate":false}})";
+}
+const QByteArray uploadedReply = uploaded();
 const QByteArray signedInReply = R"({"success":true,"data":{"apiKey":"sk_new","userName":"alice"}})";
+
+// What a terminal would act on: controls other than the line break, and the
+// bidirectional overrides and isolates.
+bool actsOnTerminal(const QString &text)
+{
+    return std::ranges::any_of(text.toUcs4(), [](uint c) {
+        return (c < 0x20 && c != '\n') || (c >= 0x7f && c <= 0x9f) || (c >= 0x202a && c <= 0x202e) ||
+               (c >= 0x2066 && c <= 0x2069);
+    });
+}
+
+// A user of their own: a home, a data folder whose config.json points at
+// server with the key in the file, and a one-byte a.txt.
+struct User
+{
+    QTemporaryDir home;
+    QString data = home.filePath(QStringLiteral("data/Sendova"));
+
+    bool configure(const QString &server, bool autoCopy = false) const
+    {
+        QFile config(data + QStringLiteral("/config.json"));
+        return QDir().mkpath(data) && config.open(QIODevice::WriteOnly) &&
+               config.write(R"({"serverUrl":")" + server.toUtf8() +
+                            R"(","apiKey":"sk_test","showNotifications":true,"autoCopyToClipboard":)" +
+                            (autoCopy ? "true" : "false") +
+                            R"(,"checkForDuplicates":false,"launchAtLogin":false,"languageCode":"en"})") > 0;
+    }
+    QByteArray recents() const
+    {
+        QFile file(data + QStringLiteral("/recents.json"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    // On the test's bus and display, in a session of its own: no terminal to
+    // ask a password on.
+    void start(QProcess &process, const QString &busAddress, const QStringList &arguments) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("SENDOVA_SERVER"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+        QFile file(home.filePath(QStringLiteral("a.txt")));
+        if (file.open(QIODevice::WriteOnly))
+            file.write("a");
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(home.path());
+        process.setChildProcessModifier([] { ::setsid(); });
+        process.start(QStringLiteral(SENDOVA_BINARY), arguments);
+    }
+};
 
 } // namespace
 
@@ -32,12 +95,14 @@ class CommandLineClientTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(m_bus.start()); }
+    void initTestCase() { QVERIFY(m_bus.start() && m_display.startForThisProcess()); }
     void command_data();
     void command();
+    void parallelUploadsKeepEveryRecent();
 
 private:
     PrivateBus m_bus;
+    XvfbDisplay m_display;
 };
 
 void CommandLineClientTest::command_data()
@@ -45,8 +110,9 @@ void CommandLineClientTest::command_data()
     QTest::addColumn<QString>("line");
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<ScriptedReply>("reply");
-    // "running" or "refusing": a notification server on the bus.
-    QTest::addColumn<QString>("notifications");
+    // "running" or "refusing": a notification server on the bus; "copy": the
+    // settings copy links; "no display"; ">/dev/full": where stdout goes.
+    QTest::addColumn<QString>("setting");
     QTest::addColumn<int>("exitCode");
     // An empty expectation requires the stream to be empty; otherwise a
     // part of it. {server} stands for the server's address.
@@ -99,6 +165,53 @@ void CommandLineClientTest::command_data()
     QTest::newRow("upload, notification refused")
         << u"upload a.txt"_qs << QByteArray() << json(200, uploadedReply) << u"refusing"_qs << 0 << link
         << QByteArray("sendova: notifications are not shown: ");
+    // Copied once, when the command ends: one keeper, every link.
+    QTest::newRow("two files, one copy")
+        << u"upload a.txt a.txt"_qs << QByteArray() << json(200, uploadedReply) << u"copy"_qs << 0
+        << link + link << QByteArray();
+    QTest::newRow("stdout on a full disk")
+        << u"upload a.txt"_qs << QByteArray() << json(200, uploadedReply) << u">/dev/full"_qs << 1
+        << QByteArray()
+        << QByteArray("sendova: could not write to standard output: No space left on device\n");
+    // A file for the tray program, over SSH: no core dump, a way out.
+    QTest::newRow("tray without a display")
+        << u"a.txt"_qs << QByteArray() << none << u"no display"_qs << 2 << QByteArray()
+        << QByteArray("sendova: no graphical session; to upload from a terminal use 'sendova upload FILE'\n");
+
+    // A hostile server: a link that would be two lines, a command when
+    // pasted, a terminal's title or a reversed text is no link; messages and
+    // names lose what a terminal would act on. Every row's output is checked
+    // for such characters.
+    const QByteArray invalid("sendova: a.txt: The server sent an invalid response\n");
+    for (const QByteArray &url :
+         {QByteArray(R"(http://127.0.0.1/f/abc\nrm -rf ~)"),
+          QByteArray(R"(http://127.0.0.1/f/\u001b]0;owned\u0007)"),
+          QByteArray(R"(http://127.0.0.1/f/\u202eabc)"), QByteArray("file://127.0.0.1/etc/passwd")})
+        QTest::newRow(("link " + url).constData())
+            << u"upload a.txt"_qs << QByteArray() << json(200, uploaded(url)) << QString() << 1
+            << QByteArray() << invalid;
+    QTest::newRow("file name with escapes")
+        << u"upload a.txt"_qs << QByteArray()
+        << json(200, uploaded("http://127.0.0.1/f/abc", R"(\u001b]0;t\u0007a\u009b\u2066.txt)")) << QString()
+        << 0 << link << QByteArray();
+    QTest::newRow("refusal with escapes")
+        << u"upload a.txt"_qs << QByteArray()
+        << json(403, R"({"Success":false,"Error":{"Code":"x","Message":"\u001b[2J\rgone\u202e"}})")
+        << QString() << 1 << QByteArray() << QByteArray("Server error (403): [2Jgone\n");
+    ScriptedReply plain = json(500, "\x1b]0;x\x07oops\r\n");
+    plain.headers = {{"Content-Type", "text/plain"}};
+    QTest::newRow("plain refusal with escapes")
+        << u"upload a.txt"_qs << QByteArray() << plain << QString() << 1 << QByteArray()
+        << QByteArray("Server error (500): ]0;xoops\n");
+    QTest::newRow("setup, names with escapes")
+        << u"setup --insecure-storage sendova://setup?token=t&server={server}"_qs << QByteArray()
+        << json(
+               200,
+               R"({"success":true,"apiKey":"sk","tenantName":"\u001b]0;t\u0007Acme","userName":"\u202ebob"})")
+        << QString() << 0 << QByteArray() << QByteArray("Connected to: ]0;tAcme\nUser: bob\n");
+    QTest::newRow("status refusal with escapes")
+        << u"status"_qs << QByteArray() << json(401, R"({"error":{"message":"\u001b[31mno\u0085"}})")
+        << QString() << 1 << QByteArray() << QByteArray("did not accept the API key: [31mno\n");
 }
 
 void CommandLineClientTest::command()
@@ -106,48 +219,31 @@ void CommandLineClientTest::command()
     QFETCH(QString, line);
     QFETCH(QByteArray, input);
     QFETCH(ScriptedReply, reply);
-    QFETCH(QString, notifications);
+    QFETCH(QString, setting);
     QFETCH(int, exitCode);
     QFETCH(QByteArray, out);
     QFETCH(QByteArray, err);
     LoopbackHttpServer server;
     server.setDefaultReply(reply);
     TestNotificationServer notificationServer;
-    if (notifications == QLatin1String("refusing"))
+    if (setting == QLatin1String("refusing"))
         notificationServer.refuseNotify = true;
-    if (!notifications.isEmpty())
+    if (setting == QLatin1String("running") || setting == QLatin1String("refusing"))
         QVERIFY(notificationServer.start(m_bus.address()));
 
-    // A user of their own, whose key is in config.json but for the commands
-    // that set it up.
-    const QTemporaryDir home;
-    const QString data = home.filePath(QStringLiteral("data/Sendova"));
-    if (line.startsWith(u"status"_qs) || line.startsWith(u"upload"_qs)) {
-        QFile config(data + QStringLiteral("/config.json"));
-        QVERIFY(QDir().mkpath(data) && config.open(QIODevice::WriteOnly));
-        config.write(R"({"serverUrl":")" + server.baseUrl().toUtf8() +
-                     R"(","apiKey":"sk_test","showNotifications":true,"autoCopyToClipboard":false,)"
-                     R"("checkForDuplicates":false,"launchAtLogin":false,"languageCode":"en"})");
-    }
-    QFile file(home.filePath(QStringLiteral("a.txt")));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("a") == 1);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("SENDOVA_SERVER"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    // A desktop for notifications, whose clipboard the settings leave alone.
-    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":0"));
-    env.insert(QStringLiteral("HOME"), home.path());
-    env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus.address());
-
+    // The key in config.json but for the commands that set it up.
+    const User user;
+    if (line.startsWith(u"status"_qs) || line.startsWith(u"upload"_qs))
+        QVERIFY(user.configure(server.baseUrl(), setting == QLatin1String("copy")));
     QProcess process;
-    process.setProcessEnvironment(env);
-    process.setWorkingDirectory(home.path());
-    // A session of its own: no terminal to ask a password on.
-    process.setChildProcessModifier([] { ::setsid(); });
-    process.start(QStringLiteral(SENDOVA_BINARY),
-                  line.replace(QStringLiteral("{server}"), server.baseUrl()).split(u' ', Qt::SkipEmptyParts));
+    // Qt's choice of X stays: it needs a display as much as the default.
+    if (setting == QLatin1String("no display"))
+        qunsetenv("DISPLAY");
+    if (setting.startsWith(u'>'))
+        process.setStandardOutputFile(setting.mid(1));
+    user.start(process, m_bus.address(),
+               line.replace(QStringLiteral("{server}"), server.baseUrl()).split(u' ', Qt::SkipEmptyParts));
+    qputenv("DISPLAY", m_display.name());
     QVERIFY(process.waitForStarted());
     process.write(input);
     process.closeWriteChannel();
@@ -163,10 +259,36 @@ void CommandLineClientTest::command()
     const QByteArray stderrText = process.readAllStandardError();
     QVERIFY2(out.isEmpty() ? stdoutText.isEmpty() : stdoutText.contains(out), stdoutText.constData());
     QVERIFY2(err.isEmpty() ? stderrText.isEmpty() : stderrText.contains(err), stderrText.constData());
+    QVERIFY(!actsOnTerminal(QString::fromUtf8(stdoutText + stderrText)));
+    for (const QJsonValue entry : QJsonDocument::fromJson(user.recents()).array())
+        QVERIFY(!actsOnTerminal(entry[u"fileName"].toString() + entry[u"url"].toString()));
     if (line.startsWith(u'-'))
-        QVERIFY(!QFileInfo::exists(data));
-    if (notifications == QLatin1String("running"))
+        QVERIFY(!QFileInfo::exists(user.data));
+    if (setting == QLatin1String("running"))
         QCOMPARE(notificationServer.notifyCalls.value(0).actions, QStringList());
+    if (setting == QLatin1String("copy"))
+        QCOMPARE(readClipboard(), std::optional(out.trimmed()));
+}
+
+// Eight commands whose replies arrive together each add their upload to the
+// one recents.json.
+void CommandLineClientTest::parallelUploadsKeepEveryRecent()
+{
+    constexpr int count = 8;
+    LoopbackHttpServer server;
+    ScriptedReply reply = ScriptedReply::json(200, uploadedReply);
+    reply.answerTogether = count;
+    server.setDefaultReply(reply);
+    const User user;
+    QVERIFY(user.configure(server.baseUrl()));
+    std::array<QProcess, count> processes;
+    for (QProcess &process : processes)
+        user.start(process, m_bus.address(), {u"upload"_qs, u"a.txt"_qs});
+    for (QProcess &process : processes) {
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+    }
+    QCOMPARE(QJsonDocument::fromJson(user.recents()).array().size(), count);
 }
 
 QTEST_GUILESS_MAIN(CommandLineClientTest)

@@ -178,18 +178,20 @@ private Q_SLOTS:
         blockingWait(m_service->deleteAllDataAsync());
     }
 
-    // Newest first, expired ones dropped from the file too, ten at most.
+    // Newest first, expired ones dropped from the file too, ten at most, and
+    // ten at most shown from a longer file.
     void addRecentUpload()
     {
-        QList<RecentUpload> eleven;
-        for (int number = 1; number <= 11; ++number)
-            eleven.append(entry(number, now.addSecs(number == 3 ? -1 : number == 2 ? 0 : 60)));
-        QVERIFY(writeAll(m_service->recentsURL(), RecentUpload::encodeList(eleven)));
+        QList<RecentUpload> twelve;
+        for (int number = 1; number <= 12; ++number)
+            twelve.append(entry(number, now.addSecs(number == 3 ? -1 : number == 2 ? 0 : 60)));
+        QVERIFY(writeAll(m_service->recentsURL(), RecentUpload::encodeList(twelve)));
+        QCOMPARE(m_service->loadRecentUploads(), twelve.mid(0, 2) + twelve.mid(3, 8));
         m_service->addRecentUpload(entry(0));
         const QList<RecentUpload> loaded = m_service->loadRecentUploads();
         QCOMPARE(loaded.size(), 10);
         QCOMPARE(loaded.first().url, QStringLiteral("https://l.example/0"));
-        QCOMPARE(loaded.mid(1), eleven.mid(0, 2) + eleven.mid(3, 7));
+        QCOMPARE(loaded.mid(1), twelve.mid(0, 2) + twelve.mid(3, 7));
         QCOMPARE(RecentUpload::decodeList(readAll(m_service->recentsURL())), loaded);
         m_service->clearRecentUploads();
         QVERIFY(m_service->loadRecentUploads().isEmpty());

@@ -207,6 +207,13 @@ private Q_SLOTS:
         });
         QVERIFY2(shown >= 1 && shown <= elapsedMs / 100 + 2,
                  qPrintable(QStringLiteral("%1 lines in %2 ms").arg(shown).arg(elapsedMs)));
+        // A dumb terminal shows every code as text: it gets the messages alone.
+        QProcessEnvironment dumbEnv = m_env;
+        dumbEnv.insert(u"TERM"_qs, u"dumb"_qs);
+        Terminal dumb({u"upload"_qs, big.fileName()}, dumbEnv);
+        QCOMPARE(dumb.waitForExit(60000), 1);
+        QVERIFY2(!dumb.text().replace("\r\n", "\n").contains('\r') && !dumb.text().contains('\x1b'),
+                 dumb.text().constData());
 
         QCOMPARE(sendova({u"logout"_qs}).exitCode, 0);
         QCOMPARE(sendova({u"status"_qs}).exitCode, 2);

@@ -14,6 +14,8 @@
 
 #include <csignal>
 
+#include <sys/stat.h>
+
 using namespace sendova;
 using namespace sendova::test;
 
@@ -44,21 +46,23 @@ private Q_SLOTS:
     void cleanupTestCase() { setKeychainKey(QString()); }
 
     // The whole run as the program makes it, event loop included: which file
-    // it uploads, how many of the shared files the window says were left
-    // out, and the exit status. The user ends the run with Return, or by
-    // closing the window when the status is 1, and then once more, which
-    // changes nothing.
+    // it uploads and how many of the shared files the window says were left
+    // out. The user ends the run with Return or by closing the window, which
+    // after a success is no cancellation, and then once more, which changes
+    // nothing.
     void firstUsableAttachment_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("uploaded");
         QTest::addColumn<int>("filesLeftOut");
-        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("closeWindow");
 
         QTest::newRow("two files: the first, relative path")
-            << QStringList{QStringLiteral("first.txt"), m_second} << QStringLiteral("first.txt") << 1 << 0;
+            << QStringList{QStringLiteral("first.txt"), m_second} << QStringLiteral("first.txt") << 1
+            << false;
         QTest::newRow("existing file whose name looks like a URL, window closed")
-            << QStringList{QStringLiteral("notes:today.txt")} << QStringLiteral("notes:today.txt") << 0 << 1;
+            << QStringList{QStringLiteral("notes:today.txt")} << QStringLiteral("notes:today.txt") << 0
+            << true;
     }
 
     void firstUsableAttachment()
@@ -66,7 +70,7 @@ private Q_SLOTS:
         QFETCH(QStringList, arguments);
         QFETCH(QString, uploaded);
         QFETCH(int, filesLeftOut);
-        QFETCH(int, status);
+        QFETCH(bool, closeWindow);
 
         LoopbackHttpServer server;
         server.enqueue(uploadReply(sharedLink));
@@ -76,11 +80,11 @@ private Q_SLOTS:
         ShareViewModel *model = controller.viewModel();
         connect(
             model, &ShareViewModel::stateChanged, this,
-            [&controller, status](const ShareState &state) {
+            [&controller, closeWindow](const ShareState &state) {
                 if (!state.isFinal())
                     return;
                 ShareView *view = controller.view();
-                if (status == 1)
+                if (closeWindow)
                     view->close();
                 else
                     QTest::keyClick(view, Qt::Key_Return);
@@ -88,11 +92,61 @@ private Q_SLOTS:
                 view->close();
             },
             Qt::QueuedConnection);
-        QCOMPARE(controller.exec(), status);
+        QCOMPARE(controller.exec(), 0);
         QCOMPARE(model->fileName().value_or(QString()), uploaded);
         QCOMPARE(server.requests().size(), 1);
         QCOMPARE(model->state(), ShareState::success(sharedLink));
         QCOMPARE(model->filesLeftOut(), filesLeftOut);
+    }
+
+    // A pipe would be read for ever: refused before anything is read or sent.
+    void pipeRefused()
+    {
+        const QString pipe = m_root.filePath(QStringLiteral("pipe"));
+        QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+        LoopbackHttpServer server;
+        writeConfig(configJson(server.baseUrl()));
+        ShareViewController controller({pipe});
+        controller.loadView();
+        QTRY_VERIFY(controller.viewModel()->state().isFinal());
+        QCOMPARE(controller.viewModel()->state(),
+                 ShareState::error(u"pipe is not an ordinary file; only files can be uploaded."_qs));
+        QCOMPARE(server.requests().size(), 0);
+    }
+
+    // What the program says before it opens a window.
+    void programWithoutWindow_data()
+    {
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QByteArray>("err");
+        QTest::newRow("--help") << u"--help"_qs << 0 << QByteArray("Usage: sendova-share [--] FILE…\n")
+                                << QByteArray();
+        QTest::newRow("--version") << u"--version"_qs << 0
+                                   << QByteArray("sendova-share " SENDOVA_VERSION "\n") << QByteArray();
+        QTest::newRow("no display") << m_first << 2 << QByteArray()
+                                    << QByteArray("sendova-share: no graphical session; to upload from a "
+                                                  "terminal use 'sendova upload FILE'\n");
+    }
+
+    void programWithoutWindow()
+    {
+        QFETCH(QString, argument);
+        QFETCH(int, status);
+        QFETCH(QByteArray, out);
+        QFETCH(QByteArray, err);
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString &name : {u"DISPLAY"_qs, u"WAYLAND_DISPLAY"_qs, u"QT_QPA_PLATFORM"_qs})
+            env.remove(name);
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(SENDOVA_SHARE_PROGRAM), {argument});
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitCode(), status);
+        const QByteArray output = program.readAllStandardOutput();
+        QVERIFY2(output.startsWith(out), output.constData());
+        QCOMPARE(program.readAllStandardError(), err);
     }
 
     // The program itself: a terminating signal cancels like the window does,

@@ -74,6 +74,12 @@ private Q_SLOTS:
             << configJson(server, true, true)
             << Replies{ScriptedReply::json(200, R"({"Success":true,"Data":{"Exists":true,"Url":"x"}})")}
             << States{ShareState::loading(), ShareState::hashing(), invalidReply} << false;
+        // A newline in a pasted link is a second command.
+        QTest::newRow("stored copy whose link is two lines")
+            << configJson(server, false, true)
+            << Replies{ScriptedReply::json(
+                   200, "{\"success\":true,\"data\":{\"exists\":true,\"url\":\"http://x/\\nid\"}}")}
+            << States{ShareState::loading(), ShareState::hashing(), invalidReply} << false;
     }
 
     void flow()

@@ -90,6 +90,7 @@ LoopbackHttpServer::LoopbackHttpServer()
 LoopbackHttpServer::~LoopbackHttpServer()
 {
     m_stopping = true;
+    m_changed.notify_all();
     m_acceptThread.join();
     ::close(m_listener);
     for (std::thread &thread : m_threads)
@@ -328,6 +329,12 @@ void LoopbackHttpServer::serveConnection(int socket)
                 clientClosed();
                 return;
             }
+        }
+
+        {
+            std::unique_lock guard(m_lock);
+            m_changed.wait_for(guard, std::chrono::seconds(10),
+                               [&] { return m_stopping || m_requests.size() >= reply.answerTogether; });
         }
 
         if (reply.raw) {

@@ -50,6 +50,9 @@ struct ScriptedReply
     QByteArray body;
     // Waited after the body has been read and before the reply is written.
     std::chrono::milliseconds delay{0};
+    // Then held until this many requests have arrived, so that clients get
+    // their replies together.
+    int answerTogether = 0;
     // Sent verbatim instead of a formatted reply, then the connection closes.
     std::optional<QByteArray> raw;
     Reading reading = Reading::normal;

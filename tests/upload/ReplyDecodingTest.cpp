@@ -59,8 +59,10 @@ private Q_SLOTS:
                  "'Error':{'Code':'C','Message':'M'}}");
         QTest::newRow("check, members in any order, whole seconds")
             << true
-            << J("{'Data':{'Url':'u','Exists':true,'ExpiresAt':'2026-12-12T16:25:11Z'},'Success':true}")
-            << J("{'Success':true,'Data':{'Exists':true,'Url':'u','ExpiresAt':'2026-12-12T16:25:11Z'}}");
+            << J("{'Data':{'Url':'https://s.example/f/"
+                 "u','Exists':true,'ExpiresAt':'2026-12-12T16:25:11Z'},'Success':true}")
+            << J("{'Success':true,'Data':{'Exists':true,'Url':'https://s.example/f/"
+                 "u','ExpiresAt':'2026-12-12T16:25:11Z'}}");
         QTest::newRow("microseconds kept to ms")
             << true << J("{'Success':true,'Data':{'Exists':true,'ExpiresAt':'2026-12-12T16:25:11.123456Z'}}")
             << J("{'Success':true,'Data':{'Exists':true,'ExpiresAt':'2026-12-12T16:25:11.123Z'}}");
