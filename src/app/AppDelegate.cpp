@@ -14,6 +14,7 @@
 #include "ui/MenuBarView.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -46,6 +47,8 @@ AppDelegate::AppDelegate(ConfigService &configService, QDBusConnection bus, QObj
     : QObject(parent), m_configService(configService), m_bus(std::move(bus))
 {
     m_trayDeadline.setSingleShot(true);
+    m_accountSettle.setSingleShot(true);
+    m_accountSettle.setInterval(100);
 }
 
 AppDelegate::~AppDelegate()
@@ -93,6 +96,7 @@ QCoro::Task<> AppDelegate::launch()
     connect(m_popover->view(), &MenuBarView::quitRequested, qApp, &QCoreApplication::quit,
             Qt::QueuedConnection);
     connect(m_popover, &PopoverWindow::windowClosed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    watchStoredAccount();
 
     // No tray host yet: give the panel a moment to come up, then show a
     // window rather than run where nobody can see it.
@@ -290,6 +294,43 @@ QCoro::Task<> AppDelegate::showAlert(QString title, QString message)
     box.setWindowModality(Qt::ApplicationModal);
     box.open();
     co_await qCoro(&box, &QDialog::finished);
+}
+
+namespace {
+
+QString fileStamp(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QString();
+    // A rename puts a new file in place: its change time moves even when
+    // size and modification time happen to match the old one's.
+    return QStringLiteral("%1 %2 %3")
+        .arg(info.size())
+        .arg(info.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch())
+        .arg(info.fileTime(QFileDevice::FileMetadataChangeTime).toMSecsSinceEpoch());
+}
+
+} // namespace
+
+void AppDelegate::watchStoredAccount()
+{
+    m_configStamp = fileStamp(m_configService.configURL());
+    m_accountWatch = new QFileSystemWatcher({m_configService.folder()}, this);
+    connect(m_accountWatch, &QFileSystemWatcher::directoryChanged, &m_accountSettle,
+            qOverload<>(&QTimer::start));
+    connect(&m_accountSettle, &QTimer::timeout, this, &AppDelegate::followStoredAccount);
+}
+
+void AppDelegate::followStoredAccount()
+{
+    // recents.json lives in the same folder and changes with every upload.
+    const QString stamp = fileStamp(m_configService.configURL());
+    if (stamp == m_configStamp || !m_viewModel)
+        return;
+    m_configStamp = stamp;
+    QCoro::Task<> following = m_viewModel->followStoredAccountAsync();
+    Q_UNUSED(following)
 }
 
 QWidget *AppDelegate::dialogParent() const

@@ -86,6 +86,19 @@ void CommandLineClientTest::command_data()
     // Only 401 and 403 are about the key.
     QTest::newRow("status, not the API") << u"status"_qs << QByteArray() << json(404, "{}") << QString() << 1
                                          << QByteArray() << QByteArray("answered with status 404");
+    QTest::newRow("status, a web page")
+        << u"status"_qs << QByteArray() << json(200, "<html>hotel</html>") << QString() << 1 << QByteArray()
+        << QByteArray("answered, but not like a Sendova server");
+    // An empty key in the file: it was given to a keyring this bus lacks.
+    QTest::newRow("status, keyring out of reach")
+        << u"status"_qs << QByteArray() << none << QString() << 2 << QByteArray()
+        << QByteArray("the API key is kept in the keyring, which this session cannot reach");
+    QTest::newRow("setup, the server names another address")
+        << u"setup --insecure-storage sendova://setup?token=T&server={server}/"_qs << QByteArray()
+        << json(200, R"({"success":true,"apiKey":"k","serverUrl":"http://files.example"})") << QString() << 0
+        << QByteArray()
+        << QByteArray("Server: http://files.example\nsendova: warning: the server asked to be "
+                      "reached at files.example, not at 127.0.0.1");
     // Stops the request at once: its own time-out is 30 s.
     QTest::newRow("status, Ctrl-C") << u"status"_qs << QByteArray() << never << QString() << 130
                                     << QByteArray() << QByteArray();
@@ -125,8 +138,9 @@ void CommandLineClientTest::command()
     if (line.startsWith(u"status"_qs) || line.startsWith(u"upload"_qs)) {
         QFile config(data + QStringLiteral("/config.json"));
         QVERIFY(QDir().mkpath(data) && config.open(QIODevice::WriteOnly));
-        config.write(R"({"serverUrl":")" + server.baseUrl().toUtf8() +
-                     R"(","apiKey":"sk_test","showNotifications":true,"autoCopyToClipboard":false,)"
+        const QByteArray key = QByteArray(QTest::currentDataTag()).contains("out of reach") ? "" : "sk_test";
+        config.write(R"({"serverUrl":")" + server.baseUrl().toUtf8() + R"(","apiKey":")" + key +
+                     R"(","showNotifications":true,"autoCopyToClipboard":false,)"
                      R"("checkForDuplicates":false,"launchAtLogin":false,"languageCode":"en"})");
     }
     QFile file(home.filePath(QStringLiteral("a.txt")));
