@@ -16,6 +16,7 @@
 #include "ui/SheetFrame.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -48,6 +49,8 @@ AppDelegate::AppDelegate(ConfigService &configService, QDBusConnection bus, QObj
     : QObject(parent), m_configService(configService), m_bus(std::move(bus))
 {
     m_trayDeadline.setSingleShot(true);
+    m_accountSettle.setSingleShot(true);
+    m_accountSettle.setInterval(100);
 }
 
 AppDelegate::~AppDelegate()
@@ -96,6 +99,7 @@ QCoro::Task<> AppDelegate::launch()
     connect(m_popover->view(), &MenuBarView::quitRequested, this, [] { quit(); });
     connect(m_popover, &PopoverWindow::windowClosed, this, [] { quit(); });
     connect(m_viewModel, &AppViewModel::showSetupChanged, this, &AppDelegate::setupShownOrGone);
+    watchStoredAccount();
 
     // No tray host yet: give the panel a moment to come up, then show a
     // window rather than run where nobody can see it.
@@ -354,6 +358,43 @@ QCoro::Task<> AppDelegate::showAlert(QString title, QString message)
     box.setWindowModality(Qt::ApplicationModal);
     box.open();
     co_await qCoro(&box, &QDialog::finished);
+}
+
+namespace {
+
+QString fileStamp(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QString();
+    // A rename puts a new file in place: its change time moves even when
+    // size and modification time happen to match the old one's.
+    return QStringLiteral("%1 %2 %3")
+        .arg(info.size())
+        .arg(info.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch())
+        .arg(info.fileTime(QFileDevice::FileMetadataChangeTime).toMSecsSinceEpoch());
+}
+
+} // namespace
+
+void AppDelegate::watchStoredAccount()
+{
+    m_configStamp = fileStamp(m_configService.configURL());
+    m_accountWatch = new QFileSystemWatcher({m_configService.folder()}, this);
+    connect(m_accountWatch, &QFileSystemWatcher::directoryChanged, &m_accountSettle,
+            qOverload<>(&QTimer::start));
+    connect(&m_accountSettle, &QTimer::timeout, this, &AppDelegate::followStoredAccount);
+}
+
+void AppDelegate::followStoredAccount()
+{
+    // recents.json lives in the same folder and changes with every upload.
+    const QString stamp = fileStamp(m_configService.configURL());
+    if (stamp == m_configStamp || !m_viewModel)
+        return;
+    m_configStamp = stamp;
+    QCoro::Task<> following = m_viewModel->followStoredAccountAsync();
+    Q_UNUSED(following)
 }
 
 QWidget *AppDelegate::dialogParent() const

@@ -5,6 +5,7 @@
 #include "model/AppViewModel.h"
 
 #include <QDBusConnection>
+#include <QFileSystemWatcher>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -96,6 +97,13 @@ private:
     QCoro::Task<> showAlert(QString title, QString message);
     // The window an alert belongs to: the popover while it is up.
     QWidget *dialogParent() const;
+    // `sendova login`, `setup` or `logout` (or a second tray) changed the
+    // stored account: config.json is rewritten or removed by every one of
+    // them, so its folder is watched, rather than each program telling the
+    // running one over the bus (a login over SSH cannot reach this session's
+    // bus, but it does reach the file).
+    void watchStoredAccount();
+    void followStoredAccount();
 
     ConfigService &m_configService;
     QDBusConnection m_bus;
@@ -109,6 +117,11 @@ private:
     QList<std::function<void()>> m_waitingCalls;
     // A file handed over before any account was set up: sent once there is one.
     QUrl m_pendingUpload;
+    QFileSystemWatcher *m_accountWatch = nullptr;
+    // Writes come as bursts of events (temporary file, rename).
+    QTimer m_accountSettle;
+    // config.json as last seen: existence, size, change times.
+    QString m_configStamp;
 };
 
 } // namespace sendova

@@ -43,10 +43,10 @@ struct CommandInfo
 
 constexpr CommandInfo commands[] = {
     {"upload", "[--verbose] [--] FILE…", "upload files and print their links"},
-    {"login", "--server URL --user NAME [--password-stdin] [--insecure-storage]",
-     "sign in and store the API key"},
+    {"login", "--server URL (--user NAME [--password-stdin] | --api-key-stdin) [--insecure-storage]",
+     "sign in, or connect with an existing API key, and store the key"},
     {"setup", "[--insecure-storage] LINK", "configure from a sendova://setup link"},
-    {"status", "[--verbose]", "test the connection to the server"},
+    {"status", "[--verbose]", "test the connection; name the account and where its key is"},
     {"recent", "", "list recent uploads (link, name, date)"},
     {"logout", "", "delete the settings, recent uploads and API key"},
     {"help", "[COMMAND]", "show the help of a command"},
@@ -161,6 +161,10 @@ void describe(QCommandLineParser &parser, const QString &command)
                                             QStringLiteral("NAME")));
         parser.addOption(QCommandLineOption(QStringLiteral("password-stdin"),
                                             QStringLiteral("Read the password from standard input.")));
+        parser.addOption(QCommandLineOption(
+            QStringLiteral("api-key-stdin"),
+            QStringLiteral("Connect with an existing API key, read from standard input, instead of\n"
+                           "a user name and password.")));
         parser.addOption(insecureStorageOption());
         parser.addOption(verboseOption("Print the log, with the detail of a failure, on standard error."));
     } else if (command == QLatin1String("setup")) {
@@ -172,8 +176,9 @@ void describe(QCommandLineParser &parser, const QString &command)
         parser.addOption(insecureStorageOption());
         parser.addOption(verboseOption("Print the log, with the detail of a failure, on standard error."));
     } else if (command == QLatin1String("status")) {
-        parser.setApplicationDescription(QStringLiteral(
-            "Asks the server whether it accepts the stored API key, and prints its address when it does."));
+        parser.setApplicationDescription(
+            QStringLiteral("Asks the server whether it accepts the stored API key. When it does, prints\n"
+                           "\"Connected to URL as USER (TENANT)\" and where the key is kept."));
         parser.addOption(verboseOption("Print the log, with the detail of a failure, on standard error."));
     } else if (command == QLatin1String("recent")) {
         parser.setApplicationDescription(
@@ -181,7 +186,8 @@ void describe(QCommandLineParser &parser, const QString &command)
                            "separated by tabs."));
     } else if (command == QLatin1String("logout")) {
         parser.setApplicationDescription(
-            QStringLiteral("Deletes the settings, the list of recent uploads and the API key."));
+            QStringLiteral("Deletes the settings, the list of recent uploads, the API key and the autostart\n"
+                           "entry, and says what could not be deleted (exit status 1 then)."));
     } else if (command == QLatin1String("help")) {
         parser.setApplicationDescription(QStringLiteral("Shows the help of a command, or the overview."));
         parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("A command's name."),
@@ -378,9 +384,15 @@ QCoro::Task<int> CommandLineClient::run(QStringList arguments)
     if (name == QLatin1String("login")) {
         const QString server = parser.value(QStringLiteral("server"));
         const QString user = parser.value(QStringLiteral("user"));
-        if (server.isEmpty() || user.isEmpty())
-            co_return usageError(QStringLiteral("login needs --server and --user"), name);
-        auto signingIn = login(server, user, parser.isSet(QStringLiteral("password-stdin")), options);
+        const bool keyFromStdin = found.contains(QStringLiteral("api-key-stdin"));
+        if (keyFromStdin && (!user.isEmpty() || found.contains(QStringLiteral("password-stdin"))))
+            co_return usageError(
+                QStringLiteral("login: --api-key-stdin takes neither --user nor --password-stdin"), name);
+        if (server.isEmpty() || (user.isEmpty() && !keyFromStdin))
+            co_return usageError(
+                QStringLiteral("login needs --server and --user, or --server and --api-key-stdin"), name);
+        auto signingIn = login(server, keyFromStdin ? std::optional<QString>() : user,
+                               parser.isSet(QStringLiteral("password-stdin")), options);
         co_return co_await std::move(signingIn);
     }
     if (name == QLatin1String("status")) {
@@ -389,7 +401,8 @@ QCoro::Task<int> CommandLineClient::run(QStringList arguments)
     }
     if (name == QLatin1String("recent"))
         co_return recent();
-    co_return logout();
+    auto removing = logout();
+    co_return co_await std::move(removing);
 }
 
 int CommandLineClient::help(const QStringList &names)
@@ -434,11 +447,35 @@ AppViewModel &CommandLineClient::model()
     return *m_model;
 }
 
-int CommandLineClient::notConfigured()
+QCoro::Task<int> CommandLineClient::notConfigured(StoredAccount stored)
 {
-    err(QStringLiteral("sendova: not configured yet. Run 'sendova login --server URL --user NAME' "
-                       "or 'sendova setup LINK' first."));
-    return usage;
+    const QString firstRun = QStringLiteral("Run 'sendova login --server URL --user NAME' or "
+                                            "'sendova setup LINK' first.");
+    if (!stored.fileProblem.isEmpty()) {
+        err(QStringLiteral("sendova: not configured: %1. Correct or remove it; then %2")
+                .arg(stored.fileProblem, firstRun.at(0).toLower() + firstRun.mid(1)));
+        co_return usage;
+    }
+    // A file without a key of its own means the key was given to the keyring.
+    if (QFileInfo::exists(ConfigService::shared().configURL()) && stored.config.apiKey.isEmpty()) {
+        auto probing = KeychainService::lockedAsync();
+        const std::optional<bool> locked = co_await std::move(probing);
+        if (!locked) {
+            err(QStringLiteral(
+                "sendova: the API key is kept in the keyring, which this session cannot reach "
+                "(no Secret Service on its session bus). Run the command in the desktop session, "
+                "or sign in here with 'sendova login … --insecure-storage'."));
+            co_return usage;
+        }
+        if (*locked) {
+            err(QStringLiteral("sendova: the API key is kept in the keyring, which is locked. Unlock it "
+                               "(log in to the desktop, or open the keyring) and try again, or sign in here "
+                               "with 'sendova login … --insecure-storage'."));
+            co_return usage;
+        }
+    }
+    err(QStringLiteral("sendova: not configured yet. ") + firstRun);
+    co_return usage;
 }
 
 QCoro::Task<> CommandLineClient::prepareNotifications()
@@ -521,20 +558,43 @@ QCoro::Task<bool> CommandLineClient::keyCanBeKept(Options options)
 {
     if (options.insecureStorage)
         co_return true;
-    auto probing = KeychainService::secretServiceExistsAsync();
-    if (co_await std::move(probing))
+    std::optional<KeyringReadiness> readiness;
+    {
+        // Nothing has been sent: an interrupt while the unlock prompt is up
+        // ends the run at once.
+        const IdleScope waiting(*this);
+        auto unlocking = KeychainService::unlockAsync();
+        readiness = co_await std::move(unlocking);
+    }
+    QString cause;
+    switch (*readiness) {
+    case KeyringReadiness::ready:
         co_return true;
-    err(QStringLiteral("sendova: no keyring (Secret Service) runs in this session to keep the API key; "
-                       "add --insecure-storage to keep it in %1/config.json, readable only by you.")
-            .arg(dataFolder()));
+    case KeyringReadiness::unavailable:
+        cause = QStringLiteral("no keyring (Secret Service) runs in this session to keep the API key");
+        break;
+    case KeyringReadiness::lockedNoPrompter:
+        cause = QStringLiteral("the keyring is locked, and no prompt to unlock it can be shown in this "
+                               "session; unlock it from the desktop and try again");
+        break;
+    case KeyringReadiness::lockedDismissed:
+        cause = QStringLiteral("the keyring is locked: the prompt to unlock it was dismissed");
+        break;
+    }
+    err(QStringLiteral("sendova: %1. Nothing was sent. Or add --insecure-storage to keep the key in "
+                       "%2/config.json, readable only by you.")
+            .arg(cause, dataFolder()));
     co_return false;
 }
 
 QCoro::Task<int> CommandLineClient::upload(QStringList files, Options options)
 {
     AppViewModel &model = this->model();
-    if (!model.config().isConfigured())
-        co_return notConfigured();
+    if (!model.config().isConfigured()) {
+        auto loading = ConfigService::shared().loadAccountAsync();
+        auto explaining = notConfigured(co_await std::move(loading));
+        co_return co_await std::move(explaining);
+    }
     auto preparing = prepareNotifications();
     co_await std::move(preparing);
 
@@ -589,16 +649,15 @@ QCoro::Task<int> CommandLineClient::upload(QStringList files, Options options)
     co_return result;
 }
 
-QCoro::Task<int> CommandLineClient::login(QString server, QString user, bool passwordFromStdin,
+QCoro::Task<int> CommandLineClient::login(QString server, std::optional<QString> user, bool passwordFromStdin,
                                           Options options)
 {
     SetupModel setup(model());
     setup.setServerUrl(server);
-    setup.setUsername(user);
     setup.setKeyStorage(options.keyStorage());
     // The model sends to SENDOVA_SERVER when it is set.
     const QString address = setup.effectiveServerUrl();
-    if (address != server)
+    if (address != AppConfig::trimmedServerUrl(server))
         err(QStringLiteral("sendova: SENDOVA_SERVER is set: signing in to %1").arg(address));
     // Before the password is asked for: either would only fail after it.
     if (lacksScheme(address))
@@ -608,26 +667,36 @@ QCoro::Task<int> CommandLineClient::login(QString server, QString user, bool pas
         co_return failure;
 
     m_prompt = std::make_unique<PasswordPrompt>();
-    std::optional<QString> password;
+    std::optional<QString> secret;
     {
         // Nothing has been sent yet: an interrupt ends the run at once.
         const IdleScope waiting(*this);
-        auto reading = m_prompt->read(passwordFromStdin ? QString() : QStringLiteral("Password: "));
-        password = co_await std::move(reading);
+        auto reading = m_prompt->read(passwordFromStdin || !user ? QString() : QStringLiteral("Password: "));
+        secret = co_await std::move(reading);
     }
     m_prompt.reset();
-    if (!password || password->isEmpty())
-        co_return usageError(QStringLiteral("login: no password given; nothing was sent"),
+    if (!secret || secret->trimmed().isEmpty())
+        co_return usageError(user ? QStringLiteral("login: no password given; nothing was sent")
+                                  : QStringLiteral("login: no API key on standard input; nothing was sent"),
                              QStringLiteral("login"));
-    setup.setPassword(*password);
 
-    auto signingIn = setup.login();
+    QCoro::Task<bool> signingIn;
+    if (user) {
+        setup.setUsername(*user);
+        setup.setPassword(*secret);
+        signingIn = setup.login();
+    } else {
+        // A key pasted with its line end, or with spaces around it, is still the key.
+        setup.setApiKey(secret->trimmed());
+        signingIn = setup.connectWithApiKey();
+    }
     const bool signedIn = co_await std::move(signingIn);
     if (m_stopCode)
         co_return failure;
     if (!signedIn)
         co_return reportFailure(setup.errorMessage().value_or(QString()), options);
-    err(QStringLiteral("Signed in to %1 as %2.").arg(model().config()._serverUrl, user));
+    err(user ? QStringLiteral("Signed in to %1 as %2.").arg(model().config()._serverUrl, *user)
+             : QStringLiteral("Connected to %1 with the API key.").arg(model().config()._serverUrl));
     co_return success;
 }
 
@@ -657,14 +726,30 @@ QCoro::Task<int> CommandLineClient::setup(QString text, Options options)
         co_return reportFailure(outcome.message, options);
     err(outcome.title);
     err(outcome.message);
+    // The server's reply may name another address than the link did, and
+    // that is where every upload will go.
+    const QString stored = model().config()._serverUrl;
+    err(QStringLiteral("Server: %1").arg(stored));
+    const QString linkHost = QUrl(link->serverUrl).host();
+    const QString storedHost = QUrl(stored).host();
+    if (storedHost.compare(linkHost, Qt::CaseInsensitive) != 0)
+        err(QStringLiteral(
+                "sendova: warning: the server asked to be reached at %1, not at %2 as the link said")
+                .arg(storedHost.isEmpty() ? stored : storedHost, linkHost));
     co_return success;
 }
 
 QCoro::Task<int> CommandLineClient::status(Options options)
 {
-    const AppConfig config = model().config();
-    if (!config.isConfigured())
-        co_return notConfigured();
+    auto loading = ConfigService::shared().loadAccountAsync();
+    const StoredAccount stored = co_await std::move(loading);
+    if (m_stopCode)
+        co_return failure;
+    const AppConfig &config = stored.config;
+    if (!config.isConfigured()) {
+        auto explaining = notConfigured(stored);
+        co_return co_await std::move(explaining);
+    }
     const QString server = config.serverUrl();
     QString problem;
     try {
@@ -672,16 +757,27 @@ QCoro::Task<int> CommandLineClient::status(Options options)
         const StatusReply reply = co_await std::move(pending);
         if (m_stopCode)
             co_return failure;
-        if (reply.accepted()) {
-            out(QStringLiteral("Connected to %1").arg(server));
+        if (reply.accepted() && !reply.recognized) {
+            problem = QStringLiteral("%1 answered, but not like a Sendova server").arg(server);
+        } else if (reply.accepted()) {
+            QString line = QStringLiteral("Connected to %1").arg(server);
+            if (reply.userName)
+                line += QStringLiteral(" as %1").arg(*reply.userName);
+            if (reply.tenantName)
+                line += QStringLiteral(" (%1)").arg(*reply.tenantName);
+            out(line);
+            out(stored.keySource == KeySource::configFile
+                    ? QStringLiteral("API key kept in %1").arg(ConfigService::shared().configURL())
+                    : QStringLiteral("API key kept in the keyring"));
             co_return success;
+        } else {
+            // Only these are about the key; anything else is the server's to explain.
+            problem = reply.keyRefused()
+                          ? QStringLiteral("%1 did not accept the API key").arg(server)
+                          : QStringLiteral("%1 answered with status %2").arg(server).arg(reply.statusCode);
+            if (reply.serverMessage)
+                problem += QLatin1String(": ") + *reply.serverMessage;
         }
-        // Only these are about the key; anything else is the server's to explain.
-        problem = reply.keyRefused()
-                      ? QStringLiteral("%1 did not accept the API key").arg(server)
-                      : QStringLiteral("%1 answered with status %2").arg(server).arg(reply.statusCode);
-        if (reply.serverMessage)
-            problem += QLatin1String(": ") + *reply.serverMessage;
     } catch (...) {
         const LoginFailure shown = LoginFailure::from(std::current_exception());
         problem =
@@ -700,17 +796,24 @@ int CommandLineClient::recent()
     return success;
 }
 
-int CommandLineClient::logout()
+QCoro::Task<int> CommandLineClient::logout()
 {
-    const ConfigService &config = ConfigService::shared();
-    const bool stored = QFile::exists(config.configURL()) || QFile::exists(config.recentsURL()) ||
-                        KeychainService::shared().loadAPIKey().has_value();
-    // Nothing here returns to the event loop, so no interrupt can cut it short.
-    config.deleteAllData();
-    err(stored
-            ? QStringLiteral("Signed out: the settings, recent uploads and API key were deleted.")
-            : QStringLiteral("Nothing to sign out of: no settings, recent uploads or API key were stored."));
-    return success;
+    auto removing = ConfigService::shared().removeAccountAsync();
+    const AccountRemoval removal = co_await std::move(removing);
+    const QString removed = removal.removed.join(QLatin1String(", "));
+    if (!removal.complete()) {
+        err(QStringLiteral("sendova: not everything was removed. Not removed: %1.")
+                .arg(removal.remaining.join(QLatin1String("; "))));
+        if (!removed.isEmpty())
+            err(QStringLiteral("Removed: %1.").arg(removed));
+        co_return failure;
+    }
+    err(removed.isEmpty()
+            ? QStringLiteral("Nothing to sign out of: no settings, recent uploads or API key were stored.")
+            : QStringLiteral("Signed out. Removed: %1.").arg(removed));
+    if (!removal.unchecked.isEmpty())
+        err(QStringLiteral("Not checked: %1.").arg(removal.unchecked.join(QLatin1String("; "))));
+    co_return success;
 }
 
 } // namespace sendova

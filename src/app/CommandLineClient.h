@@ -80,13 +80,17 @@ private:
     };
 
     QCoro::Task<int> upload(QStringList files, Options options);
-    QCoro::Task<int> login(QString server, QString user, bool passwordFromStdin, Options options);
+    // Without a user, connects with an API key read from standard input.
+    QCoro::Task<int> login(QString server, std::optional<QString> user, bool passwordFromStdin,
+                           Options options);
     QCoro::Task<int> setup(QString link, Options options);
     QCoro::Task<int> status(Options options);
     int recent();
-    int logout();
+    QCoro::Task<int> logout();
     int help(const QStringList &commands);
-    int notConfigured();
+    // Names why there is no usable account: a damaged settings file, a
+    // keyring this session cannot reach or that is locked, or no setup yet.
+    QCoro::Task<int> notConfigured(StoredAccount stored);
     // False, with the reason on stderr, when nothing could keep a key.
     QCoro::Task<bool> keyCanBeKept(Options options);
     // The failure's line, then the log with --verbose.

@@ -22,7 +22,14 @@ const AppConfig &AppConfig::defaults()
 QString AppConfig::serverUrl() const
 {
     const QString override = overrideValue();
-    return override.isEmpty() ? _serverUrl : override;
+    return override.isEmpty() ? _serverUrl : trimmedServerUrl(override);
+}
+
+QString AppConfig::trimmedServerUrl(QString address)
+{
+    while (address.endsWith(QLatin1Char('/')))
+        address.chop(1);
+    return address;
 }
 
 bool AppConfig::isConfigured() const

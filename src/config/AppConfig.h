@@ -29,6 +29,9 @@ struct AppConfig
     QString serverUrl() const;
     bool isConfigured() const;
     static bool hasServerOverride();
+    // A server address as typed or received, without the trailing slashes
+    // that would put "//" in front of every request path.
+    static QString trimmedServerUrl(QString address);
 
     bool operator==(const AppConfig &) const = default;
 

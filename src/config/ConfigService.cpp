@@ -1,6 +1,7 @@
 #include "config/ConfigService.h"
 
 #include "config/KeychainService.h"
+#include "platform/AutostartEntry.h"
 #include "support/LocalizationService.h"
 #include "support/StrictJson.h"
 
@@ -133,15 +134,42 @@ void ConfigService::writeFile(const QString &path, const QByteArray &bytes)
         throw FileWriteError(path, file.errorString());
 }
 
-std::optional<AppConfig> ConfigService::readConfigFile() const
+namespace {
+
+// The decoder's reason, for someone who has never seen the file's insides.
+QString plainReason(const DecodingError &error)
 {
-    const std::optional<QByteArray> bytes = readFile(m_configURL);
-    if (!bytes)
+    if (error.memberPath().isEmpty())
+        return error.reason().startsWith(QLatin1String("not valid JSON"))
+                   ? QStringLiteral("it is not complete JSON (cut short, or edited by hand)")
+                   : error.reason();
+    return QStringLiteral("the setting \"%1\": %2").arg(error.memberPath(), error.reason());
+}
+
+} // namespace
+
+std::optional<AppConfig> ConfigService::readConfigFile(QString *problem) const
+{
+    const QFileInfo info(m_configURL);
+    if (!info.exists())
         return std::nullopt;
+    const auto report = [&](const QString &reason) -> std::optional<AppConfig> {
+        if (problem)
+            *problem = m_configURL + QLatin1String(" ") + reason;
+        return std::nullopt;
+    };
+    if (info.isDir())
+        return report(QStringLiteral("is a folder, not a settings file"));
+    QFile file(m_configURL);
+    if (!file.open(QIODevice::ReadOnly))
+        return report(QLatin1String("cannot be read: ") + file.errorString());
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return report(QLatin1String("cannot be read: ") + file.errorString());
     try {
-        return AppConfig::decode(*bytes);
-    } catch (const DecodingError &) {
-        return std::nullopt;
+        return AppConfig::decode(bytes);
+    } catch (const DecodingError &error) {
+        return report(QLatin1String("is damaged: ") + plainReason(error));
     }
 }
 
@@ -150,6 +178,8 @@ AppConfig ConfigService::loadConfig() const
     std::optional<AppConfig> config = readConfigFile();
     if (!config)
         return AppConfig::defaults();
+    if (!config->apiKey.isEmpty())
+        return *config;
     if (std::optional<QString> key = KeychainService::shared().loadAPIKey())
         config->apiKey = std::move(*key);
     return *config;
@@ -160,10 +190,33 @@ QCoro::Task<AppConfig> ConfigService::loadConfigAsync() const
     std::optional<AppConfig> config = readConfigFile();
     if (!config)
         co_return AppConfig::defaults();
+    if (!config->apiKey.isEmpty())
+        co_return *config;
     auto loading = KeychainService::shared().loadAPIKeyAsync();
     if (std::optional<QString> key = co_await std::move(loading))
         config->apiKey = std::move(*key);
     co_return *config;
+}
+
+QCoro::Task<StoredAccount> ConfigService::loadAccountAsync() const
+{
+    StoredAccount account{AppConfig::defaults(), KeySource::none, QString()};
+    std::optional<AppConfig> config = readConfigFile(&account.fileProblem);
+    if (!config)
+        co_return account;
+    account.config = *config;
+    if (!config->apiKey.isEmpty()) {
+        account.keySource = KeySource::configFile;
+        co_return account;
+    }
+    KeychainService &keychain = KeychainService::shared();
+    keychain.forgetRemembered();
+    auto loading = keychain.loadAPIKeyAsync();
+    if (std::optional<QString> key = co_await std::move(loading)) {
+        account.config.apiKey = std::move(*key);
+        account.keySource = KeySource::keychain;
+    }
+    co_return account;
 }
 
 void ConfigService::saveConfig(const AppConfig &config, KeyStorage storage) const
@@ -243,20 +296,62 @@ QCoro::Task<> ConfigService::save(QString configPath, AppConfig config, KeyStora
     }
 }
 
-void ConfigService::deleteAllData() const
+QCoro::Task<AccountRemoval> ConfigService::removeAccountAsync() const
 {
-    QFile::remove(m_configURL);
-    KeychainService::shared().deleteAPIKey();
-    QFile::remove(m_recentsURL);
-}
+    AccountRemoval removal;
+    // A settings file without a key of its own sent the key to the keyring.
+    const std::optional<AppConfig> stored = readConfigFile();
+    const bool keyInKeyringExpected = stored && stored->apiKey.isEmpty();
+    const auto removeFile = [&removal](const QString &path, const QString &what) {
+        if (!QFileInfo::exists(path))
+            return;
+        QFile file(path);
+        if (file.remove())
+            removal.removed << QStringLiteral("%1 (%2)").arg(what, path);
+        else
+            removal.remaining << QStringLiteral("%1 (%2): %3").arg(what, path, file.errorString());
+    };
+    removeFile(m_configURL, QStringLiteral("the settings"));
+    removeFile(m_recentsURL, QStringLiteral("the recent uploads"));
+    // The program of an account that is gone has no reason to start at login.
+    if (AutostartEntry::isEnabled()) {
+        if (const std::optional<AutostartEntry::Failure> failure = AutostartEntry::setEnabled(false))
+            removal.remaining
+                << QStringLiteral("the autostart entry (%1): %2").arg(failure->path, failure->reason);
+        else
+            removal.removed << QStringLiteral("the autostart entry (%1)").arg(AutostartEntry::path());
+    }
 
-QCoro::Task<> ConfigService::deleteAllDataAsync() const
-{
-    const QString recents = m_recentsURL;
-    QFile::remove(m_configURL);
-    auto removing = KeychainService::shared().deleteAPIKeyAsync();
-    co_await std::move(removing);
-    QFile::remove(recents);
+    const QString keyInKeyring = QStringLiteral("the API key in the keyring");
+    auto unlocking = KeychainService::unlockAsync();
+    const KeyringReadiness readiness = co_await std::move(unlocking);
+    if (readiness == KeyringReadiness::unavailable) {
+        const QString unreachable = QStringLiteral("this session cannot reach the keyring");
+        if (keyInKeyringExpected)
+            removal.remaining << keyInKeyring + QLatin1String(": ") + unreachable;
+        else
+            removal.unchecked << keyInKeyring + QLatin1String(", if one is kept there: ") + unreachable;
+        co_return removal;
+    }
+    if (readiness != KeyringReadiness::ready) {
+        try {
+            KeychainService::requireReady(readiness);
+        } catch (const KeychainError &error) {
+            removal.remaining << keyInKeyring + QLatin1String(": ") + error.technicalText();
+        }
+        co_return removal;
+    }
+    KeychainService &keychain = KeychainService::shared();
+    keychain.forgetRemembered();
+    auto reading = keychain.loadAPIKeyAsync();
+    const bool held = (co_await std::move(reading)).has_value();
+    auto removing = keychain.deleteAPIKeyAsync();
+    const bool gone = co_await std::move(removing);
+    if (!gone)
+        removal.remaining << keyInKeyring + QStringLiteral(": the keyring refused to delete it");
+    else if (held)
+        removal.removed << keyInKeyring;
+    co_return removal;
 }
 
 QList<RecentUpload> ConfigService::unexpired(QList<RecentUpload> entries) const

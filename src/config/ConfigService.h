@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <QCoroTask>
 
@@ -50,6 +51,32 @@ private:
 // config.json, which only the user can read.
 enum class KeyStorage { keychain, configFile };
 
+// Where a loaded key came from.
+enum class KeySource { none, keychain, configFile };
+
+// The stored account as loading found it: the settings, where the key came
+// from, and in plain words why config.json gave nothing usable (empty when
+// the file is simply missing).
+struct StoredAccount
+{
+    AppConfig config;
+    KeySource keySource = KeySource::none;
+    QString fileProblem;
+};
+
+// What removing the account did: texts for a person ("the settings (PATH)"),
+// what was removed and what remains with the reason. complete() when nothing
+// of the account is left.
+struct AccountRemoval
+{
+    QStringList removed;
+    QStringList remaining;
+    // What could not be looked at and, as far as is known, held nothing.
+    QStringList unchecked;
+
+    bool complete() const { return remaining.isEmpty(); }
+};
+
 // config.json and recents.json in the program's data folder, and the key in
 // the keychain. Every file is replaced atomically and readable only by the
 // user, so the share program never reads half a file and a crash during a
@@ -76,10 +103,17 @@ public:
     QString recentsURL() const { return m_recentsURL; }
 
     // Never fails: anything wrong with the file gives the defaults, and the
-    // keychain is asked only for a file that was read and understood. A key
-    // in the keychain wins over one in the file.
+    // keychain is asked only for a file that was read and understood and
+    // holds no key of its own. A key in the file wins over the keychain's:
+    // every store into the keychain rewrites the file with an empty key, so
+    // a key still in the file was written after the keychain's (over SSH,
+    // say, where the keyring could not be cleared).
     AppConfig loadConfig() const;
     QCoro::Task<AppConfig> loadConfigAsync() const;
+    // The same, saying where the key came from and what is wrong with the
+    // file. The keyring is asked again, not answered from memory: another
+    // program may have changed the account.
+    QCoro::Task<StoredAccount> loadAccountAsync() const;
     // With keychain storage: a non-empty key to the keychain, then the file
     // with an empty key. With configFile storage: the file with the key, and
     // a key left in the keychain is deleted so that it cannot hide the new
@@ -88,9 +122,11 @@ public:
     // ConfigSaveError.
     void saveConfig(const AppConfig &config, KeyStorage storage = KeyStorage::keychain) const;
     QCoro::Task<> saveConfigAsync(AppConfig config, KeyStorage storage = KeyStorage::keychain) const;
-    // Back to the never-saved state; every failure is ignored.
-    void deleteAllData() const;
-    QCoro::Task<> deleteAllDataAsync() const;
+    // Back to the never-saved state: settings, recent uploads, the key in
+    // the keyring (unlocked first when locked) and the autostart entry, the
+    // one path every program's logout takes. Says what was and was not
+    // removed.
+    QCoro::Task<AccountRemoval> removeAccountAsync() const;
 
     // Newest first, expired entries left out, ten at most; empty when the
     // file is missing or holds anything unexpected.
@@ -105,8 +141,8 @@ private:
     // Throws FileWriteError.
     static void writeFile(const QString &path, const QByteArray &bytes);
     // The file alone, without the keychain's key; nothing when it is missing
-    // or not a settings file.
-    std::optional<AppConfig> readConfigFile() const;
+    // or not a settings file, with the reason in problem.
+    std::optional<AppConfig> readConfigFile(QString *problem = nullptr) const;
     static QCoro::Task<> save(QString configPath, AppConfig config, KeyStorage storage);
     QList<RecentUpload> unexpired(QList<RecentUpload> entries) const;
 

@@ -4,7 +4,9 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDBusPendingReply>
+#include <QDBusVariant>
 #include <QDeadlineTimer>
 #include <QFuture>
 #include <QPromise>
@@ -13,13 +15,14 @@
 
 #include <QCoroDBusPendingReply>
 #include <QCoroFuture>
+#include <QCoroSignal>
 
 #include <qt6keychain/keychain.h>
 
 namespace sendova {
 
-KeychainError::KeychainError(Kind kind, qint32 status, QString technical)
-    : Error(std::move(technical)), m_kind(kind), m_status(status)
+KeychainError::KeychainError(Kind kind, qint32 status, QString technical, QString reason)
+    : Error(std::move(technical)), m_kind(kind), m_status(status), m_reason(std::move(reason))
 {}
 
 KeychainError KeychainError::unableToStore(qint32 status, const QString &detail)
@@ -41,9 +44,17 @@ KeychainError KeychainError::unavailable()
                          QStringLiteral("org.freedesktop.secrets is neither owned nor activatable"));
 }
 
+KeychainError KeychainError::locked(const QString &reason)
+{
+    return KeychainError(Kind::locked, 0, QLatin1String("Keyring locked: ") + reason, reason);
+}
+
 QString KeychainError::description() const
 {
     switch (m_kind) {
+    case Kind::locked:
+        return QLatin1String("The keyring is locked (") + m_reason +
+               QLatin1String("); unlock it and try again. Nothing was sent");
     case Kind::unableToStore:
         return QLatin1String("Failed to store in Keychain (status: ") + QString::number(m_status) +
                QLatin1Char(')');
@@ -58,6 +69,61 @@ QString KeychainError::description() const
 namespace {
 
 const QString secretServiceName = QStringLiteral("org.freedesktop.secrets");
+const QString secretServicePath = QStringLiteral("/org/freedesktop/secrets");
+const QString secretServiceInterface = QStringLiteral("org.freedesktop.Secret.Service");
+const QString promptInterface = QStringLiteral("org.freedesktop.Secret.Prompt");
+
+// Catches a prompt's Completed signal, which QtDBus delivers only to a slot.
+class PromptWatch : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+Q_SIGNALS:
+    void finished(bool dismissed);
+
+public Q_SLOTS:
+    void completed(bool dismissed, const QDBusVariant &) { Q_EMIT finished(dismissed); }
+};
+
+QDBusMessage secretCall(const QString &path, const QString &interface, const char *method)
+{
+    return QDBusMessage::createMethodCall(secretServiceName, path, interface, QLatin1String(method));
+}
+
+// The collection new items go to ("/" when there is none yet) and whether
+// it is locked; nothing when the Secret Service does not answer.
+struct DefaultCollection
+{
+    QDBusObjectPath path;
+    bool locked = false;
+};
+
+QCoro::Task<std::optional<DefaultCollection>> defaultCollection(QDBusConnection bus)
+{
+    QDBusMessage alias = secretCall(secretServicePath, secretServiceInterface, "ReadAlias");
+    alias << QStringLiteral("default");
+    QDBusPendingReply<QDBusObjectPath> aliased = bus.asyncCall(alias);
+    co_await aliased;
+    if (!aliased.isValid())
+        co_return std::nullopt;
+    DefaultCollection collection{aliased.value(), false};
+    // No collection yet: the keyring makes one with the first item.
+    if (collection.path.path() == QLatin1String("/"))
+        co_return collection;
+    QDBusMessage property = QDBusMessage::createMethodCall(secretServiceName, collection.path.path(),
+                                                           QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                           QStringLiteral("Get"));
+    property << QStringLiteral("org.freedesktop.Secret.Collection") << QStringLiteral("Locked");
+    QDBusPendingReply<QDBusVariant> locked = bus.asyncCall(property);
+    co_await locked;
+    if (!locked.isValid())
+        co_return std::nullopt;
+    collection.locked = locked.value().variant().toBool();
+    co_return collection;
+}
 
 // Lives on the keychain thread; only there to give queued calls a home.
 class KeychainContext : public QObject
@@ -218,7 +284,7 @@ QCoro::Task<std::optional<QString>> KeychainService::loadAPIKeyAsync()
     co_return key;
 }
 
-QCoro::Task<> KeychainService::deleteAPIKeyAsync()
+QCoro::Task<bool> KeychainService::deleteAPIKeyAsync()
 {
     auto deleting = run([] {
         auto *job = new QKeychain::DeletePasswordJob(service());
@@ -228,6 +294,7 @@ QCoro::Task<> KeychainService::deleteAPIKeyAsync()
     const Outcome outcome = co_await std::move(deleting);
     const bool gone = outcome.error == QKeychain::NoError || outcome.error == QKeychain::EntryNotFound;
     remember(gone ? std::optional<std::optional<QString>>(std::optional<QString>()) : std::nullopt, true);
+    co_return gone;
 }
 
 void KeychainService::saveAPIKey(const QString &key)
@@ -247,7 +314,7 @@ std::optional<QString> KeychainService::loadAPIKey()
 void KeychainService::deleteAPIKey()
 {
     try {
-        waitFor<void>([this] { return deleteAPIKeyAsync(); });
+        waitFor<bool>([this] { return deleteAPIKeyAsync(); });
     } catch (const KeychainError &) {
     }
 }
@@ -264,20 +331,121 @@ bool KeychainService::secretServiceExists()
     return activatable.isValid() && activatable.value().contains(secretServiceName);
 }
 
-QCoro::Task<bool> KeychainService::secretServiceExistsAsync()
+namespace {
+
+// Owned on bus, or startable on demand.
+QCoro::Task<bool> nameAvailable(QDBusConnection bus, QString name)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         co_return false;
     QDBusMessage owner = busCall("NameHasOwner");
-    owner << secretServiceName;
+    owner << name;
     QDBusPendingReply<bool> owned = bus.asyncCall(owner);
     co_await owned;
     if (owned.isValid() && owned.value())
         co_return true;
     QDBusPendingReply<QStringList> activatable = bus.asyncCall(busCall("ListActivatableNames"));
     co_await activatable;
-    co_return activatable.isValid() && activatable.value().contains(secretServiceName);
+    co_return activatable.isValid() && activatable.value().contains(name);
+}
+
+} // namespace
+
+QCoro::Task<bool> KeychainService::secretServiceExistsAsync()
+{
+    auto asking = nameAvailable(QDBusConnection::sessionBus(), secretServiceName);
+    co_return co_await std::move(asking);
+}
+
+QCoro::Task<std::optional<bool>> KeychainService::lockedAsync()
+{
+    auto probing = secretServiceExistsAsync();
+    if (!co_await std::move(probing))
+        co_return std::nullopt;
+    auto reading = defaultCollection(QDBusConnection::sessionBus());
+    const std::optional<DefaultCollection> collection = co_await std::move(reading);
+    if (!collection)
+        co_return std::nullopt;
+    co_return collection->locked;
+}
+
+QCoro::Task<KeyringReadiness> KeychainService::unlockAsync()
+{
+    auto probing = secretServiceExistsAsync();
+    if (!co_await std::move(probing))
+        co_return KeyringReadiness::unavailable;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    auto reading = defaultCollection(bus);
+    const std::optional<DefaultCollection> collection = co_await std::move(reading);
+    // A service that does not answer these calls is left to the store to
+    // judge; so is a keyring that makes its first collection on demand.
+    if (!collection || !collection->locked)
+        co_return KeyringReadiness::ready;
+
+    QDBusMessage unlock = secretCall(secretServicePath, secretServiceInterface, "Unlock");
+    unlock << QVariant::fromValue(QList<QDBusObjectPath>{collection->path});
+    QDBusPendingReply<QList<QDBusObjectPath>, QDBusObjectPath> unlocking = bus.asyncCall(unlock);
+    co_await unlocking;
+    if (!unlocking.isValid())
+        co_return KeyringReadiness::lockedNoPrompter;
+    const QString prompt = unlocking.argumentAt<1>().path();
+    if (prompt == QLatin1String("/"))
+        co_return unlocking.argumentAt<0>().contains(collection->path) ? KeyringReadiness::ready
+                                                                       : KeyringReadiness::lockedNoPrompter;
+
+    // The prompt belongs to this connection: it is shown, and answered,
+    // through the same one.
+    PromptWatch watch;
+    bus.connect(secretServiceName, prompt, promptInterface, QStringLiteral("Completed"), &watch,
+                SLOT(completed(bool, QDBusVariant)));
+    QDBusMessage show = secretCall(prompt, promptInterface, "Prompt");
+    show << QString();
+    QDBusPendingReply<> showing = bus.asyncCall(show);
+    auto answered = qCoro(&watch, &PromptWatch::finished, operationBound);
+    co_await showing;
+    // gnome-keyring without a prompter to start (no desktop session on this
+    // bus) fails the call itself.
+    if (!showing.isValid()) {
+        bus.disconnect(secretServiceName, prompt, promptInterface, QStringLiteral("Completed"), &watch,
+                       SLOT(completed(bool, QDBusVariant)));
+        co_return KeyringReadiness::lockedNoPrompter;
+    }
+    const std::optional<bool> dismissed = co_await std::move(answered);
+    bus.disconnect(secretServiceName, prompt, promptInterface, QStringLiteral("Completed"), &watch,
+                   SLOT(completed(bool, QDBusVariant)));
+    if (!dismissed)
+        co_return KeyringReadiness::lockedNoPrompter;
+    if (!*dismissed)
+        co_return KeyringReadiness::ready;
+    // gnome-keyring answers "dismissed" at once, too, when it finds nobody
+    // to show its prompt (no desktop session on this bus).
+    auto asking = nameAvailable(bus, QStringLiteral("org.gnome.keyring.SystemPrompter"));
+    co_return co_await std::move(asking) ? KeyringReadiness::lockedDismissed
+                                         : KeyringReadiness::lockedNoPrompter;
+}
+
+void KeychainService::requireReady(KeyringReadiness readiness)
+{
+    switch (readiness) {
+    case KeyringReadiness::ready:
+        return;
+    case KeyringReadiness::unavailable:
+        throw KeychainError::unavailable();
+    case KeyringReadiness::lockedNoPrompter:
+        throw KeychainError::locked(QStringLiteral("no prompt to unlock it can be shown in this session"));
+    case KeyringReadiness::lockedDismissed:
+        break;
+    }
+    throw KeychainError::locked(QStringLiteral("the prompt to unlock it was dismissed"));
+}
+
+void KeychainService::forgetRemembered()
+{
+    std::lock_guard guard(m_lock);
+    ++m_remembered.writes;
+    m_remembered.key.reset();
 }
 
 } // namespace sendova
+
+#include "KeychainService.moc"

@@ -26,12 +26,15 @@ namespace sendova {
 class KeychainError : public Error
 {
 public:
-    enum class Kind { unableToStore, encodingFailed, unavailable };
+    enum class Kind { unableToStore, encodingFailed, unavailable, locked };
 
     static KeychainError unableToStore(qint32 status, const QString &detail = QString());
     static KeychainError encodingFailed();
     // No Secret Service on the session bus: nothing could keep the key.
     static KeychainError unavailable();
+    // The keyring is locked and stayed locked: no prompt to unlock it could
+    // be shown here (reason), or the user dismissed it.
+    static KeychainError locked(const QString &reason);
 
     Kind kind() const { return m_kind; }
     // QtKeychain's error code; 0 for the other kinds.
@@ -42,10 +45,22 @@ public:
     QString description() const override;
 
 private:
-    KeychainError(Kind kind, qint32 status, QString technical);
+    KeychainError(Kind kind, qint32 status, QString technical, QString reason = QString());
 
     Kind m_kind;
     qint32 m_status;
+    QString m_reason;
+};
+
+// Whether a key stored now would be kept.
+enum class KeyringReadiness {
+    ready,
+    // No Secret Service on the session bus (an SSH session, a bare machine).
+    unavailable,
+    // Locked, and no prompt to unlock it can be shown in this session.
+    lockedNoPrompter,
+    // Locked, and the user dismissed the prompt.
+    lockedDismissed,
 };
 
 // The API key in the desktop's secret store (Secret Service or KWallet, via
@@ -78,8 +93,9 @@ public:
     // Nothing when there is no item, the store cannot be reached or refuses,
     // or the value is not UTF-8.
     QCoro::Task<std::optional<QString>> loadAPIKeyAsync();
-    // Failures are ignored: there is nothing the caller could do about them.
-    QCoro::Task<> deleteAPIKeyAsync();
+    // True when no item is left; most callers have nothing to do about a
+    // failure.
+    QCoro::Task<bool> deleteAPIKeyAsync();
 
     void saveAPIKey(const QString &key);
     std::optional<QString> loadAPIKey();
@@ -90,6 +106,19 @@ public:
     // store can only fail, so callers ask before they obtain a key.
     static bool secretServiceExists();
     static QCoro::Task<bool> secretServiceExistsAsync();
+    // Before anything that is spent to obtain a key (a one-time token, a
+    // login): a locked keyring is asked to unlock through the desktop's
+    // prompt, so that the key is not lost to a store that can only fail.
+    static QCoro::Task<KeyringReadiness> unlockAsync();
+    // Whether the keyring's default collection is locked now, without
+    // asking for anything; nothing when there is no Secret Service.
+    static QCoro::Task<std::optional<bool>> lockedAsync();
+    // Throws KeychainError::unavailable or locked when readiness is not ready.
+    static void requireReady(KeyringReadiness readiness);
+
+    // Forgets what the keyring was remembered to hold: another program may
+    // have changed it, and the next read asks the keyring again.
+    void forgetRemembered();
 
     // Runs start() on the keychain thread and blocks the caller until the
     // task ends or operationBound has passed (then throws KeychainError), so

@@ -250,8 +250,27 @@ QCoro::Task<StatusReply> LoginService::status(QString serverUrl, QString apiKey)
     request.headers = {HttpHeader{"X-API-Key", apiKey.toUtf8()}};
     auto pending = send(std::move(request));
     const HttpReply reply = co_await std::move(pending);
-    co_return StatusReply{reply.status,
-                          reply.status == 200 ? std::nullopt : json::refusalMessage(reply.body)};
+    StatusReply status;
+    status.statusCode = reply.status;
+    if (reply.status == 200)
+        status.readBody(reply.body);
+    else
+        status.serverMessage = json::refusalMessage(reply.body);
+    co_return status;
+}
+
+void StatusReply::readBody(const QByteArray &body)
+{
+    try {
+        const json::Json document = json::parseObject(body);
+        recognized = json::requiredBool(document, "success", QString());
+        if (const json::Json *data = json::optionalObject(document, "data", QString())) {
+            userName = json::optionalString(*data, "userName", QStringLiteral("data"));
+            tenantName = json::optionalString(*data, "tenantName", QStringLiteral("data"));
+        }
+    } catch (const DecodingError &) {
+        recognized = false;
+    }
 }
 
 QCoro::Task<bool> LoginService::testConnection(QString serverUrl, QString apiKey)

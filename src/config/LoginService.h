@@ -129,6 +129,15 @@ struct StatusReply
     int statusCode = 0;
     // The server's own explanation of a refusal, when its body carries one.
     std::optional<QString> serverMessage;
+    // A 200 whose body is a Sendova status reply ({"success": true, …}), and
+    // the account it names, when it does; any other 200 (a web page, a
+    // captive portal) is not a Sendova server.
+    bool recognized = false;
+    std::optional<QString> userName;
+    std::optional<QString> tenantName;
+
+    // Reads a 200 reply's body into recognized, userName and tenantName.
+    void readBody(const QByteArray &body);
 
     // The key works: the only answer testConnection counts as success.
     bool accepted() const { return statusCode == 200; }

@@ -338,26 +338,39 @@ void AppViewModel::clearRecentUploads()
 
 void AppViewModel::forgetAccount()
 {
-    // The program of an account that is gone has no reason to start at login.
-    AutostartEntry::setEnabled(false);
+    // An upload for the account that is gone must not finish into its
+    // recent list.
+    cancelUpload();
     setConfig(AppConfig::defaults());
     setRecentUploads({});
     setShowSetup(true);
 }
 
-QCoro::Task<> AppViewModel::logoutAsync()
+QCoro::Task<AccountRemoval> AppViewModel::logoutAsync()
 {
     QPointer<AppViewModel> self(this);
-    auto deleting = m_configService.deleteAllDataAsync();
-    co_await std::move(deleting);
+    auto removing = m_configService.removeAccountAsync();
+    AccountRemoval removal = co_await std::move(removing);
     if (self)
         forgetAccount();
+    co_return removal;
 }
 
-void AppViewModel::logout()
+QCoro::Task<> AppViewModel::followStoredAccountAsync()
 {
-    m_configService.deleteAllData();
-    forgetAccount();
+    QPointer<AppViewModel> self(this);
+    auto loading = m_configService.loadAccountAsync();
+    const StoredAccount stored = co_await std::move(loading);
+    if (!self)
+        co_return;
+    if (!stored.config.isConfigured()) {
+        if (m_config.isConfigured())
+            forgetAccount();
+        co_return;
+    }
+    setConfig(stored.config);
+    setRecentUploads(m_configService.loadRecentUploads());
+    setShowSetup(false);
 }
 
 bool AppViewModel::copyLink(const QString &url)

@@ -122,9 +122,13 @@ public:
     // The recent-uploads section's clear button: the file goes too.
     void clearRecentUploads();
     // Forgets the account: settings, key, recent uploads and the autostart
-    // entry, on disk and here, and asks for the setup again.
-    QCoro::Task<> logoutAsync();
-    void logout();
+    // entry, on disk and here, and asks for the setup again. Says what could
+    // not be removed.
+    QCoro::Task<AccountRemoval> logoutAsync();
+    // Another program changed the stored account: take over what is stored
+    // now. With no account left, the running upload stops, nothing more is
+    // written and the setup is asked for.
+    QCoro::Task<> followStoredAccountAsync();
     // Through the desktop's clipboard, when the program has one. Returns
     // whether the link is known to be on the clipboard.
     bool copyLink(const QString &url);

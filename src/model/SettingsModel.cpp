@@ -117,6 +117,9 @@ QCoro::Task<> SettingsModel::testConnection()
 QCoro::Task<> SettingsModel::save()
 {
     QPointer<SettingsModel> self(this);
+    AppConfig config = m_app.config();
+    config._serverUrl = AppConfig::trimmedServerUrl(config._serverUrl);
+    m_app.setConfig(config);
     auto saving = m_app.saveConfigAsync();
     co_await std::move(saving);
     if (self)

@@ -57,8 +57,8 @@ void SetupModel::announce(const Derived &before)
 
 QString SetupModel::effectiveServerUrl() const
 {
-    return AppConfig::hasServerOverride() ? qEnvironmentVariable(AppConfig::serverOverrideVariable)
-                                          : m_serverUrl;
+    return AppConfig::hasServerOverride() ? AppConfig::defaults().serverUrl()
+                                          : AppConfig::trimmedServerUrl(m_serverUrl);
 }
 
 bool SetupModel::isButtonDisabled() const
@@ -171,19 +171,19 @@ void SetupModel::present(bool altHeld)
     setShowServerField(AppConfig::hasServerOverride() || altHeld || storedElsewhere);
 }
 
-QCoro::Task<bool> SetupModel::keyCanBeStored() const
+QCoro::Task<KeyringReadiness> SetupModel::keyCanBeStored() const
 {
     if (m_keyStorage == KeyStorage::configFile)
-        co_return true;
-    auto probing = KeychainService::secretServiceExistsAsync();
-    co_return co_await std::move(probing);
+        co_return KeyringReadiness::ready;
+    auto unlocking = KeychainService::unlockAsync();
+    co_return co_await std::move(unlocking);
 }
 
 QCoro::Task<bool> SetupModel::store(QString serverUrl, QString apiKey)
 {
     const AppConfig previous = m_app.config();
     AppConfig next = previous;
-    next._serverUrl = std::move(serverUrl);
+    next._serverUrl = AppConfig::trimmedServerUrl(std::move(serverUrl));
     next.apiKey = std::move(apiKey);
     m_app.setConfig(next);
     QPointer<AppViewModel> app(&m_app);
@@ -202,12 +202,13 @@ QCoro::Task<bool> SetupModel::begin()
     setErrorMessage(std::nullopt);
     // Before any request: a key obtained now could only be lost.
     auto probing = keyCanBeStored();
-    const bool storable = co_await std::move(probing);
+    const KeyringReadiness readiness = co_await std::move(probing);
     if (!self)
         co_return false;
-    if (!storable) {
-        const KeychainError unavailable = KeychainError::unavailable();
-        co_return fail(unavailable.description(), unavailable.technicalText());
+    try {
+        KeychainService::requireReady(readiness);
+    } catch (const KeychainError &refusal) {
+        co_return fail(refusal.description(), refusal.technicalText());
     }
     co_return true;
 }
@@ -318,8 +319,8 @@ QCoro::Task<SetupOutcome> SetupModel::performSetup(QString token, QString server
     try {
         // A one-time token spent on a key that nothing can keep would be lost.
         auto probing = keyCanBeStored();
-        if (!co_await std::move(probing))
-            throw KeychainError::unavailable();
+        KeychainService::requireReady(co_await std::move(probing));
+        serverUrl = AppConfig::trimmedServerUrl(serverUrl);
         auto pending = m_loginService.exchangeSetupToken(serverUrl, token, machineName());
         reply = co_await std::move(pending);
     } catch (...) {

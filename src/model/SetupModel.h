@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/ConfigService.h"
+#include "config/KeychainService.h"
 #include "config/LoginService.h"
 
 #include <QObject>
@@ -143,7 +144,7 @@ private:
     template<typename T>
     void assign(T &field, const T &value, void (SetupModel::*changed)());
 
-    QCoro::Task<bool> keyCanBeStored() const;
+    QCoro::Task<KeyringReadiness> keyCanBeStored() const;
     // Server and key into the view model's configuration and saved; put back
     // as they were when the save fails.
     QCoro::Task<bool> store(QString serverUrl, QString apiKey);

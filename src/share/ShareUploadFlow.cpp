@@ -84,8 +84,10 @@ std::optional<ShareAppConfig> ShareViewModel::loadShareConfig()
     } catch (const Error &) {
         return std::nullopt;
     }
-    // The tray program keeps the key in the keychain and an empty one in the
-    // file; the file's own key only stands when the keychain has none.
+    // The same account as the other programs: a key in the file was written
+    // after any in the keychain (every store there empties the file's).
+    if (!config.apiKey.isEmpty())
+        return config;
     if (const std::optional<QString> key = KeychainService::shared().loadAPIKey())
         config.apiKey = *key;
     return config;

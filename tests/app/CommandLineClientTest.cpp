@@ -53,12 +53,12 @@ struct User
     QTemporaryDir home;
     QString data = home.filePath(QStringLiteral("data/Sendova"));
 
-    bool configure(const QString &server, bool autoCopy = false) const
+    bool configure(const QString &server, bool autoCopy = false, const QByteArray &key = "sk_test") const
     {
         QFile config(data + QStringLiteral("/config.json"));
         return QDir().mkpath(data) && config.open(QIODevice::WriteOnly) &&
                config.write(R"({"serverUrl":")" + server.toUtf8() +
-                            R"(","apiKey":"sk_test","showNotifications":true,"autoCopyToClipboard":)" +
+                            R"(","apiKey":")" + key + R"(","showNotifications":true,"autoCopyToClipboard":)" +
                             (autoCopy ? "true" : "false") +
                             R"(,"checkForDuplicates":false,"launchAtLogin":false,"languageCode":"en"})") > 0;
     }
@@ -152,6 +152,19 @@ void CommandLineClientTest::command_data()
     // Only 401 and 403 are about the key.
     QTest::newRow("status, not the API") << u"status"_qs << QByteArray() << json(404, "{}") << QString() << 1
                                          << QByteArray() << QByteArray("answered with status 404");
+    QTest::newRow("status, a web page")
+        << u"status"_qs << QByteArray() << json(200, "<html>hotel</html>") << QString() << 1 << QByteArray()
+        << QByteArray("answered, but not like a Sendova server");
+    // An empty key in the file: it was given to a keyring this bus lacks.
+    QTest::newRow("status, keyring out of reach")
+        << u"status"_qs << QByteArray() << none << QString() << 2 << QByteArray()
+        << QByteArray("the API key is kept in the keyring, which this session cannot reach");
+    QTest::newRow("setup, the server names another address")
+        << u"setup --insecure-storage sendova://setup?token=T&server={server}/"_qs << QByteArray()
+        << json(200, R"({"success":true,"apiKey":"k","serverUrl":"http://files.example"})") << QString() << 0
+        << QByteArray()
+        << QByteArray("Server: http://files.example\nsendova: warning: the server asked to be "
+                      "reached at files.example, not at 127.0.0.1");
     // Stops the request at once: its own time-out is 30 s.
     QTest::newRow("status, Ctrl-C") << u"status"_qs << QByteArray() << never << QString() << 130
                                     << QByteArray() << QByteArray();
@@ -231,10 +244,12 @@ void CommandLineClientTest::command()
     if (setting == QLatin1String("running") || setting == QLatin1String("refusing"))
         QVERIFY(notificationServer.start(m_bus.address()));
 
-    // The key in config.json but for the commands that set it up.
+    // The key in config.json but for the commands that set it up; an empty
+    // one stands for a key given to a keyring this bus lacks.
     const User user;
+    const QByteArray key = QByteArray(QTest::currentDataTag()).contains("out of reach") ? "" : "sk_test";
     if (line.startsWith(u"status"_qs) || line.startsWith(u"upload"_qs))
-        QVERIFY(user.configure(server.baseUrl(), setting == QLatin1String("copy")));
+        QVERIFY(user.configure(server.baseUrl(), setting == QLatin1String("copy"), key));
     QProcess process;
     // Qt's choice of X stays: it needs a display as much as the default.
     if (setting == QLatin1String("no display"))

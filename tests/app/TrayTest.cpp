@@ -1,6 +1,7 @@
 // The tray program in one process on a private X server, against real peers
 // on the session bus: a panel's status-notifier watcher, a second `sendova`
 // process and the loopback HTTP server.
+#include "../config/KeychainTestSupport.h"
 #include "../support/XvfbDisplay.h"
 #include "ChildSignal.h"
 #include "LoopbackHttpServer.h"
@@ -120,7 +121,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, configured);
         if (!configured)
-            m_config->deleteAllData();
+            blockingWait(m_config->removeAccountAsync());
         const qsizetype items = m_watcher.registeredItems().size();
         QProcess sendova;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -161,7 +162,7 @@ private Q_SLOTS:
         QFETCH(bool, configured);
         QFETCH(QString, way);
         if (!configured)
-            m_config->deleteAllData();
+            blockingWait(m_config->removeAccountAsync());
         startDelegate(60000);
         QTRY_VERIFY(m_delegate->statusItem());
         MenuBarView *view = m_delegate->popover()->view();
@@ -254,7 +255,7 @@ private Q_SLOTS:
     {
         // No panel any more.
         m_watcher.stop();
-        m_config->deleteAllData();
+        blockingWait(m_config->removeAccountAsync());
         qputenv(AppConfig::serverOverrideVariable, m_server.baseUrl().toUtf8());
         startDelegate(100);
         QTRY_VERIFY(m_delegate->popover()->view()->setupView());
@@ -322,6 +323,60 @@ private Q_SLOTS:
             }
             popover->hide();
         }
+    }
+
+    // `sendova login` and `logout` in other processes take effect in the
+    // running program at once: a login over SSH (no bus, so the keyring keeps
+    // the old key) wins with the key it wrote last, and after a logout
+    // nothing is sent or written.
+    void followsTheAccountOtherProgramsStore()
+    {
+        startDelegate();
+        AppViewModel *model = m_delegate->viewModel();
+        QTemporaryDir files;
+        const auto sendova = [this, &files](const QStringList &args, bool withBus) {
+            QProcess process;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("XDG_DATA_HOME"), m_root.path());
+            // As over SSH: no bus, and no display to start one for.
+            if (!withBus) {
+                env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+                env.remove(QStringLiteral("DISPLAY"));
+            }
+            process.setProcessEnvironment(env);
+            process.setWorkingDirectory(files.path());
+            process.start(QStringLiteral(SENDOVA_BINARY), args);
+            process.write("sk_bob\n");
+            process.closeWriteChannel();
+            // This process's event loop runs meanwhile: the delegate answers.
+            const bool ended =
+                QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, 20000);
+            return ended ? process.exitCode() : -1;
+        };
+        const qsizetype before = m_server.requests().size();
+        m_server.enqueue(ScriptedReply::json(200, R"({"success":true})"));
+        QCOMPARE(sendova({u"login"_qs, u"--server"_qs, m_server.baseUrl() + u"/bob/"_qs,
+                          u"--api-key-stdin"_qs, u"--insecure-storage"_qs},
+                         false),
+                 0);
+        QCOMPARE(keyringSecret(), std::optional<QString>(u"sk_old"_qs));
+        QTRY_COMPARE(model->config().apiKey, u"sk_bob"_qs);
+
+        QFile sample(files.filePath(u"sample.txt"_qs));
+        QVERIFY(sample.open(QIODevice::WriteOnly) && sample.write("hello\n") == 6 && sample.flush());
+        const QString uri = QUrl::fromLocalFile(sample.fileName()).toString();
+        m_delegate->open({uri});
+        QTRY_COMPARE(m_server.requests().size(), before + 2);
+        QCOMPARE(m_server.requests().last().target, QByteArray("/bob/api/upload"));
+        QCOMPARE(m_server.requests().last().header("X-API-Key"), std::optional<QByteArray>("sk_bob"));
+
+        QCOMPARE(sendova({u"logout"_qs}, true), 0);
+        QTRY_VERIFY(model->showSetup());
+        QVERIFY(!model->config().isConfigured());
+        m_delegate->open({uri});
+        QTest::qWait(500);
+        QCOMPARE(m_server.requests().size(), before + 2);
+        QVERIFY(!QFileInfo::exists(m_config->recentsURL()));
     }
 
     void setupLinkAsksFirst_data()

@@ -2,6 +2,7 @@
 #include "BlockingWait.h"
 #include "KeychainTestSupport.h"
 #include "config/KeychainService.h"
+#include "platform/AutostartEntry.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -87,21 +88,35 @@ private Q_SLOTS:
         QCOMPARE(modeBits(folder()), 0700);
     }
 
-    // The keychain is asked only for a file that was read and understood,
-    // and its key wins over the file's.
+    // The keychain is asked only for a file that was read and understood
+    // and holds no key: a key in the file was written after the keychain's.
+    // What is wrong with a file is said in plain words.
     void load_data()
     {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("keychainKey");
         QTest::addColumn<bool>("defaults");
         QTest::addColumn<QString>("expectedKey");
+        QTest::addColumn<QString>("problem");
         const QByteArray withKey = customConfig(QStringLiteral("file-key")).encode();
-        QTest::newRow("no file") << QByteArray() << QStringLiteral("kc") << true << QString();
-        QTest::newRow("not JSON") << QByteArray("serverUrl=x") << QStringLiteral("kc") << true << QString();
-        QTest::newRow("a member missing") << QByteArray(withKey).replace("\"languageCode\"", "\"language\"")
-                                          << QStringLiteral("kc") << true << QString();
-        QTest::newRow("key in the file") << withKey << QString() << false << QStringLiteral("file-key");
-        QTest::newRow("keychain wins") << withKey << QStringLiteral("kc") << false << QStringLiteral("kc");
+        QTest::newRow("no file") << QByteArray() << QStringLiteral("kc") << true << QString() << QString();
+        QTest::newRow("cut short") << withKey.left(40) << QStringLiteral("kc") << true << QString()
+                                   << u"is damaged: it is not complete JSON"_qs;
+        QTest::newRow("a member missing")
+            << QByteArray(withKey).replace("\"languageCode\"", "\"language\"") << QStringLiteral("kc") << true
+            << QString() << u"is damaged: the setting \"languageCode\": required member is missing"_qs;
+        QTest::newRow("wrong type") << QByteArray(withKey).replace("false", "\"no\"") << QString() << true
+                                    << QString() << u"the setting \"showNotifications\": expected"_qs;
+        QTest::newRow("huge number") << QByteArray(withKey).replace("false", "1e999") << QString() << true
+                                     << QString() << u"is damaged: "_qs;
+        QTest::newRow("a folder") << QByteArray("folder") << QString() << true << QString()
+                                  << u"is a folder, not a settings file"_qs;
+        QTest::newRow("key in the file")
+            << withKey << QString() << false << QStringLiteral("file-key") << QString();
+        QTest::newRow("file's key wins")
+            << withKey << QStringLiteral("kc") << false << QStringLiteral("file-key") << QString();
+        QTest::newRow("keychain's key")
+            << QByteArray(customFile) << QStringLiteral("kc") << false << QStringLiteral("kc") << QString();
     }
     void load()
     {
@@ -109,13 +124,26 @@ private Q_SLOTS:
         QFETCH(QString, keychainKey);
         QFETCH(bool, defaults);
         QFETCH(QString, expectedKey);
-        if (!file.isNull())
+        QFETCH(QString, problem);
+        if (file == "folder")
+            QVERIFY(QDir().mkpath(m_service->configURL()));
+        else if (!file.isNull())
             QVERIFY(writeAll(m_service->configURL(), file));
         if (!keychainKey.isEmpty())
             KeychainService::shared().saveAPIKey(keychainKey);
         const AppConfig expected = defaults ? AppConfig::defaults() : customConfig(expectedKey);
         QCOMPARE(m_service->loadConfig(), expected);
         QCOMPARE(blockingWait(m_service->loadConfigAsync()), expected);
+        const StoredAccount stored = blockingWait(m_service->loadAccountAsync());
+        QCOMPARE(stored.config, expected);
+        QVERIFY2(problem.isEmpty() ? stored.fileProblem.isEmpty()
+                                   : stored.fileProblem.startsWith(m_service->configURL()) &&
+                                         stored.fileProblem.contains(problem),
+                 qPrintable(stored.fileProblem));
+        const KeySource source = expectedKey.isEmpty()     ? KeySource::none
+                                 : expectedKey == u"kc"_qs ? KeySource::keychain
+                                                           : KeySource::configFile;
+        QCOMPARE(stored.keySource, source);
     }
 
     void saveKeepsTheKeyOutOfThePrivateFile()
@@ -167,15 +195,22 @@ private Q_SLOTS:
         QCOMPARE(m_service->loadConfig(), customConfig(QStringLiteral("file-only")));
     }
 
-    void deleteAllDataReturnsToNeverSaved()
+    // The one logout of every program: settings, recents, key and autostart
+    // entry, each named; a locked keyring is EndToEndTest's.
+    void removeAccountReturnsToNeverSaved()
     {
         m_service->saveConfig(customConfig());
         m_service->addRecentUpload(entry(1));
-        m_service->deleteAllData();
+        QVERIFY(!AutostartEntry::setEnabled(true));
+        const AccountRemoval removal = blockingWait(m_service->removeAccountAsync());
+        QVERIFY(removal.complete());
+        QCOMPARE(removal.removed.size(), 4);
         QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden), QStringList());
         QCOMPARE(keyringSecret(), std::nullopt);
+        QVERIFY(!AutostartEntry::isEnabled());
         // Nothing left to delete is not a failure.
-        blockingWait(m_service->deleteAllDataAsync());
+        const AccountRemoval again = blockingWait(m_service->removeAccountAsync());
+        QVERIFY(again.complete() && again.removed.isEmpty());
     }
 
     // Newest first, expired ones dropped from the file too, ten at most, and

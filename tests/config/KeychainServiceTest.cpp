@@ -105,9 +105,9 @@ private Q_SLOTS:
         blockingWait(std::move(storing));
         QCOMPARE(keyringSecret(), std::optional<QString>(key));
         QCOMPARE(blockingWait(keychain.loadAPIKeyAsync()), std::optional<QString>(key));
-        QCoro::Task<> deleting = keychain.deleteAPIKeyAsync();
+        QCoro::Task<bool> deleting = keychain.deleteAPIKeyAsync();
         QVERIFY(!deleting.isReady());
-        blockingWait(std::move(deleting));
+        QVERIFY(blockingWait(std::move(deleting)));
         QCOMPARE(keyringSecret(), std::nullopt);
     }
 

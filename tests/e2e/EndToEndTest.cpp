@@ -7,7 +7,13 @@
 
 #include <httplib.h>
 
+#include "PrivateBus.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QElapsedTimer>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -94,6 +100,56 @@ private:
     QByteArray m_text;
 };
 
+// gnome-keyring on a bus of its own, unlocked: locking it leaves the
+// session's keyring to the other tests.
+class PrivateKeyring
+{
+public:
+    bool start()
+    {
+        if (!m_bus.start())
+            return false;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus.address());
+        env.insert(QStringLiteral("HOME"), m_home.path());
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.path());
+        m_daemon.setProcessEnvironment(env);
+        m_daemon.start(QStringLiteral("gnome-keyring-daemon"),
+                       {u"--foreground"_qs, u"--unlock"_qs, u"--components=secrets"_qs});
+        m_daemon.write("keyring password");
+        m_daemon.closeWriteChannel();
+        m_connection = m_bus.connect(QStringLiteral("keyring"));
+        return QTest::qWaitFor(
+            [this] {
+                return m_connection.interface()->isServiceRegistered(u"org.freedesktop.secrets"_qs).value();
+            },
+            10000);
+    }
+    ~PrivateKeyring()
+    {
+        m_daemon.terminate();
+        m_daemon.waitForFinished();
+    }
+    QString address() const { return m_bus.address(); }
+    // The Secret Service's own Lock call, as a screen locker makes it.
+    bool lock()
+    {
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(u"org.freedesktop.secrets"_qs, u"/org/freedesktop/secrets"_qs,
+                                           u"org.freedesktop.Secret.Service"_qs, u"Lock"_qs);
+        call << QVariant::fromValue(
+            QList<QDBusObjectPath>{QDBusObjectPath(u"/org/freedesktop/secrets/collection/login"_qs)});
+        return m_connection.call(call).type() == QDBusMessage::ReplyMessage;
+    }
+
+private:
+    sendova::test::PrivateBus m_bus;
+    QTemporaryDir m_home;
+    QProcess m_daemon;
+    QDBusConnection m_connection{QString()};
+};
+
 } // namespace
 
 class EndToEndTest : public QObject
@@ -166,9 +222,12 @@ private Q_SLOTS:
         QCOMPARE(outcome.err, QByteArray("sendova: Incorrect user name or password\n"));
         outcome =
             sendova({u"setup"_qs, QString::fromUtf8(admin({u"setup-link"_qs, u"alice"_qs}).out).trimmed()});
-        QVERIFY2(outcome.err.endsWith("Sendova Configured\nConnected to: E2E Tenant\nUser: alice\n"),
+        QVERIFY2(outcome.err.contains("Sendova Configured\nConnected to: E2E Tenant\nUser: alice\n"),
                  outcome.err.constData());
-        QCOMPARE(sendova({u"status"_qs}).out, QStringLiteral("Connected to %1\n").arg(m_url).toUtf8());
+        QCOMPARE(sendova({u"status"_qs}).out,
+                 QStringLiteral("Connected to %1 as alice (E2E Tenant)\nAPI key kept in the keyring\n")
+                     .arg(m_url)
+                     .toUtf8());
 
         // Every byte value, under a name that needs escaping; a missing file does
         // not stop the others.
@@ -219,7 +278,87 @@ private Q_SLOTS:
         QCOMPARE(sendova({u"status"_qs}).exitCode, 2);
     }
 
+    // One account at a time, whichever program stored it, and a locked keyring
+    // that costs nothing: alice's key in the keyring from the desktop, bob's
+    // over SSH (no bus) in config.json, uploads then go to bob; logout takes
+    // both; a key given on standard input; a locked keyring named by status,
+    // kept by logout, and refusing a setup link before its token is spent.
+    void oneAccountForEveryProgram()
+    {
+        PrivateKeyring keyring;
+        QVERIFY(keyring.start());
+        QCOMPARE(admin({u"user"_qs, u"add"_qs, u"bob"_qs, u"--password-stdin"_qs}, "bob password\n").exitCode,
+                 0);
+        const QTemporaryDir home;
+        QProcessEnvironment desktop = m_env;
+        desktop.insert(QStringLiteral("HOME"), home.path());
+        desktop.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), keyring.address());
+        QProcessEnvironment ssh = desktop;
+        ssh.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        const auto client = [](const QStringList &args, const QProcessEnvironment &env,
+                               const QByteArray &input = {}) {
+            return run(QStringLiteral(SENDOVA_BINARY), args, input, env);
+        };
+        const auto setupLink = [this] {
+            return QString::fromUtf8(admin({u"setup-link"_qs, u"alice"_qs}).out).trimmed();
+        };
+        const QString configPath = home.filePath(QStringLiteral(".local/share/Sendova/config.json"));
+
+        Outcome outcome = client({u"setup"_qs, setupLink()}, desktop);
+        QVERIFY2(outcome.exitCode == 0 && outcome.err.contains((u"Server: "_qs + m_url + u'\n').toUtf8()),
+                 outcome.err.constData());
+        outcome = client({u"login"_qs, u"--server"_qs, m_url + u"/"_qs, u"--user"_qs, u"bob"_qs,
+                          u"--password-stdin"_qs, u"--insecure-storage"_qs},
+                         ssh, "bob password\n");
+        QCOMPARE(outcome.exitCode, 0);
+        const QString account = QStringLiteral("Connected to %1 as bob (E2E Tenant)\n").arg(m_url);
+        QCOMPARE(client({u"status"_qs}, desktop).out,
+                 (account + u"API key kept in "_qs + configPath + u'\n').toUtf8());
+        const QByteArray link = client({u"upload"_qs, file(u"bob.txt"_qs, "for bob")}, desktop).out.trimmed();
+        QVERIFY(!link.isEmpty());
+        QCOMPARE(uploader(link), QByteArray("bob"));
+
+        QFile config(configPath);
+        QVERIFY(config.open(QIODevice::ReadOnly));
+        const QByteArray bobKey = QJsonDocument::fromJson(config.readAll())[u"apiKey"_qs].toString().toUtf8();
+        outcome = client({u"logout"_qs}, desktop);
+        QVERIFY2(outcome.exitCode == 0 && outcome.err.contains("the API key in the keyring"),
+                 outcome.err.constData());
+        QCOMPARE(client({u"login"_qs, u"--server"_qs, m_url + u"//"_qs, u"--api-key-stdin"_qs}, desktop,
+                        bobKey + '\n')
+                     .exitCode,
+                 0);
+        QCOMPARE(client({u"status"_qs}, desktop).out,
+                 (account + u"API key kept in the keyring\n"_qs).toUtf8());
+
+        QVERIFY(keyring.lock());
+        outcome = client({u"status"_qs}, desktop);
+        QVERIFY2(outcome.exitCode == 2 && outcome.err.contains("in the keyring, which is locked"),
+                 outcome.err.constData());
+        outcome = client({u"logout"_qs}, desktop);
+        QVERIFY2(outcome.exitCode == 1 && outcome.err.contains("Not removed: the API key in the keyring"),
+                 outcome.err.constData());
+        const QString link2 = setupLink();
+        outcome = client({u"setup"_qs, link2}, desktop);
+        QVERIFY2(outcome.exitCode == 1 && outcome.err.contains("locked") &&
+                     outcome.err.contains("--insecure-storage"),
+                 outcome.err.constData());
+        // The token is still good.
+        outcome = client({u"setup"_qs, u"--insecure-storage"_qs, link2}, ssh);
+        QVERIFY2(outcome.exitCode == 0, outcome.err.constData());
+    }
+
 private:
+    // Who the server recorded as the uploader of link.
+    QByteArray uploader(const QByteArray &link) const
+    {
+        const QByteArray code = link.mid(link.lastIndexOf('/') + 1);
+        return run(QStringLiteral("sqlite3"),
+                   {m_serverData.filePath(u"sendova-server.db"_qs),
+                    u"SELECT u.name FROM links l JOIN users u ON u.id = l.user_id WHERE l.short_code = '%1'"_qs
+                        .arg(QString::fromLatin1(code))})
+            .out.trimmed();
+    }
     Outcome admin(const QStringList &args, const QByteArray &input = {}) const
     {
         return run(QStringLiteral(SENDOVA_SERVER_BINARY),
