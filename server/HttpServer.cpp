@@ -34,6 +34,11 @@ using SteadyClock = std::chrono::steady_clock;
 // destroy the reply before the client has read it; so the rest is read and
 // dropped for a little while first.
 constexpr auto LingerTime = std::chrono::seconds(2);
+// How long a worker waits for the next request of its connection itself
+// while no other connection waits for a worker: handing the connection to
+// the waiting set and back costs two thread wake-ups, which on a busy
+// machine can take milliseconds.
+constexpr auto HandOverAfter = std::chrono::milliseconds(20);
 // How often the waiting set looks for connections whose time is up.
 constexpr auto WaitCheckInterval = std::chrono::milliseconds(100);
 constexpr std::size_t BufferSize = 64 * 1024;
@@ -93,6 +98,7 @@ public:
         {
             std::lock_guard lock(m_mutex);
             m_jobs.push_back(std::move(job));
+            ++m_server.m_queued;
         }
         m_wake.notify_one();
     }
@@ -128,6 +134,7 @@ private:
                 }
                 job = std::move(m_jobs.front());
                 m_jobs.pop_front();
+                --m_server.m_queued;
             }
             job();
         }
@@ -243,6 +250,10 @@ public:
         m_slowBase = m_received;
     }
     void closeAfterReply() { m_close = true; }
+    bool awaitBytes(std::chrono::milliseconds wait) const
+    {
+        return waitFor(POLLIN, SteadyClock::now() + wait) == Wait::Ready;
+    }
 
     bool headTooLarge() const { return m_headTooLarge; }
     bool timedOut() const { return m_timedOut; }
@@ -685,6 +696,9 @@ void HttpServer::serve(std::shared_ptr<Connection> connection)
             break;
         }
         if (!connection->readyForWorker()) {
+            if (m_queued == 0 && connection->awaitBytes(HandOverAfter)) {
+                continue;
+            }
             // The worker is for others until the rest of the head is here.
             m_waitingSet->add(std::move(connection));
             return;

@@ -95,7 +95,8 @@ private:
     int m_stopFd = -1;
     std::atomic<bool> m_stopping{false};
     std::mutex m_poolMutex;
-    WorkerPool *m_pool = nullptr; // while the accept loop runs
+    WorkerPool *m_pool = nullptr;         // while the accept loop runs
+    std::atomic<std::size_t> m_queued{0}; // connections waiting for a worker
     std::unique_ptr<Waiting> m_waitingSet;
     std::mutex m_addressMutex;
     std::map<std::string, std::size_t> m_perAddress;
