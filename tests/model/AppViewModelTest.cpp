@@ -45,7 +45,8 @@ qint64 bytesReadByThisProcess()
 DesktopActions recordingDesktop(QStringList &calls)
 {
     const auto record = [&calls](auto... parts) { calls << QStringList{parts...}.join(u' '); };
-    return {record, record, record, record};
+    const auto copy = [record](const QString &text) { return record(text), true; };
+    return {copy, record, record, record};
 }
 
 QString failureMessage(const AppViewModel &model)
