@@ -104,7 +104,11 @@ void ShareViewModel::putOnClipboard(const QString &text)
     // replaces what it held: no clear first, which would leave the keeper of
     // an earlier link behind on X11 without telling it. Where the copy cannot
     // be confirmed the window shows the link instead of "copied".
-    setLinkCopied(Clipboard::copyPersistently(text).confirmed());
+    Clipboard::CopyResult copy = Clipboard::copyPersistently(text);
+    // No keeper to be had: the window serves the link while it is open.
+    if (copy.outcome == Clipboard::Outcome::failed || copy.outcome == Clipboard::Outcome::noDisplay)
+        copy = Clipboard::writeText(text);
+    setLinkCopied(copy.confirmed());
 }
 
 QString ShareViewModel::formatSpeed(double bytesPerSecond)

@@ -22,7 +22,10 @@ QString shownText(const QString &text)
     QString shown;
     shown.reserve(text.size());
     for (const char32_t c : text.toUcs4()) {
-        if (QChar::category(c) != QChar::Other_Control && !isBidiControl(c))
+        // A line break or tab keeps the words apart it stood between.
+        if (c == U'\t' || c == U'\n' || c == U'\v' || c == U'\f' || c == U'\r' || c == 0x85)
+            shown.append(QLatin1Char(' '));
+        else if (QChar::category(c) != QChar::Other_Control && !isBidiControl(c))
             shown.append(QString::fromUcs4(&c, 1));
     }
     return shown;

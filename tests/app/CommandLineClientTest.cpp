@@ -210,7 +210,7 @@ void CommandLineClientTest::command_data()
     QTest::newRow("refusal with escapes")
         << u"upload a.txt"_qs << QByteArray()
         << json(403, R"({"Success":false,"Error":{"Code":"x","Message":"\u001b[2J\rgone\u202e"}})")
-        << QString() << 1 << QByteArray() << QByteArray("Server error (403): [2Jgone\n");
+        << QString() << 1 << QByteArray() << QByteArray("Server error (403): [2J gone\n");
     ScriptedReply plain = json(500, "\x1b]0;x\x07oops\r\n");
     plain.headers = {{"Content-Type", "text/plain"}};
     QTest::newRow("plain refusal with escapes")
@@ -224,7 +224,7 @@ void CommandLineClientTest::command_data()
         << QString() << 0 << QByteArray() << QByteArray("Connected to: ]0;tAcme\nUser: bob\n");
     QTest::newRow("status refusal with escapes")
         << u"status"_qs << QByteArray() << json(401, R"({"error":{"message":"\u001b[31mno\u0085"}})")
-        << QString() << 1 << QByteArray() << QByteArray("did not accept the API key: [31mno\n");
+        << QString() << 1 << QByteArray() << QByteArray("did not accept the API key: [31mno \n");
 }
 
 void CommandLineClientTest::command()

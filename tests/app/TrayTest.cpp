@@ -3,6 +3,7 @@
 // process and the loopback HTTP server.
 #include "../config/KeychainTestSupport.h"
 #include "../support/XvfbDisplay.h"
+#include "BlockingWait.h"
 #include "ChildSignal.h"
 #include "LoopbackHttpServer.h"
 #include "TestStatusNotifierWatcher.h"

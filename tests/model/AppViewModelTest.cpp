@@ -152,7 +152,7 @@ private Q_SLOTS:
             << QByteArray("{\"Success\":false,\"Error\":{\"Code\":\"QUOTA\","
                           "\"Message\":\"Quota\\u001b[2J of\\n1 GB\\u202e used\"}}")
             << u"The server refused the upload."_qs
-            << u"doc.pdf The server refused the upload.\nQuota [2J of 1 GB used"_qs;
+            << u"doc.pdf The server refused the upload.\nQuota[2J of 1 GB used"_qs;
     }
 
     void failures()
