@@ -99,6 +99,8 @@ public:
     DataControlKeeper &operator=(const DataControlKeeper &) = delete;
     ~DataControlKeeper()
     {
+        if (m_offer)
+            zwlr_data_control_offer_v1_destroy(m_offer);
         if (m_source)
             zwlr_data_control_source_v1_destroy(m_source);
         if (m_device)

@@ -74,7 +74,10 @@ T blockingWait(QCoro::Task<T> task, std::chrono::seconds limit = std::chrono::se
     const std::jthread timer = detail::watchdog(limit);
     detail::BlockingState<T> state;
     QCoro::Task<> driver = detail::drive(std::move(task), state);
-    if (!state.done)
+    // A quit asked for meanwhile (the program under test ending, say) ends
+    // every running event loop, this one too; the task would then resume
+    // into a state that is gone.
+    while (!state.done)
         state.loop.exec();
     if (state.error)
         std::rethrow_exception(state.error);
