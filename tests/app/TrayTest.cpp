@@ -3,7 +3,6 @@
 // process and the loopback HTTP server.
 #include "../config/KeychainTestSupport.h"
 #include "../support/XvfbDisplay.h"
-#include "BlockingWait.h"
 #include "ChildSignal.h"
 #include "LoopbackHttpServer.h"
 #include "TestStatusNotifierWatcher.h"
@@ -60,6 +59,15 @@ class TrayTest : public QObject
     std::unique_ptr<ConfigService> m_config;
     std::unique_ptr<AppDelegate> m_delegate;
     std::unique_ptr<ApplicationService> m_service;
+
+    // A first start: no settings, no key. Directly, without the keyring's
+    // unlock step, which this test has no reason to meet.
+    void forgetAccount()
+    {
+        QFile::remove(m_config->configURL());
+        QFile::remove(m_config->recentsURL());
+        KeychainService::shared().deleteAPIKey();
+    }
 
     void startDelegate(int trayWait = AppDelegate::trayWaitMs)
     {
@@ -122,7 +130,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, configured);
         if (!configured)
-            blockingWait(m_config->removeAccountAsync());
+            forgetAccount();
         const qsizetype items = m_watcher.registeredItems().size();
         QProcess sendova;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -163,7 +171,7 @@ private Q_SLOTS:
         QFETCH(bool, configured);
         QFETCH(QString, way);
         if (!configured)
-            blockingWait(m_config->removeAccountAsync());
+            forgetAccount();
         startDelegate(60000);
         QTRY_VERIFY(m_delegate->statusItem());
         MenuBarView *view = m_delegate->popover()->view();
@@ -256,7 +264,7 @@ private Q_SLOTS:
     {
         // No panel any more.
         m_watcher.stop();
-        blockingWait(m_config->removeAccountAsync());
+        forgetAccount();
         qputenv(AppConfig::serverOverrideVariable, m_server.baseUrl().toUtf8());
         startDelegate(100);
         QTRY_VERIFY(m_delegate->popover()->view()->setupView());
