@@ -5,6 +5,7 @@
 #include "../support/XvfbDisplay.h"
 #include "ChildSignal.h"
 #include "LoopbackHttpServer.h"
+#include "SwaySession.h"
 #include "TestStatusNotifierWatcher.h"
 #include "app/AppDelegate.h"
 #include "config/ConfigService.h"
@@ -30,6 +31,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <sys/prctl.h>
 
 using namespace sendova;
 using namespace sendova::test;
@@ -67,6 +70,15 @@ class TrayTest : public QObject
         QFile::remove(m_config->configURL());
         QFile::remove(m_config->recentsURL());
         KeychainService::shared().deleteAPIKey();
+    }
+
+    // The built program, with this test's settings, key and recent uploads.
+    void startSendova(QProcess &process, const QStringList &args = {},
+                      QProcessEnvironment environment = QProcessEnvironment::systemEnvironment())
+    {
+        environment.insert(u"XDG_DATA_HOME"_qs, m_root.path());
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(SENDOVA_BINARY), args);
     }
 
     void startDelegate(int trayWait = AppDelegate::trayWaitMs)
@@ -133,10 +145,7 @@ private Q_SLOTS:
             forgetAccount();
         const qsizetype items = m_watcher.registeredItems().size();
         QProcess sendova;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"XDG_DATA_HOME"_qs, m_root.path());
-        sendova.setProcessEnvironment(environment);
-        sendova.start(QStringLiteral(SENDOVA_BINARY));
+        startSendova(sendova);
         QTRY_VERIFY_WITH_TIMEOUT(m_watcher.registeredItems().size() > items, 10000);
         const QString service = m_watcher.registeredItems().constLast().section(u'/', 0, 0);
         QDBusInterface item(service, u"/StatusNotifierItem"_qs, u"org.kde.StatusNotifierItem"_qs);
@@ -152,6 +161,97 @@ private Q_SLOTS:
         QVERIFY(signalChild(sendova.processId(), SIGTERM));
         QVERIFY2(sendova.waitForFinished(1000), "still running a second after SIGTERM");
         QCOMPARE(sendova.exitCode(), 143);
+    }
+
+    // On a Wayland desktop (headless sway, without and with XWayland), the
+    // program native there: the popover has the keyboard focus and goes on
+    // Escape; an upload that ends with it closed leaves the link where any
+    // Wayland program reads it; the keeper holding the link leaves when
+    // another program copies or clears; Copy in the result view copies
+    // again; and the popover goes when the focus moves elsewhere.
+    void waylandDesktop_data()
+    {
+        QTest::addColumn<bool>("xwayland");
+        QTest::addColumn<QString>("otherCopy");
+        QTest::newRow("sway, then another copy") << false << u"newer"_qs;
+        QTest::newRow("sway with XWayland, then a clear") << true << u"--clear"_qs;
+    }
+
+    void waylandDesktop()
+    {
+        QFETCH(bool, xwayland);
+        QFETCH(QString, otherCopy);
+        if (!SwaySession::available())
+            QSKIP("sway, wl-clipboard or wtype is missing (scripts/install-deps installs them)");
+        SwaySession sway(xwayland ? SwaySession::XWayland::on : SwaySession::XWayland::off);
+        QVERIFY2(sway.start(), sway.errorText().constData());
+        const QProcessEnvironment desktop = sway.environment();
+        // The compositor has no input devices: a virtual keyboard, kept for
+        // the whole test as a real one would be, so that keys reach the
+        // focused window from the first press.
+        QProcess keyboard;
+        keyboard.setProcessEnvironment(desktop);
+        keyboard.start(u"wtype"_qs, {u"-s"_qs, u"3600000"_qs});
+        QByteArray inputs;
+        QTRY_VERIFY(sway.run(u"swaymsg"_qs, {u"-t"_qs, u"get_inputs"_qs}, &inputs) == 0 &&
+                    inputs.contains("keyboard"));
+
+        // A panel, so that it opens as a popover.
+        m_watcher.stop();
+        QVERIFY(m_watcher.start());
+        const qsizetype items = m_watcher.registeredItems().size();
+        QProcess tray;
+        startSendova(tray, {}, desktop);
+        QTRY_VERIFY_WITH_TIMEOUT(m_watcher.registeredItems().size() > items, 10000);
+
+        // The upload's reply waits for a request from here, so that the
+        // popover is closed by then.
+        const QByteArray link = "https://s.example/f/wayland";
+        ScriptedReply reply = ScriptedReply::json(
+            200, R"({"Success":true,"Data":{"Url":")" + link +
+                     R"(","ShortCode":"wayland","FileName":"w.txt","FileSize":6,"IsDuplicate":false}})");
+        const qsizetype before = m_server.requests().size();
+        reply.answerTogether = int(before) + 2;
+        m_server.enqueue(reply);
+        QFile sample(m_root.filePath(u"w.txt"_qs));
+        QVERIFY(sample.open(QIODevice::WriteOnly) && sample.write("hello\n") == 6 && sample.flush());
+        const QList<qint64> earlierKeepers = adoptedKeepers();
+        QProcess handOver;
+        startSendova(handOver, {sample.fileName()}, desktop);
+        QTRY_COMPARE_WITH_TIMEOUT(sway.focusedWindow(), u"Sendova"_qs, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server.requests().size(), before + 1, 10000);
+        QCOMPARE(sway.run(u"wtype"_qs, {u"-k"_qs, u"Escape"_qs}), 0);
+        QTRY_COMPARE(sway.windows(), std::optional(QStringList()));
+        QCOMPARE(sway.run(u"curl"_qs, {u"-s"_qs, u"-o"_qs, u"/dev/null"_qs, m_server.baseUrl()}), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(readWaylandClipboard(desktop), std::optional(link), 10000);
+
+        QList<qint64> keepers = adoptedKeepers();
+        for (qint64 earlier : earlierKeepers)
+            keepers.removeOne(earlier);
+        QCOMPARE(keepers.size(), 1);
+        QCOMPARE(sway.run(u"wl-copy"_qs, {otherCopy}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(hasExited(keepers.first()), 10000);
+
+        // Reopened, it still shows the link. Copy from the keyboard, as there
+        // is no pointer: past the settings button and the link itself.
+        QDBusInterface application(QLatin1String(ApplicationService::applicationId),
+                                   QLatin1String(ApplicationService::objectPath),
+                                   u"org.freedesktop.Application"_qs);
+        application.call(u"ActivateAction"_qs, QLatin1String(AppDelegate::openAction), QVariantList(),
+                         QVariantMap());
+        QTRY_COMPARE_WITH_TIMEOUT(sway.focusedWindow(), u"Sendova"_qs, 10000);
+        QCOMPARE(sway.run(u"wtype"_qs, {u"-k"_qs, u"Tab"_qs, u"-k"_qs, u"Tab"_qs, u"-k"_qs, u"Tab"_qs,
+                                        u"-k"_qs, u"space"_qs}),
+                 0);
+        QTRY_COMPARE_WITH_TIMEOUT(readWaylandClipboard(desktop), std::optional(link), 10000);
+
+        QCOMPARE(sway.run(u"swaymsg"_qs, {u"workspace"_qs, u"elsewhere"_qs}), 0);
+        QTRY_COMPARE(sway.windows(), std::optional(QStringList()));
+        QVERIFY(signalChild(tray.processId(), SIGTERM));
+        QVERIFY(tray.waitForFinished(5000));
+        QCOMPARE(tray.exitCode(), 143);
+        keyboard.kill();
+        keyboard.waitForFinished();
     }
 
     // Whatever sheet is up, a quit is not refused: it ends the event loop
@@ -251,7 +351,7 @@ private Q_SLOTS:
 
         QProcess second;
         second.setWorkingDirectory(callerDirectory.path());
-        second.start(QStringLiteral(SENDOVA_BINARY), {QStringLiteral("sample.txt")});
+        startSendova(second, {QStringLiteral("sample.txt")});
         // The call reaches this process's event loop: no blocking wait here.
         QTRY_VERIFY_WITH_TIMEOUT(
             !m_server.requests().isEmpty() && m_server.requests().last().body.contains("hello\n"), 20000);
@@ -346,15 +446,13 @@ private Q_SLOTS:
         const auto sendova = [this, &files](const QStringList &args, bool withBus) {
             QProcess process;
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("XDG_DATA_HOME"), m_root.path());
             // As over SSH: no bus, and no display to start one for.
             if (!withBus) {
                 env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
                 env.remove(QStringLiteral("DISPLAY"));
             }
-            process.setProcessEnvironment(env);
             process.setWorkingDirectory(files.path());
-            process.start(QStringLiteral(SENDOVA_BINARY), args);
+            startSendova(process, args, env);
             process.write("sk_bob\n");
             process.closeWriteChannel();
             // This process's event loop runs meanwhile: the delegate answers.
@@ -438,6 +536,9 @@ private Q_SLOTS:
 
 int main(int argc, char **argv)
 {
+    // The clipboard keepers the program starts become this process's
+    // children once they detach, so that their end can be watched.
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     XvfbDisplay display;
     if (!display.startForThisProcess())
         return 1;

@@ -1,7 +1,6 @@
 #include "platform/Clipboard.h"
 
 #include "../support/ChildSignal.h"
-#include "../support/SwaySession.h"
 #include "../support/XvfbDisplay.h"
 
 #include <QClipboard>
@@ -35,17 +34,6 @@ QByteArray runWriter(const QByteArray &mode, const QByteArray &text,
     if (!writer.waitForFinished(20000))
         return "the pipe stayed open after the copier exited";
     return writer.readAllStandardOutput().trimmed();
-}
-
-// Keepers are orphans that this process adopted (it is a child subreaper),
-// so their end can be observed and reaped here.
-bool hasExited(qint64 pid)
-{
-    const pid_t reaped = ::waitpid(pid_t(pid), nullptr, WNOHANG);
-    if (reaped == pid)
-        return true;
-    // QProcess may have reaped it for us; then the id names nobody any more.
-    return reaped < 0 && errno == ECHILD && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
 }
 
 } // namespace
@@ -114,7 +102,7 @@ private Q_SLOTS:
         m_keepers << keeper;
         QVERIFY2(report.startsWith(outcome + ' ') && keeper > 0, report.constData());
         QCOMPARE(sendova::test::readClipboard(), std::optional<QByteArray>(text));
-        QVERIFY(!hasExited(keeper));
+        QVERIFY(!sendova::test::hasExited(keeper));
 
         if (clearedFirst) {
             // This process never owned the clipboard, so Qt's clear would
@@ -125,7 +113,7 @@ private Q_SLOTS:
         }
         m_keepers
             << runWriter("persistent", "https://files.example/f/newer").split(' ').value(1).toLongLong();
-        QTRY_VERIFY_WITH_TIMEOUT(hasExited(keeper), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(sendova::test::hasExited(keeper), 30000);
         m_keepers.removeOne(keeper);
     }
 
@@ -136,47 +124,6 @@ private Q_SLOTS:
         const QByteArray report = runWriter("tray", "https://files.example/f/tray");
         QCOMPARE(report, QByteArray("kept-while-running 0"));
         QCOMPARE(sendova::test::readClipboard(), std::optional<QByteArray>("https://files.example/f/tray"));
-    }
-
-    // Without focus a Wayland program (the tray program with its popover
-    // closed, the command line) reaches the clipboard through the keeper's
-    // data-control, also where XWayland would be at hand; the keeper leaves as
-    // soon as another program copies or clears.
-    void waylandCopyWithoutFocus_data()
-    {
-        QTest::addColumn<QByteArray>("mode");
-        QTest::addColumn<bool>("xwayland");
-        QTest::addColumn<QStringList>("otherCopy");
-        QTest::newRow("tray, replaced")
-            << QByteArray("tray") << false << QStringList{QStringLiteral("newer")};
-        QTest::newRow("command line, XWayland, cleared")
-            << QByteArray("without-gui") << true << QStringList{QStringLiteral("--clear")};
-    }
-    void waylandCopyWithoutFocus()
-    {
-        QFETCH(QByteArray, mode);
-        QFETCH(bool, xwayland);
-        QFETCH(QStringList, otherCopy);
-        if (!sendova::test::SwaySession::available())
-            QSKIP("sway or wl-clipboard is missing (scripts/install-deps installs them)");
-        sendova::test::SwaySession sway(xwayland ? sendova::test::SwaySession::XWayland::on
-                                                 : sendova::test::SwaySession::XWayland::off);
-        QVERIFY2(sway.start(), sway.errorText().constData());
-        const QProcessEnvironment environment = sway.environment();
-
-        const QByteArray link = "https://files.example/f/wayland";
-        const QByteArray report = runWriter(mode, link, environment);
-        const qint64 keeper = report.split(' ').value(1).toLongLong();
-        m_keepers << keeper;
-        QVERIFY2(report.startsWith("kept-after-exit ") && keeper > 0, report.constData());
-        QCOMPARE(sendova::test::readWaylandClipboard(environment), std::optional<QByteArray>(link));
-
-        QProcess other;
-        other.setProcessEnvironment(environment);
-        other.start(QStringLiteral("wl-copy"), otherCopy);
-        QVERIFY(other.waitForFinished(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(hasExited(keeper), 10000);
-        m_keepers.removeOne(keeper);
     }
 
 private:

@@ -2,6 +2,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -23,7 +26,7 @@ QString program(const char *name)
 
 bool SwaySession::available()
 {
-    return !program("sway").isEmpty() && !program("wl-paste").isEmpty();
+    return !program("sway").isEmpty() && !program("wl-paste").isEmpty() && !program("wtype").isEmpty();
 }
 
 SwaySession::~SwaySession()
@@ -49,13 +52,13 @@ bool SwaySession::start()
         m_folder = folder;
     const QString path = QFile::decodeName(folder);
     // Sway runs its exec lines once its sockets (and XWayland's) are up; the
-    // first reports their names.
+    // first reports their names, and that of its command socket.
     QFile config(path + QStringLiteral("/config"));
     if (!config.open(QIODevice::WriteOnly) ||
-        !config.write(
-            QByteArray(m_xwayland == XWayland::on ? "xwayland force\n" : "xwayland disable\n") +
-            "exec printf '%s\\n%s\\n' \"$WAYLAND_DISPLAY\" \"$DISPLAY\" >\"$XDG_RUNTIME_DIR/names.new\" && "
-            "mv \"$XDG_RUNTIME_DIR/names.new\" \"$XDG_RUNTIME_DIR/names\"\n") ||
+        !config.write(QByteArray(m_xwayland == XWayland::on ? "xwayland force\n" : "xwayland disable\n") +
+                      "exec printf '%s\\n%s\\n%s\\n' \"$WAYLAND_DISPLAY\" \"$DISPLAY\" \"$SWAYSOCK\" "
+                      ">\"$XDG_RUNTIME_DIR/names.new\" && "
+                      "mv \"$XDG_RUNTIME_DIR/names.new\" \"$XDG_RUNTIME_DIR/names\"\n") ||
         !config.setPermissions(config.permissions() | QFile::ReadOther)) {
         m_error = "cannot write the compositor's configuration in " + folder;
         return false;
@@ -97,6 +100,7 @@ bool SwaySession::start()
     const QList<QByteArray> lines = names.readAll().split('\n');
     m_waylandDisplay = folder + '/' + lines.value(0);
     m_x11Display = lines.value(1);
+    m_ipcSocket = lines.value(2);
     if (lines.value(0).isEmpty() || (m_xwayland == XWayland::on && m_x11Display.isEmpty())) {
         m_error = "sway started without its Wayland or XWayland display";
         return false;
@@ -110,6 +114,67 @@ QProcessEnvironment SwaySession::environment(QProcessEnvironment base) const
     base.insert(QStringLiteral("DISPLAY"), QFile::decodeName(m_x11Display));
     base.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
     return base;
+}
+
+int SwaySession::run(const QString &program, const QStringList &args, QByteArray *output) const
+{
+    QProcess client;
+    QProcessEnvironment environment = this->environment();
+    environment.insert(QStringLiteral("SWAYSOCK"), QFile::decodeName(m_ipcSocket));
+    client.setProcessEnvironment(environment);
+    client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    client.start(program, args);
+    if (!client.waitForFinished(10000) || client.exitStatus() != QProcess::NormalExit)
+        return -1;
+    if (output)
+        *output = client.readAllStandardOutput();
+    return client.exitCode();
+}
+
+namespace {
+
+// Every window in sway's tree, tiled or floating, and whether it has the focus.
+void collectWindows(const QJsonObject &node, QList<QPair<QString, bool>> &into)
+{
+    if (node.contains(u"app_id"_qs))
+        into.append({node[u"name"_qs].toString(), node[u"focused"_qs].toBool()});
+    for (const char *children : {"nodes", "floating_nodes"}) {
+        const QJsonArray list = node[QLatin1String(children)].toArray();
+        for (const QJsonValue &child : list)
+            collectWindows(child.toObject(), into);
+    }
+}
+
+} // namespace
+
+std::optional<QList<QPair<QString, bool>>> SwaySession::windowTree() const
+{
+    QByteArray tree;
+    if (run(u"swaymsg"_qs, {u"-t"_qs, u"get_tree"_qs}, &tree) != 0)
+        return std::nullopt;
+    QList<QPair<QString, bool>> found;
+    collectWindows(QJsonDocument::fromJson(tree).object(), found);
+    return found;
+}
+
+std::optional<QStringList> SwaySession::windows() const
+{
+    const auto tree = windowTree();
+    if (!tree)
+        return std::nullopt;
+    QStringList titles;
+    for (const auto &window : *tree)
+        titles << window.first;
+    return titles;
+}
+
+QString SwaySession::focusedWindow() const
+{
+    for (const auto &window : windowTree().value_or(QList<QPair<QString, bool>>())) {
+        if (window.second)
+            return window.first;
+    }
+    return {};
 }
 
 std::optional<QByteArray> readWaylandClipboard(const QProcessEnvironment &environment)

@@ -22,7 +22,7 @@ public:
     explicit SwaySession(XWayland xwayland = XWayland::off) : m_xwayland(xwayland) {}
     ~SwaySession();
 
-    // Whether sway and wl-clipboard are installed; tests skip without them.
+    // Whether sway, wl-clipboard and wtype are installed; tests skip without them.
     static bool available();
     // Starts the compositor and waits until it runs its start-up commands.
     // On failure, errorText() says why.
@@ -34,12 +34,23 @@ public:
     QProcessEnvironment
     environment(QProcessEnvironment base = QProcessEnvironment::systemEnvironment()) const;
 
+    // Runs a client of this desktop (wl-copy, wtype, swaymsg) to its end; its
+    // exit code, or -1.
+    int run(const QString &program, const QStringList &args, QByteArray *output = nullptr) const;
+    // The titles of the windows it shows now (nothing when it cannot be
+    // asked), and of the one with the keyboard focus (empty when none has it).
+    std::optional<QStringList> windows() const;
+    QString focusedWindow() const;
+
 private:
+    std::optional<QList<QPair<QString, bool>>> windowTree() const;
+
     XWayland m_xwayland;
     QProcess m_sway;
     QByteArray m_folder;
     QByteArray m_waylandDisplay;
     QByteArray m_x11Display;
+    QByteArray m_ipcSocket;
     QByteArray m_error;
 };
 
