@@ -1,6 +1,6 @@
 // A short-lived program that copies the text on its standard input and exits
-// at once, as the command-line client does; it prints how the copy was made
-// and the keeper's process id. Run as: clipboard_writer persistent|without-gui|tray < text
+// at once, as the command-line client does; it prints how the copy was made.
+// Run as: clipboard_writer persistent|without-gui|tray < text
 // "tray" copies as the tray program does and then quits through its event loop.
 
 #include "platform/Clipboard.h"
@@ -32,7 +32,7 @@ int main(int argc, char **argv)
     const Clipboard::CopyResult copy =
         mode == "tray" ? Clipboard::writeText(text) : Clipboard::copyPersistently(text);
     const char *names[] = {"kept-after-exit", "kept-while-running", "no-display", "failed", "unconfirmed"};
-    std::printf("%s %lld\n", names[int(copy.outcome)], static_cast<long long>(copy.keeperPid));
+    std::printf("%s\n", names[int(copy.outcome)]);
     QTimer::singleShot(0, app.get(), &QCoreApplication::quit);
     return app->exec();
 }

@@ -5,10 +5,8 @@
 #include <QList>
 #include <QtGlobal>
 
-#include <cerrno>
 #include <csignal>
 #include <sys/types.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace sendova::test {
@@ -22,9 +20,10 @@ inline bool signalChild(qint64 pid, int signalNumber)
     return pid > 0 && ::kill(pid_t(pid), signalNumber) == 0;
 }
 
-// Clipboard keepers detach from whoever started them. A test that made itself
-// a child subreaper (prctl PR_SET_CHILD_SUBREAPER) adopts them instead of
-// init, and can then find them and watch them leave instead of guessing.
+// The clipboard keepers still running that this process adopted. Keepers
+// detach from whoever started them; a test that made itself a child
+// subreaper (prctl PR_SET_CHILD_SUBREAPER) adopts them instead of init, and
+// can then find them and watch them leave instead of guessing.
 inline QList<qint64> adoptedKeepers()
 {
     QList<qint64> keepers;
@@ -33,23 +32,14 @@ inline QList<qint64> adoptedKeepers()
         QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
         if (!stat.open(QIODevice::ReadOnly))
             continue;
-        // "pid (name) state ppid ...", the name cut to 15 bytes.
+        // "pid (name) state ppid ...", the name cut to 15 bytes; Z for ended.
         const QByteArray line = stat.readAll();
         const QList<QByteArray> rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (line.contains("(sendova-clipboa)") && rest.value(1).toLongLong() == ::getpid())
+        if (line.contains("(sendova-clipboa)") && rest.value(0) != "Z" &&
+            rest.value(1).toLongLong() == ::getpid())
             keepers << entry.toLongLong();
     }
     return keepers;
-}
-
-// Whether a child, or a process adopted as above, has ended; reaps it.
-inline bool hasExited(qint64 pid)
-{
-    const pid_t reaped = ::waitpid(pid_t(pid), nullptr, WNOHANG);
-    if (reaped == pid)
-        return true;
-    // QProcess may have reaped it for us; then the id names nobody any more.
-    return reaped < 0 && errno == ECHILD && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
 }
 
 } // namespace sendova::test

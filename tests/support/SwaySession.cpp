@@ -2,9 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -33,6 +30,8 @@ SwaySession::~SwaySession()
 {
     // Sway starts XWayland through a forked copy of itself that blocks
     // SIGTERM and outlives it; the process group takes both along.
+    m_keyboard.kill();
+    m_keyboard.waitForFinished();
     const qint64 group = m_sway.processId();
     m_sway.terminate();
     m_sway.waitForFinished(5000);
@@ -105,6 +104,21 @@ bool SwaySession::start()
         m_error = "sway started without its Wayland or XWayland display";
         return false;
     }
+    // It has no input devices; a virtual keyboard for the whole session, as
+    // a real one would be, so that keys reach the focused window from the
+    // first press.
+    m_keyboard.setProcessEnvironment(environment());
+    m_keyboard.start(program("wtype"), {u"-s"_qs, u"3600000"_qs});
+    QByteArray inputs;
+    if (!QTest::qWaitFor(
+            [&] {
+                return run(u"swaymsg"_qs, {u"-t"_qs, u"get_inputs"_qs}, &inputs) == 0 &&
+                       inputs.contains("keyboard");
+            },
+            10000)) {
+        m_error = "sway did not take the virtual keyboard";
+        return false;
+    }
     return true;
 }
 
@@ -122,7 +136,6 @@ int SwaySession::run(const QString &program, const QStringList &args, QByteArray
     QProcessEnvironment environment = this->environment();
     environment.insert(QStringLiteral("SWAYSOCK"), QFile::decodeName(m_ipcSocket));
     client.setProcessEnvironment(environment);
-    client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     client.start(program, args);
     if (!client.waitForFinished(10000) || client.exitStatus() != QProcess::NormalExit)
         return -1;
@@ -131,60 +144,12 @@ int SwaySession::run(const QString &program, const QStringList &args, QByteArray
     return client.exitCode();
 }
 
-namespace {
-
-// Every window in sway's tree, tiled or floating, and whether it has the focus.
-void collectWindows(const QJsonObject &node, QList<QPair<QString, bool>> &into)
+std::optional<QByteArray> SwaySession::clipboard() const
 {
-    if (node.contains(u"app_id"_qs))
-        into.append({node[u"name"_qs].toString(), node[u"focused"_qs].toBool()});
-    for (const char *children : {"nodes", "floating_nodes"}) {
-        const QJsonArray list = node[QLatin1String(children)].toArray();
-        for (const QJsonValue &child : list)
-            collectWindows(child.toObject(), into);
-    }
-}
-
-} // namespace
-
-std::optional<QList<QPair<QString, bool>>> SwaySession::windowTree() const
-{
-    QByteArray tree;
-    if (run(u"swaymsg"_qs, {u"-t"_qs, u"get_tree"_qs}, &tree) != 0)
+    QByteArray text;
+    if (run(u"wl-paste"_qs, {u"--no-newline"_qs}, &text) != 0)
         return std::nullopt;
-    QList<QPair<QString, bool>> found;
-    collectWindows(QJsonDocument::fromJson(tree).object(), found);
-    return found;
-}
-
-std::optional<QStringList> SwaySession::windows() const
-{
-    const auto tree = windowTree();
-    if (!tree)
-        return std::nullopt;
-    QStringList titles;
-    for (const auto &window : *tree)
-        titles << window.first;
-    return titles;
-}
-
-QString SwaySession::focusedWindow() const
-{
-    for (const auto &window : windowTree().value_or(QList<QPair<QString, bool>>())) {
-        if (window.second)
-            return window.first;
-    }
-    return {};
-}
-
-std::optional<QByteArray> readWaylandClipboard(const QProcessEnvironment &environment)
-{
-    QProcess paste;
-    paste.setProcessEnvironment(environment);
-    paste.start(QStringLiteral("wl-paste"), {QStringLiteral("--no-newline")});
-    if (!paste.waitForFinished(10000) || paste.exitStatus() != QProcess::NormalExit || paste.exitCode() != 0)
-        return std::nullopt;
-    return paste.readAllStandardOutput();
+    return text;
 }
 
 } // namespace sendova::test

@@ -14,6 +14,7 @@ namespace sendova::test {
 // Sway refuses to run as root, so under root it runs as "nobody", in a folder
 // that user owns; root's clients reach its socket all the same. Programs meet
 // it only through the environment this hands out, never the caller's own.
+// A virtual keyboard (wtype) is its one input device.
 class SwaySession
 {
 public:
@@ -37,25 +38,19 @@ public:
     // Runs a client of this desktop (wl-copy, wtype, swaymsg) to its end; its
     // exit code, or -1.
     int run(const QString &program, const QStringList &args, QByteArray *output = nullptr) const;
-    // The titles of the windows it shows now (nothing when it cannot be
-    // asked), and of the one with the keyboard focus (empty when none has it).
-    std::optional<QStringList> windows() const;
-    QString focusedWindow() const;
+    // The clipboard's text as a Wayland program reads it (wl-paste); nothing
+    // when the clipboard is empty.
+    std::optional<QByteArray> clipboard() const;
 
 private:
-    std::optional<QList<QPair<QString, bool>>> windowTree() const;
-
     XWayland m_xwayland;
     QProcess m_sway;
+    QProcess m_keyboard;
     QByteArray m_folder;
     QByteArray m_waylandDisplay;
     QByteArray m_x11Display;
     QByteArray m_ipcSocket;
     QByteArray m_error;
 };
-
-// The clipboard's text as a Wayland program reads it (wl-paste); nothing
-// when the clipboard is empty.
-std::optional<QByteArray> readWaylandClipboard(const QProcessEnvironment &environment);
 
 } // namespace sendova::test
