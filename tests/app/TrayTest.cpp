@@ -243,7 +243,7 @@ private Q_SLOTS:
     }
 
     // Whatever sheet is up, a quit is not refused: it ends the event loop
-    // at once, with 0.
+    // at once, with 0, and a link it copied stays on the clipboard.
     void everyWayOutEndsIt_data()
     {
         QTest::addColumn<bool>("configured");
@@ -268,6 +268,8 @@ private Q_SLOTS:
         QTRY_VERIFY(configured ? static_cast<QWidget *>(view->settingsView()) : view->setupView());
         QWidget *sheet = configured ? static_cast<QWidget *>(view->settingsView()) : view->setupView();
         QTRY_VERIFY(sheet->isVisible());
+        const QString link = u"https://s.example/f/"_qs + way;
+        QVERIFY(m_delegate->viewModel()->copyLink(link));
         QTimer::singleShot(0, this, [this, sheet, way] {
             if (way == u"close")
                 sheet->close();
@@ -278,6 +280,9 @@ private Q_SLOTS:
         });
         QTimer::singleShot(1000, this, [] { QCoreApplication::exit(99); });
         QCOMPARE(QCoreApplication::exec(), 0);
+        // Served by a keeper now, as this process's end would take it along.
+        QTRY_COMPARE(adoptedKeepers().size(), 1);
+        QCOMPARE(readClipboard(), std::optional(link.toUtf8()));
     }
 
     // It closes when another window takes the focus, but not under its own alert.

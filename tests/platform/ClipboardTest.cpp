@@ -108,15 +108,6 @@ private Q_SLOTS:
         runWriter("persistent", "https://files.example/f/newer");
         QTRY_VERIFY_WITH_TIMEOUT(!sendova::test::adoptedKeepers().contains(keepers.first()), 30000);
     }
-
-    // The tray program serves its copy itself and hands it to a keeper as it
-    // quits, so the link outlives it.
-    void trayCopyOutlivesTheProgram()
-    {
-        const QByteArray report = runWriter("tray", "https://files.example/f/tray");
-        QCOMPARE(report, QByteArray("kept-while-running"));
-        QCOMPARE(sendova::test::readClipboard(), std::optional<QByteArray>("https://files.example/f/tray"));
-    }
 };
 
 int main(int argc, char **argv)

@@ -1,13 +1,11 @@
 // A short-lived program that copies the text on its standard input and exits
 // at once, as the command-line client does; it prints how the copy was made.
-// Run as: clipboard_writer persistent|without-gui|tray < text
-// "tray" copies as the tray program does and then quits through its event loop.
+// Run as: clipboard_writer persistent|without-gui < text
 
 #include "platform/Clipboard.h"
 
 #include <QFile>
 #include <QGuiApplication>
-#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -29,10 +27,8 @@ int main(int argc, char **argv)
     if (!input.open(stdin, QIODevice::ReadOnly))
         return 2;
     const QString text = QString::fromUtf8(input.readAll());
-    const Clipboard::CopyResult copy =
-        mode == "tray" ? Clipboard::writeText(text) : Clipboard::copyPersistently(text);
+    const Clipboard::CopyResult copy = Clipboard::copyPersistently(text);
     const char *names[] = {"kept-after-exit", "kept-while-running", "no-display", "failed", "unconfirmed"};
     std::printf("%s\n", names[int(copy.outcome)]);
-    QTimer::singleShot(0, app.get(), &QCoreApplication::quit);
-    return app->exec();
+    return 0;
 }
