@@ -1,5 +1,7 @@
 #include "SwaySession.h"
 
+#include "ChildSignal.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -28,10 +30,12 @@ bool SwaySession::available()
 
 SwaySession::~SwaySession()
 {
+    // The keyboard sleeps unaware of the display: it does not notice sway's end.
+    QFile keyboard(QFile::decodeName(m_folder) + u"/keyboard"_qs);
+    if (!m_folder.isEmpty() && keyboard.open(QIODevice::ReadOnly))
+        signalChild(keyboard.readAll().trimmed().toLongLong(), SIGTERM);
     // Sway starts XWayland through a forked copy of itself that blocks
     // SIGTERM and outlives it; the process group takes both along.
-    m_keyboard.kill();
-    m_keyboard.waitForFinished();
     const qint64 group = m_sway.processId();
     m_sway.terminate();
     m_sway.waitForFinished(5000);
@@ -50,14 +54,19 @@ bool SwaySession::start()
     if (::mkdtemp(folder.data()))
         m_folder = folder;
     const QString path = QFile::decodeName(folder);
-    // Sway runs its exec lines once its sockets (and XWayland's) are up; the
-    // first reports their names, and that of its command socket.
+    // Sway runs its exec lines once its sockets (and XWayland's) are up. It
+    // has no input devices: this gives it a virtual keyboard for the whole
+    // session, as a real one would be, so that keys reach the focused window
+    // from the first press, and once sway has taken it reports the names of
+    // its sockets. Quoted, or sway would take each ; for the end of a command.
     QFile config(path + QStringLiteral("/config"));
     if (!config.open(QIODevice::WriteOnly) ||
         !config.write(QByteArray(m_xwayland == XWayland::on ? "xwayland force\n" : "xwayland disable\n") +
-                      "exec printf '%s\\n%s\\n%s\\n' \"$WAYLAND_DISPLAY\" \"$DISPLAY\" \"$SWAYSOCK\" "
+                      "exec 'wtype -s 3600000 & echo $! >\"$XDG_RUNTIME_DIR/keyboard\"; "
+                      "until swaymsg -t get_inputs | grep -q keyboard; do sleep 0.1; done; "
+                      "printf \"%s\\n%s\\n%s\\n\" \"$WAYLAND_DISPLAY\" \"$DISPLAY\" \"$SWAYSOCK\" "
                       ">\"$XDG_RUNTIME_DIR/names.new\" && "
-                      "mv \"$XDG_RUNTIME_DIR/names.new\" \"$XDG_RUNTIME_DIR/names\"\n") ||
+                      "mv \"$XDG_RUNTIME_DIR/names.new\" \"$XDG_RUNTIME_DIR/names\"'\n") ||
         !config.setPermissions(config.permissions() | QFile::ReadOther)) {
         m_error = "cannot write the compositor's configuration in " + folder;
         return false;
@@ -102,21 +111,6 @@ bool SwaySession::start()
     m_ipcSocket = lines.value(2);
     if (lines.value(0).isEmpty() || (m_xwayland == XWayland::on && m_x11Display.isEmpty())) {
         m_error = "sway started without its Wayland or XWayland display";
-        return false;
-    }
-    // It has no input devices; a virtual keyboard for the whole session, as
-    // a real one would be, so that keys reach the focused window from the
-    // first press.
-    m_keyboard.setProcessEnvironment(environment());
-    m_keyboard.start(program("wtype"), {u"-s"_qs, u"3600000"_qs});
-    QByteArray inputs;
-    if (!QTest::qWaitFor(
-            [&] {
-                return run(u"swaymsg"_qs, {u"-t"_qs, u"get_inputs"_qs}, &inputs) == 0 &&
-                       inputs.contains("keyboard");
-            },
-            10000)) {
-        m_error = "sway did not take the virtual keyboard";
         return false;
     }
     return true;

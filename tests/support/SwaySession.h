@@ -45,7 +45,6 @@ public:
 private:
     XWayland m_xwayland;
     QProcess m_sway;
-    QProcess m_keyboard;
     QByteArray m_folder;
     QByteArray m_waylandDisplay;
     QByteArray m_x11Display;
