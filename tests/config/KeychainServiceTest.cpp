@@ -1,14 +1,12 @@
 #include "config/KeychainService.h"
 #include "BlockingWait.h"
 #include "KeychainTestSupport.h"
+#include "PrivateKeyring.h"
 
-#include <QDBusConnectionInterface>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
-#include <csignal>
 
 using namespace sendova;
 using namespace sendova::test;
@@ -21,59 +19,6 @@ QString probe(const QString &busAddress, const QStringList &arguments)
     const ProbeResult result = runProbe(QStringLiteral(KEYCHAIN_PROBE), busAddress, arguments);
     return result.finished ? result.output : QStringLiteral("<no answer in time>");
 }
-
-const QString secretService = QStringLiteral("org.freedesktop.secrets");
-
-// A gnome-keyring of the test's own on a bus of its own, so it can die as in a crash.
-class PrivateKeyring
-{
-public:
-    PrivateKeyring(const QString &folder, const QString &busAddress) : m_folder(folder), m_bus(busAddress) {}
-    ~PrivateKeyring() { kill(); }
-
-    bool start()
-    {
-        QProcess daemon;
-        QProcessEnvironment environment;
-        environment.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
-        for (const char *name : {"HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"})
-            environment.insert(QString::fromLatin1(name), m_folder);
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus);
-        daemon.setProcessEnvironment(environment);
-        daemon.start(QStringLiteral("gnome-keyring-daemon"),
-                     {QStringLiteral("--unlock"), QStringLiteral("--components=secrets")});
-        daemon.write("sendova-test");
-        daemon.closeWriteChannel();
-        // Its parent ends once the service is on the bus; the bus names the one that stays.
-        if (!daemon.waitForFinished(10000) || !waitForOwner(true))
-            return false;
-        m_pid = pid_t(connection().interface()->servicePid(secretService).value());
-        return m_pid > 0;
-    }
-    void kill()
-    {
-        if (m_pid > 0)
-            ::kill(m_pid, SIGKILL);
-        m_pid = 0;
-    }
-    bool waitForOwner(bool owned)
-    {
-        for (int i = 0; i < 100; ++i, QThread::msleep(50)) {
-            if (connection().interface()->isServiceRegistered(secretService).value() == owned)
-                return true;
-        }
-        return false;
-    }
-
-private:
-    QDBusConnection connection()
-    {
-        return QDBusConnection::connectToBus(m_bus, QStringLiteral("keyring-watch"));
-    }
-    QString m_folder;
-    QString m_bus;
-    pid_t m_pid = 0;
-};
 
 } // namespace
 

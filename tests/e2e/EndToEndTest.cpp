@@ -8,10 +8,8 @@
 #include <httplib.h>
 
 #include "PrivateBus.h"
+#include "PrivateKeyring.h"
 
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusObjectPath>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QProcess>
@@ -98,56 +96,6 @@ private:
     int m_master = -1;
     QProcess m_process;
     QByteArray m_text;
-};
-
-// gnome-keyring on a bus of its own, unlocked: locking it leaves the
-// session's keyring to the other tests.
-class PrivateKeyring
-{
-public:
-    bool start()
-    {
-        if (!m_bus.start())
-            return false;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus.address());
-        env.insert(QStringLiteral("HOME"), m_home.path());
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.path());
-        m_daemon.setProcessEnvironment(env);
-        m_daemon.start(QStringLiteral("gnome-keyring-daemon"),
-                       {u"--foreground"_qs, u"--unlock"_qs, u"--components=secrets"_qs});
-        m_daemon.write("keyring password");
-        m_daemon.closeWriteChannel();
-        m_connection = m_bus.connect(QStringLiteral("keyring"));
-        return QTest::qWaitFor(
-            [this] {
-                return m_connection.interface()->isServiceRegistered(u"org.freedesktop.secrets"_qs).value();
-            },
-            10000);
-    }
-    ~PrivateKeyring()
-    {
-        m_daemon.terminate();
-        m_daemon.waitForFinished();
-    }
-    QString address() const { return m_bus.address(); }
-    // The Secret Service's own Lock call, as a screen locker makes it.
-    bool lock()
-    {
-        QDBusMessage call =
-            QDBusMessage::createMethodCall(u"org.freedesktop.secrets"_qs, u"/org/freedesktop/secrets"_qs,
-                                           u"org.freedesktop.Secret.Service"_qs, u"Lock"_qs);
-        call << QVariant::fromValue(
-            QList<QDBusObjectPath>{QDBusObjectPath(u"/org/freedesktop/secrets/collection/login"_qs)});
-        return m_connection.call(call).type() == QDBusMessage::ReplyMessage;
-    }
-
-private:
-    sendova::test::PrivateBus m_bus;
-    QTemporaryDir m_home;
-    QProcess m_daemon;
-    QDBusConnection m_connection{QString()};
 };
 
 } // namespace
@@ -285,14 +233,17 @@ private Q_SLOTS:
     // kept by logout, and refusing a setup link before its token is spent.
     void oneAccountForEveryProgram()
     {
-        PrivateKeyring keyring;
+        sendova::test::PrivateBus bus;
+        QVERIFY(bus.start());
+        const QTemporaryDir keyringFolder;
+        sendova::test::PrivateKeyring keyring(keyringFolder.path(), bus.address());
         QVERIFY(keyring.start());
         QCOMPARE(admin({u"user"_qs, u"add"_qs, u"bob"_qs, u"--password-stdin"_qs}, "bob password\n").exitCode,
                  0);
         const QTemporaryDir home;
         QProcessEnvironment desktop = m_env;
         desktop.insert(QStringLiteral("HOME"), home.path());
-        desktop.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), keyring.address());
+        desktop.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
         QProcessEnvironment ssh = desktop;
         ssh.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
         const auto client = [](const QStringList &args, const QProcessEnvironment &env,
