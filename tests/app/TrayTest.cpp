@@ -197,7 +197,7 @@ private Q_SLOTS:
         const qsizetype items = m_watcher.registeredItems().size();
         QProcess tray;
         startSendova(tray, {}, desktop);
-        QTRY_VERIFY_WITH_TIMEOUT(m_watcher.registeredItems().size() > items, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_watcher.registeredItems().size() > items, 20000);
 
         // The upload's reply waits for a request from here, so that the
         // popover is closed by then.
@@ -213,31 +213,31 @@ private Q_SLOTS:
         QProcess handOver;
         handOver.setWorkingDirectory(m_root.path());
         startSendova(handOver, {u"w.txt"_qs}, desktop);
-        QTRY_COMPARE_WITH_TIMEOUT(sendovaWindow(focused), 0, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(sendovaWindow(focused), 0, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(m_server.requests().size() == before + 1 &&
                                      m_server.requests().last().body.contains("hello\n"),
-                                 10000);
+                                 20000);
         QCOMPARE(sway.run(u"wtype"_qs, {u"-k"_qs, u"Escape"_qs}), 0);
-        QTRY_COMPARE(sendovaWindow({}), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(sendovaWindow({}), 2, 20000);
         QCOMPARE(sway.run(u"curl"_qs, {u"-s"_qs, u"-o"_qs, u"/dev/null"_qs, m_server.baseUrl()}), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(sway.clipboard(), std::optional(link), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(sway.clipboard(), std::optional(link), 20000);
 
-        QTRY_COMPARE(adoptedKeepers().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(adoptedKeepers().size(), 1, 20000);
         QCOMPARE(sway.run(u"wl-copy"_qs, {xwayland ? u"--clear"_qs : u"newer"_qs}), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(adoptedKeepers().size(), 0, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(adoptedKeepers().size(), 0, 20000);
 
         // Reopened, it still shows the link. Copy from the keyboard, as there
         // is no pointer: past the settings button and the link itself.
         QProcess reopen;
         startSendova(reopen, {}, desktop);
-        QTRY_COMPARE_WITH_TIMEOUT(sendovaWindow(focused), 0, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(sendovaWindow(focused), 0, 20000);
         QCOMPARE(sway.run(u"wtype"_qs, {u"-k"_qs, u"Tab"_qs, u"-k"_qs, u"Tab"_qs, u"-k"_qs, u"Tab"_qs,
                                         u"-k"_qs, u"space"_qs}),
                  0);
-        QTRY_COMPARE_WITH_TIMEOUT(sway.clipboard(), std::optional(link), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(sway.clipboard(), std::optional(link), 20000);
 
         QCOMPARE(sway.run(u"swaymsg"_qs, {u"workspace"_qs, u"elsewhere"_qs}), 0);
-        QTRY_COMPARE(sendovaWindow({}), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(sendovaWindow({}), 2, 20000);
         tray.terminate();
         tray.waitForFinished();
     }
@@ -281,7 +281,7 @@ private Q_SLOTS:
         QTimer::singleShot(1000, this, [] { QCoreApplication::exit(99); });
         QCOMPARE(QCoreApplication::exec(), 0);
         // Served by a keeper now, as this process's end would take it along.
-        QTRY_COMPARE(adoptedKeepers().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(adoptedKeepers().size(), 1, 20000);
         QCOMPARE(readClipboard(), std::optional(link.toUtf8()));
     }
 
