@@ -164,7 +164,7 @@ private Q_SLOTS:
     }
 
     // On a Wayland desktop (headless sway, without and with XWayland), the
-    // program native there: `sendova w.txt` in another folder hands the file
+    // program native there: `sendova FILE` in another folder hands the file
     // over; the popover has the keyboard focus and goes on Escape; an upload
     // that ends with it closed leaves the link where any Wayland program
     // reads it; the keeper holding the link leaves when another program
@@ -186,10 +186,10 @@ private Q_SLOTS:
         QVERIFY2(sway.start(), sway.errorText().constData());
         const QProcessEnvironment desktop = sway.environment();
         // Sway's answers: 0 when a window matches, 2 when none does.
-        const auto sendovaWindow = [&sway](const QString &criteria) {
-            return sway.run(u"swaymsg"_qs, {u"-q"_qs, u"[title=Sendova%1] nop"_qs.arg(criteria)});
+        const auto sendovaWindow = [&sway](bool focused) {
+            return sway.run(u"swaymsg"_qs, {u"-q"_qs, focused ? u"[title=Sendova con_id=__focused__] nop"_qs
+                                                              : u"[title=Sendova] nop"_qs});
         };
-        const QString focused = u" con_id=__focused__"_qs;
 
         // A panel, so that it opens as a popover.
         m_watcher.stop();
@@ -203,22 +203,21 @@ private Q_SLOTS:
         // popover is closed by then.
         const QByteArray link = "https://s.example/f/wayland";
         ScriptedReply reply = ScriptedReply::json(
-            200, R"({"Success":true,"Data":{"Url":")" + link +
-                     R"(","ShortCode":"wayland","FileName":"w.txt","FileSize":6,"IsDuplicate":false}})");
+            200,
+            R"({"Success":true,"Data":{"Url":")" + link +
+                R"(","ShortCode":"wayland","FileName":"config.json","FileSize":6,"IsDuplicate":false}})");
         const qsizetype before = m_server.requests().size();
         reply.answerTogether = int(before) + 2;
         m_server.enqueue(reply);
-        QFile sample(m_root.filePath(u"w.txt"_qs));
-        QVERIFY(sample.open(QIODevice::WriteOnly) && sample.write("hello\n") == 6 && sample.flush());
         QProcess handOver;
         handOver.setWorkingDirectory(m_root.path());
-        startSendova(handOver, {u"w.txt"_qs}, desktop);
-        QTRY_COMPARE_WITH_TIMEOUT(sendovaWindow(focused), 0, 20000);
+        startSendova(handOver, {u"Sendova/config.json"_qs}, desktop);
+        QTRY_COMPARE_WITH_TIMEOUT(sendovaWindow(true), 0, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(m_server.requests().size() == before + 1 &&
-                                     m_server.requests().last().body.contains("hello\n"),
+                                     m_server.requests().last().body.contains("serverUrl"),
                                  20000);
         QCOMPARE(sway.run(u"wtype"_qs, {u"-k"_qs, u"Escape"_qs}), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(sendovaWindow({}), 2, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(sendovaWindow(false), 2, 20000);
         QCOMPARE(sway.run(u"curl"_qs, {u"-s"_qs, u"-o"_qs, u"/dev/null"_qs, m_server.baseUrl()}), 0);
         QTRY_COMPARE_WITH_TIMEOUT(sway.clipboard(), std::optional(link), 20000);
 
@@ -230,14 +229,14 @@ private Q_SLOTS:
         // is no pointer: past the settings button and the link itself.
         QProcess reopen;
         startSendova(reopen, {}, desktop);
-        QTRY_COMPARE_WITH_TIMEOUT(sendovaWindow(focused), 0, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(sendovaWindow(true), 0, 20000);
         QCOMPARE(sway.run(u"wtype"_qs, {u"-k"_qs, u"Tab"_qs, u"-k"_qs, u"Tab"_qs, u"-k"_qs, u"Tab"_qs,
                                         u"-k"_qs, u"space"_qs}),
                  0);
         QTRY_COMPARE_WITH_TIMEOUT(sway.clipboard(), std::optional(link), 20000);
 
         QCOMPARE(sway.run(u"swaymsg"_qs, {u"workspace"_qs, u"elsewhere"_qs}), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(sendovaWindow({}), 2, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(sendovaWindow(false), 2, 20000);
         tray.terminate();
         tray.waitForFinished();
     }

@@ -235,12 +235,11 @@ private Q_SLOTS:
     {
         sendova::test::PrivateBus bus;
         QVERIFY(bus.start());
-        const QTemporaryDir keyringFolder;
-        sendova::test::PrivateKeyring keyring(keyringFolder.path(), bus.address());
+        const QTemporaryDir home;
+        sendova::test::PrivateKeyring keyring(home.path(), bus.address());
         QVERIFY(keyring.start());
         QCOMPARE(admin({u"user"_qs, u"add"_qs, u"bob"_qs, u"--password-stdin"_qs}, "bob password\n").exitCode,
                  0);
-        const QTemporaryDir home;
         QProcessEnvironment desktop = m_env;
         desktop.insert(QStringLiteral("HOME"), home.path());
         desktop.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());

@@ -30,10 +30,8 @@ inline QList<qint64> adoptedKeepers()
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
     for (const QString &entry : entries) {
         QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
         // "pid (name) state ppid ...", the name cut to 15 bytes; Z for ended.
-        const QByteArray line = stat.readAll();
+        const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
         const QList<QByteArray> rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
         if (line.contains("(sendova-clipboa)") && rest.value(0) != "Z" &&
             rest.value(1).toLongLong() == ::getpid())

@@ -5,7 +5,7 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QProcess>
-#include <QThread>
+#include <QTest>
 
 #include <csignal>
 
@@ -48,11 +48,8 @@ public:
     }
     bool waitForOwner(bool owned)
     {
-        for (int i = 0; i < 100; ++i, QThread::msleep(50)) {
-            if (connection().interface()->isServiceRegistered(service()).value() == owned)
-                return true;
-        }
-        return false;
+        return QTest::qWaitFor(
+            [&] { return connection().interface()->isServiceRegistered(service()).value() == owned; }, 5000);
     }
     // The Secret Service's own Lock call, as a screen locker makes it.
     bool lock()
