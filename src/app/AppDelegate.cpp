@@ -9,6 +9,7 @@
 #include "platform/Clipboard.h"
 #include "platform/DesktopNotifications.h"
 #include "platform/TrayHostWatch.h"
+#include "platform/UrlOpener.h"
 #include "support/LocalizationService.h"
 #include "ui/DropZoneView.h"
 #include "ui/MenuBarView.h"
@@ -62,6 +63,7 @@ AppDelegate::~AppDelegate()
 void AppDelegate::start()
 {
     qApp->installEventFilter(this);
+    NotificationService::shared().setUrlOpener([](const QUrl &url) { UrlOpener::open(url); });
     QCoro::Task<> launching = launch();
     Q_UNUSED(launching)
 }
