@@ -143,6 +143,8 @@ int main(int argc, char *argv[])
     if (!awaitWindow(display.get(), XCB_MAP_NOTIFY, 5000))
         return fail("the third click showed no window within 5 s");
     const qint64 reshownMs = clock.elapsed();
+    // A moment on screen, for a look at what came back (TRAY_PROBE_HOLD=ms).
+    settle(qEnvironmentVariableIntValue("TRAY_PROBE_HOLD"));
 
     program.terminate();
     if (!program.waitForFinished(5000))
