@@ -9,7 +9,6 @@
 #include "platform/Clipboard.h"
 #include "platform/DesktopNotifications.h"
 #include "platform/TrayHostWatch.h"
-#include "platform/UrlOpener.h"
 #include "support/LocalizationService.h"
 #include "ui/DropZoneView.h"
 #include "ui/MenuBarView.h"
@@ -63,7 +62,6 @@ AppDelegate::~AppDelegate()
 void AppDelegate::start()
 {
     qApp->installEventFilter(this);
-    NotificationService::shared().setUrlOpener([](const QUrl &url) { UrlOpener::open(url); });
     QCoro::Task<> launching = launch();
     Q_UNUSED(launching)
 }

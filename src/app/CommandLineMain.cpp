@@ -1,5 +1,6 @@
 #include "app/CommandLineClient.h"
 #include "platform/ClipboardDisplay.h"
+#include "platform/UrlOpener.h"
 #include "platform/TerminationSignals.h"
 #include "support/LocalizationService.h"
 
@@ -12,11 +13,18 @@
 
 using namespace sendova;
 
-// A command never has a QGuiApplication: the clipboard goes through the
-// keeper only, and Qt Gui stays unloaded (see ClipboardDisplay.h).
+// A command never has a QGuiApplication, and these two replace what would
+// need one, so that the linker leaves out their Qt Gui versions: the
+// clipboard goes through the keeper only (see ClipboardDisplay.h), and
+// nobody is left to click a notification's link once the command has ended.
 const ClipboardDisplay *sendova::clipboardDisplay()
 {
     return nullptr;
+}
+
+bool sendova::UrlOpener::open(const QUrl &)
+{
+    return false;
 }
 
 // The command line's whole program, loaded by `sendova` only when a command

@@ -1,5 +1,6 @@
 #include "app/NotificationService.h"
 
+#include "platform/UrlOpener.h"
 #include "support/LocalizationService.h"
 
 #include <QPointer>
@@ -32,7 +33,8 @@ NotificationService &NotificationService::shared()
 }
 
 NotificationService::NotificationService(const QDBusConnection &bus, QObject *parent)
-    : QObject(parent), m_notifications(bus), m_reportError(writeErrorLine)
+    : QObject(parent), m_notifications(bus),
+      m_openUrl([](const QUrl &url) { sendova::UrlOpener::open(url); }), m_reportError(writeErrorLine)
 {
     connect(&m_notifications, &DesktopNotifications::actionInvoked, this, &NotificationService::handleAction);
     connect(&m_notifications, &DesktopNotifications::notificationClosed, this, [this](uint notificationId) {

@@ -44,6 +44,7 @@ public:
 
     static NotificationService &shared();
 
+    // Opens links with the desktop's default handler unless told otherwise.
     explicit NotificationService(const QDBusConnection &bus, QObject *parent = nullptr);
 
     // pressCopy: the link could not be put on the clipboard for the user,
@@ -52,9 +53,6 @@ public:
     void showDuplicate(const QString &fileName, const QString &url, bool pressCopy = false);
     void showError(const QString &fileName, const QString &message);
 
-    // What a click on a notification with a link does: nothing until set
-    // (the tray program hands links to the desktop; the command line has no
-    // Qt Gui to do so).
     void setUrlOpener(UrlHandler opener);
     // Replaces the "Notification error: " line on standard output.
     void setErrorReporter(ErrorReporter reporter);
