@@ -1,7 +1,7 @@
 #include "app/CommandLineClient.h"
 #include "platform/ClipboardDisplay.h"
-#include "platform/UrlOpener.h"
 #include "platform/TerminationSignals.h"
+#include "platform/UrlOpener.h"
 #include "support/LocalizationService.h"
 
 #include <QCoreApplication>

@@ -9,10 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// `sendova` itself: a launcher that loads nothing but the C library. The
-// tray program (Qt Widgets, the popover, icons, QR codes) is a program of
-// its own, executed in place of this one; a command loads the command
-// line's module (Qt Core, D-Bus, libcurl, OpenSSL) and nothing of the GUI.
+// `sendova` itself: a launcher that loads nothing but the C and C++
+// runtimes. The tray program (Qt Widgets, the popover, icons, QR codes) is a
+// program of its own, executed in place of this one; a command loads the
+// command line's module (Qt Core and D-Bus; libcurl and OpenSSL once it
+// sends or hashes something) and nothing of the GUI.
 // Both are found beside this program first (a build tree), then where an
 // installation puts them: the tray program beside it too, the module under
 // the library folder of the same prefix.
