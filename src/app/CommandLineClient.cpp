@@ -1,5 +1,6 @@
 #include "app/CommandLineClient.h"
 
+#include "app/CommandTable.h"
 #include "app/NotificationService.h"
 #include "app/PasswordPrompt.h"
 #include "app/SetupLink.h"
@@ -34,31 +35,9 @@ namespace {
 // The progress line is redrawn at most this often.
 constexpr int progressRedrawMs = 100;
 
-struct CommandInfo
+const CommandInfo *commandNamed(const QString &name)
 {
-    const char *name;
-    const char *syntax;
-    const char *summary;
-};
-
-constexpr CommandInfo commands[] = {
-    {"upload", "[--verbose] [--] FILE…", "upload files and print their links"},
-    {"login", "--server URL (--user NAME [--password-stdin] | --api-key-stdin) [--insecure-storage]",
-     "sign in, or connect with an existing API key, and store the key"},
-    {"setup", "[--insecure-storage] LINK", "configure from a sendova://setup link"},
-    {"status", "[--verbose]", "test the connection; name the account and where its key is"},
-    {"recent", "", "list recent uploads (link, name, date)"},
-    {"logout", "", "delete the settings, recent uploads and API key"},
-    {"help", "[COMMAND]", "show the help of a command"},
-};
-
-const CommandInfo *findCommand(const QString &name)
-{
-    for (const CommandInfo &command : commands) {
-        if (name == QLatin1String(command.name))
-            return &command;
-    }
-    return nullptr;
+    return findCommand(name.toStdString());
 }
 
 // The first failure to write to standard output (a full disk, a closed
@@ -268,18 +247,6 @@ private:
     CommandLineClient &m_client;
 };
 
-bool CommandLineClient::handles(const QStringList &arguments)
-{
-    if (arguments.isEmpty())
-        return false;
-    const QString &first = arguments.first();
-    if (findCommand(first) || first.startsWith(QLatin1Char('-')))
-        return true;
-    // Names neither a file nor a link: a mistyped command.
-    return !first.contains(QLatin1Char('/')) && !first.contains(QLatin1Char(':')) &&
-           !QFileInfo::exists(first);
-}
-
 CommandLineClient::CommandLineClient(QObject *parent) : QObject(parent)
 {
     m_progressTimer.setSingleShot(true);
@@ -340,11 +307,7 @@ QCoro::Task<int> CommandLineClient::run(QStringList arguments)
         write(stdout, usageText());
         co_return success;
     }
-    if (name == QLatin1String("--version")) {
-        out(QStringLiteral("sendova ") + QStringLiteral(SENDOVA_VERSION));
-        co_return success;
-    }
-    const CommandInfo *command = findCommand(name);
+    const CommandInfo *command = commandNamed(name);
     if (!command) {
         co_return usageError(name.startsWith(QLatin1Char('-'))
                                  ? QStringLiteral("unknown option '%1'").arg(name)
@@ -411,7 +374,7 @@ int CommandLineClient::help(const QStringList &names)
         write(stdout, usageText());
         return success;
     }
-    const CommandInfo *command = names.size() == 1 ? findCommand(names.first()) : nullptr;
+    const CommandInfo *command = names.size() == 1 ? commandNamed(names.first()) : nullptr;
     if (!command)
         return usageError(QStringLiteral("help: no command '%1'").arg(names.join(QLatin1Char(' '))));
     write(stdout, commandHelp(*command));
@@ -639,8 +602,8 @@ QCoro::Task<int> CommandLineClient::upload(QStringList files, Options options)
     // One copy for the whole command: each copy starts a keeper that holds
     // its text until the session ends, and only the last could be pasted.
     // The links are on standard output all the same.
-    if (!m_toCopy.isEmpty() && !m_stopCode
-        && !Clipboard::copyPersistently(m_toCopy.join(QLatin1Char('\n'))).confirmed())
+    if (!m_toCopy.isEmpty() && !m_stopCode &&
+        !Clipboard::copyPersistently(m_toCopy.join(QLatin1Char('\n'))).confirmed())
         err(QStringLiteral("sendova: the link could not be copied to the clipboard"));
     if (!m_stopCode) {
         auto notifying = waitForNotifications();

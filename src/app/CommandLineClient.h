@@ -37,11 +37,6 @@ class CommandLineClient : public QObject
 public:
     enum ExitCode { success = 0, failure = 1, usage = 2 };
 
-    // True when the arguments are for this client (a command, an option, or
-    // a word that can only be a mistyped command) rather than files or a
-    // link for the tray program.
-    static bool handles(const QStringList &arguments);
-
     explicit CommandLineClient(QObject *parent = nullptr);
     ~CommandLineClient() override;
 

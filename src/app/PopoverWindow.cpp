@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <malloc.h>
+
 namespace sendova {
 
 PopoverWindow::PopoverWindow(AppViewModel *viewModel, QWidget *parent) : QWidget(parent)
@@ -115,6 +117,27 @@ void PopoverWindow::closeEvent(QCloseEvent *event)
     QWidget::closeEvent(event);
     if (m_mode == Mode::window && event->isAccepted())
         Q_EMIT windowClosed();
+}
+
+void PopoverWindow::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    // After the hide has reached the display, and only for a real close (a
+    // mode change hides and shows at once).
+    QTimer::singleShot(0, this, &PopoverWindow::releaseWhileHidden);
+}
+
+void PopoverWindow::releaseWhileHidden()
+{
+    if (isVisible() || hasOpenDialog())
+        return;
+    // The native window and its backing store (an image of the whole
+    // popover, shared with the X server) come back with the next show, in
+    // a few milliseconds; between uploads they would only sit there.
+    destroy();
+    // What the views allocated while shown returns to the system rather than
+    // staying in the allocator's arenas.
+    ::malloc_trim(0);
 }
 
 void PopoverWindow::paintEvent(QPaintEvent *event)

@@ -56,6 +56,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
+    void hideEvent(QHideEvent *event) override;
+
 private:
     // The popover's 1 px outline; the ordinary window has the frame instead.
     int outline() const { return m_mode == Mode::popover ? 1 : 0; }
@@ -63,6 +65,8 @@ private:
     void place(const QRect &anchor);
     void keepOnScreen();
     void closeIfInactive();
+    // What a closed popover holds that the next opening rebuilds quickly.
+    void releaseWhileHidden();
 
     MenuBarView *m_view = nullptr;
     QScrollArea *m_scroll = nullptr;

@@ -1,107 +1,96 @@
-#include "app/AppDelegate.h"
-#include "app/CommandLineClient.h"
-#include "config/ConfigService.h"
-#include "platform/ApplicationService.h"
-#include "platform/GraphicalSession.h"
-#include "platform/TerminationSignals.h"
-#include "support/LocalizationService.h"
+#include "app/CommandTable.h"
 
-#include <QApplication>
-#include <QDir>
-
-#include <csignal>
+#include <cerrno>
 #include <cstdio>
-#include <iostream>
+#include <cstring>
+#include <string>
 
+#include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-using namespace sendova;
+// `sendova` itself: a launcher that loads nothing but the C and C++
+// runtimes. The tray program (Qt Widgets, the popover, icons, QR codes) is a
+// program of its own, executed in place of this one; a command loads the
+// command line's module (Qt Core and D-Bus; libcurl and OpenSSL once it
+// sends or hashes something) and nothing of the GUI.
+// Both are found beside this program first (a build tree), then where an
+// installation puts them: the tray program beside it too, the module under
+// the library folder of the same prefix.
 
 namespace {
 
-// How the desktop's D-Bus activation starts the program (see the service
-// file): it sends Activate or Open right after, so nothing shows by itself.
-const char serviceOption[] = "--gapplication-service";
+constexpr int failure = 1;
 
-int runCommandLine(int argc, char *argv[])
+// How the desktop's D-Bus activation starts the tray program (see the
+// service file): it sends Activate or Open right after.
+constexpr const char *serviceOption = "--gapplication-service";
+
+std::string programFolder()
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("sendova"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(SENDOVA_VERSION));
-
-    // The command line speaks English whatever the tray is set to (see
-    // CommandLineClient), so nothing is read before the command needs it:
-    // the command's own model loads the settings and the key, once.
-    LocalizationService::shared().setLanguage(Language::english);
-
-    CommandLineClient client;
-    TerminationSignals signals({SIGINT, SIGTERM});
-    QObject::connect(&signals, &TerminationSignals::received, &client, &CommandLineClient::interrupt);
-    QObject::connect(&client, &CommandLineClient::finished, &app,
-                     [](int code) { QCoreApplication::exit(code); });
-    client.start(QCoreApplication::arguments().mid(1));
-    const int code = app.exec();
-    if (client.wasInterrupted()) {
-        // The command has stopped its work, or had none worth stopping; what
-        // other threads still wind down (an aborted transfer, a notification
-        // on its way) is left to the kernel rather than waited for.
-        std::fflush(nullptr);
-        ::_exit(code);
-    }
-    return code;
+    std::string path(4096, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (length <= 0 || std::size_t(length) >= path.size())
+        return {};
+    path.resize(std::size_t(length));
+    return path.substr(0, path.rfind('/') + 1);
 }
 
-int runTray(int argc, char *argv[], QStringList arguments)
+bool exists(const std::string &path)
 {
-    if (!hasGraphicalSession()) {
-        std::cerr << "sendova: " << noGraphicalSessionText << '\n';
-        return CommandLineClient::usage;
-    }
-    QApplication app(argc, argv);
-    // The product's name as people write it: panels show it as the status
-    // item's title (Qt takes the application name for that) and window lists
-    // as the program's name.
-    QApplication::setApplicationName(QStringLiteral("Sendova"));
-    QApplication::setApplicationVersion(QStringLiteral(SENDOVA_VERSION));
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("Sendova"));
-    QGuiApplication::setDesktopFileName(QLatin1String(ApplicationService::applicationId));
-    // The popover comes and goes; only quitting, or closing the window that
-    // stands in for a missing tray, ends the program.
-    QApplication::setQuitOnLastWindowClosed(false);
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0;
+}
 
-    arguments.removeAll(QLatin1String(serviceOption));
-    const QStringList uris = ApplicationService::urisFromArguments(arguments, QDir::currentPath());
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    ApplicationService service(bus);
-    if (bus.isConnected() && !service.registerInstance()) {
-        // Another Sendova runs in this session: it takes over.
-        const QString error = ApplicationService::forward(bus, uris);
-        if (error.isEmpty())
-            return 0;
-        std::cerr << "sendova: the running Sendova did not answer: " << qPrintable(error) << '\n';
-        return 1;
-    }
+// Files and links go to the tray program; anything else is a command, an
+// option, or a word that can only be a mistyped command.
+bool forTray(int argc, char *argv[])
+{
+    if (argc < 2 || (argc == 2 && std::strcmp(argv[1], serviceOption) == 0))
+        return true;
+    const std::string_view first = argv[1];
+    if (sendova::findCommand(first) || first.starts_with('-'))
+        return false;
+    return first.find('/') != std::string_view::npos || first.find(':') != std::string_view::npos ||
+           exists(argv[1]);
+}
 
-    AppDelegate delegate(ConfigService::shared(), bus);
-    delegate.serve(&service);
-    TerminationSignals signals({SIGINT, SIGTERM});
-    QObject::connect(&signals, &TerminationSignals::received, &app, [](int signalNumber) {
-        AppDelegate::quit(TerminationSignals::exitCodeFor(signalNumber));
-    });
-    delegate.start();
-    if (!uris.isEmpty())
-        delegate.open(uris);
-    return app.exec();
+int startTray(char *argv[])
+{
+    std::string tray = programFolder() + "sendova-tray";
+    if (!exists(tray))
+        tray = SENDOVA_TRAY_INSTALLED;
+    ::execv(tray.c_str(), argv);
+    std::fprintf(stderr, "sendova: cannot start the tray program %s: %s\n", tray.c_str(),
+                 std::strerror(errno));
+    return failure;
+}
+
+int runCommand(int argc, char *argv[])
+{
+    const std::string folder = programFolder();
+    std::string module = folder + "sendova-commands.so";
+    if (!exists(module))
+        module = folder + SENDOVA_COMMANDS_INSTALLED;
+    void *library = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+    using Main = int (*)(int, char *[]);
+    auto *main = library ? reinterpret_cast<Main>(::dlsym(library, "sendovaCommandLineMain")) : nullptr;
+    if (!main) {
+        std::fprintf(stderr, "sendova: cannot load the command line: %s\n", ::dlerror());
+        return failure;
+    }
+    return main(argc, argv);
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const bool tray =
-        arguments == QStringList{QLatin1String(serviceOption)} || !CommandLineClient::handles(arguments);
-    return tray ? runTray(argc, argv, std::move(arguments)) : runCommandLine(argc, argv);
+    if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+        const bool written = std::printf("sendova %s\n", SENDOVA_VERSION) > 0 && std::fflush(stdout) == 0;
+        if (!written)
+            std::fprintf(stderr, "sendova: could not write to standard output: %s\n", std::strerror(errno));
+        return written ? 0 : failure;
+    }
+    return forTray(argc, argv) ? startTray(argv) : runCommand(argc, argv);
 }

@@ -1,6 +1,7 @@
 #include "net/HttpSession.h"
 
 #include "net/FileError.h"
+#include "net/LibCurl.h"
 #include "support/LocalizationService.h"
 
 #include <QFile>
@@ -11,14 +12,11 @@
 
 #include <QCoroFuture>
 
-#include <curl/curl.h>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <iterator>
-#include <mutex>
 #include <unistd.h>
 
 namespace sendova {
@@ -28,12 +26,6 @@ namespace {
 // libcurl hands each read callback at most this much; larger than its 64 KiB
 // default so that a big upload costs fewer system calls per megabyte.
 constexpr long uploadBufferSize = 512 * 1024;
-
-void initialiseCurlOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 TransportError::Kind kindOf(CURLcode code)
 {
@@ -96,7 +88,7 @@ TransportError::Reason reasonOf(CURLcode code, long osErrno, TransportError::Kin
 TransportError cancelledError()
 {
     return TransportError(TransportError::Kind::cancelled, CURLE_ABORTED_BY_CALLBACK,
-                          QString::fromUtf8(curl_easy_strerror(CURLE_ABORTED_BY_CALLBACK)));
+                          QString::fromUtf8(libCurl().easy_strerror(CURLE_ABORTED_BY_CALLBACK)));
 }
 
 bool isHeaderSafe(const QByteArray &text)
@@ -126,9 +118,8 @@ class HttpSession::Worker
 public:
     explicit Worker(ProgressHandler progressHandler) : m_progressHandler(std::move(progressHandler))
     {
-        initialiseCurlOnce();
-        m_multi = curl_multi_init();
-        m_easy = curl_easy_init();
+        m_multi = libCurl().multi_init();
+        m_easy = libCurl().easy_init();
         m_pool.setMaxThreadCount(1);
         // One thread for the session's whole life, not one per idle spell.
         m_pool.setExpiryTimeout(-1);
@@ -138,8 +129,8 @@ public:
     {
         cancel();
         m_pool.waitForDone();
-        curl_easy_cleanup(m_easy);
-        curl_multi_cleanup(m_multi);
+        libCurl().easy_cleanup(m_easy);
+        libCurl().multi_cleanup(m_multi);
     }
 
     QFuture<Outcome> submit(HttpRequest request)
@@ -163,7 +154,7 @@ public:
         quint64 current = m_cancelledThrough.load();
         while (current < through && !m_cancelledThrough.compare_exchange_weak(current, through)) {
         }
-        curl_multi_wakeup(m_multi);
+        libCurl().multi_wakeup(m_multi);
     }
 
 private:
@@ -331,11 +322,11 @@ int HttpSession::Worker::progress(void *userData, curl_off_t, curl_off_t downloa
 
 CURLcode HttpSession::Worker::run(quint64 serial, bool &cancelled)
 {
-    curl_multi_add_handle(m_multi, m_easy);
+    libCurl().multi_add_handle(m_multi, m_easy);
     int running = 0;
     CURLMcode status = CURLM_OK;
     for (;;) {
-        status = curl_multi_perform(m_multi, &running);
+        status = libCurl().multi_perform(m_multi, &running);
         if (status != CURLM_OK || running == 0)
             break;
         if (isCancelled(serial)) {
@@ -344,7 +335,7 @@ CURLcode HttpSession::Worker::run(quint64 serial, bool &cancelled)
         }
         // cancel() wakes this wait, so an abort never waits for the timeout;
         // the timeout bounds how late an inactive transfer is noticed.
-        status = curl_multi_poll(m_multi, nullptr, 0, 200, nullptr);
+        status = libCurl().multi_poll(m_multi, nullptr, 0, 200, nullptr);
         if (status != CURLM_OK)
             break;
         if (isCancelled(serial)) {
@@ -355,14 +346,14 @@ CURLcode HttpSession::Worker::run(quint64 serial, bool &cancelled)
     CURLcode result = status == CURLM_OK ? CURLE_OK : CURLE_FAILED_INIT;
     if (!cancelled && status == CURLM_OK) {
         int queued = 0;
-        while (CURLMsg *message = curl_multi_info_read(m_multi, &queued)) {
+        while (CURLMsg *message = libCurl().multi_info_read(m_multi, &queued)) {
             if (message->msg == CURLMSG_DONE && message->easy_handle == m_easy)
                 result = message->data.result;
         }
     }
     // Removing an unfinished transfer closes its connection, which is how
     // the server learns that the request was abandoned.
-    curl_multi_remove_handle(m_multi, m_easy);
+    libCurl().multi_remove_handle(m_multi, m_easy);
     return result;
 }
 
@@ -387,7 +378,7 @@ Outcome HttpSession::Worker::perform(const HttpRequest &request, quint64 serial)
             header.name.contains(':')) {
             // A line break in a value would let it smuggle in headers or a
             // second request.
-            curl_slist_free_all(headers);
+            libCurl().slist_free_all(headers);
             outcome.error = std::make_exception_ptr(
                 TransportError(TransportError::Kind::other, 0,
                                QStringLiteral("Header %1 cannot be sent: it contains a line break or a colon")
@@ -398,12 +389,12 @@ Outcome HttpSession::Worker::perform(const HttpRequest &request, quint64 serial)
         // "Name;" is libcurl's way of sending a header with an empty value.
         const QByteArray line =
             header.value.isEmpty() ? header.name + ';' : header.name + ": " + header.value;
-        headers = curl_slist_append(headers, line.constData());
+        headers = libCurl().slist_append(headers, line.constData());
     }
     // No 100-continue round trip: the server answers after the body anyway.
-    headers = curl_slist_append(headers, "Expect:");
+    headers = libCurl().slist_append(headers, "Expect:");
     if (request.body && !hasContentType)
-        headers = curl_slist_append(headers, "Content-Type:");
+        headers = libCurl().slist_append(headers, "Content-Type:");
 
     Transfer transfer;
     transfer.worker = this;
@@ -417,56 +408,56 @@ Outcome HttpSession::Worker::perform(const HttpRequest &request, quint64 serial)
     const QByteArray url = request.url.toEncoded();
     const QByteArray method = request.method.toUpper();
 
-    curl_easy_reset(m_easy);
-    curl_easy_setopt(m_easy, CURLOPT_URL, url.constData());
-    curl_easy_setopt(m_easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS, long(request.inactivityTimeout.count()));
-    curl_easy_setopt(m_easy, CURLOPT_TIMEOUT_MS, long(request.transferLimit.count()));
-    curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &Worker::writeBody);
-    curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &Worker::readHeader);
-    curl_easy_setopt(m_easy, CURLOPT_HEADERDATA, &transfer);
-    curl_easy_setopt(m_easy, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(m_easy, CURLOPT_XFERINFOFUNCTION, &Worker::progress);
-    curl_easy_setopt(m_easy, CURLOPT_XFERINFODATA, &transfer);
+    libCurl().easy_reset(m_easy);
+    libCurl().easy_setopt(m_easy, CURLOPT_URL, url.constData());
+    libCurl().easy_setopt(m_easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    libCurl().easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 0L);
+    libCurl().easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+    libCurl().easy_setopt(m_easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    libCurl().easy_setopt(m_easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    libCurl().easy_setopt(m_easy, CURLOPT_ERRORBUFFER, errorText);
+    libCurl().easy_setopt(m_easy, CURLOPT_HTTPHEADER, headers);
+    libCurl().easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS, long(request.inactivityTimeout.count()));
+    libCurl().easy_setopt(m_easy, CURLOPT_TIMEOUT_MS, long(request.transferLimit.count()));
+    libCurl().easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &Worker::writeBody);
+    libCurl().easy_setopt(m_easy, CURLOPT_WRITEDATA, &transfer);
+    libCurl().easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &Worker::readHeader);
+    libCurl().easy_setopt(m_easy, CURLOPT_HEADERDATA, &transfer);
+    libCurl().easy_setopt(m_easy, CURLOPT_NOPROGRESS, 0L);
+    libCurl().easy_setopt(m_easy, CURLOPT_XFERINFOFUNCTION, &Worker::progress);
+    libCurl().easy_setopt(m_easy, CURLOPT_XFERINFODATA, &transfer);
 
     if (request.body) {
-        curl_easy_setopt(m_easy, CURLOPT_POST, 1L);
-        curl_easy_setopt(m_easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body->size()));
-        curl_easy_setopt(m_easy, CURLOPT_READFUNCTION, &Worker::readBody);
-        curl_easy_setopt(m_easy, CURLOPT_READDATA, &transfer);
-        curl_easy_setopt(m_easy, CURLOPT_SEEKFUNCTION, &Worker::seekBody);
-        curl_easy_setopt(m_easy, CURLOPT_SEEKDATA, &transfer);
-        curl_easy_setopt(m_easy, CURLOPT_UPLOAD_BUFFERSIZE, uploadBufferSize);
+        libCurl().easy_setopt(m_easy, CURLOPT_POST, 1L);
+        libCurl().easy_setopt(m_easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body->size()));
+        libCurl().easy_setopt(m_easy, CURLOPT_READFUNCTION, &Worker::readBody);
+        libCurl().easy_setopt(m_easy, CURLOPT_READDATA, &transfer);
+        libCurl().easy_setopt(m_easy, CURLOPT_SEEKFUNCTION, &Worker::seekBody);
+        libCurl().easy_setopt(m_easy, CURLOPT_SEEKDATA, &transfer);
+        libCurl().easy_setopt(m_easy, CURLOPT_UPLOAD_BUFFERSIZE, uploadBufferSize);
         if (method != "POST")
-            curl_easy_setopt(m_easy, CURLOPT_CUSTOMREQUEST, method.constData());
+            libCurl().easy_setopt(m_easy, CURLOPT_CUSTOMREQUEST, method.constData());
     } else if (method == "GET") {
-        curl_easy_setopt(m_easy, CURLOPT_HTTPGET, 1L);
+        libCurl().easy_setopt(m_easy, CURLOPT_HTTPGET, 1L);
     } else if (method == "HEAD") {
-        curl_easy_setopt(m_easy, CURLOPT_NOBODY, 1L);
+        libCurl().easy_setopt(m_easy, CURLOPT_NOBODY, 1L);
     } else if (method == "POST") {
-        curl_easy_setopt(m_easy, CURLOPT_POST, 1L);
-        curl_easy_setopt(m_easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(0));
-        curl_easy_setopt(m_easy, CURLOPT_POSTFIELDS, "");
+        libCurl().easy_setopt(m_easy, CURLOPT_POST, 1L);
+        libCurl().easy_setopt(m_easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(0));
+        libCurl().easy_setopt(m_easy, CURLOPT_POSTFIELDS, "");
     } else {
-        curl_easy_setopt(m_easy, CURLOPT_CUSTOMREQUEST, method.constData());
+        libCurl().easy_setopt(m_easy, CURLOPT_CUSTOMREQUEST, method.constData());
     }
 
     bool cancelled = false;
     const CURLcode result = run(serial, cancelled);
     const QString host = request.url.host();
     long status = 0;
-    curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
+    libCurl().easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
     // Nothing may keep pointing at this frame's buffers.
-    curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, nullptr);
-    curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, nullptr);
-    curl_slist_free_all(headers);
+    libCurl().easy_setopt(m_easy, CURLOPT_ERRORBUFFER, nullptr);
+    libCurl().easy_setopt(m_easy, CURLOPT_HTTPHEADER, nullptr);
+    libCurl().slist_free_all(headers);
 
     if (transfer.callbackError) {
         outcome.error = transfer.callbackError;
@@ -486,7 +477,7 @@ Outcome HttpSession::Worker::perform(const HttpRequest &request, quint64 serial)
         outcome.error = std::make_exception_ptr(cancelledError());
     } else if (result != CURLE_OK) {
         const QString description =
-            errorText[0] ? QString::fromUtf8(errorText) : QString::fromUtf8(curl_easy_strerror(result));
+            errorText[0] ? QString::fromUtf8(errorText) : QString::fromUtf8(libCurl().easy_strerror(result));
         TransportError::Kind kind = kindOf(result);
         const QString scheme = request.url.scheme().toLower();
         // An unsupported protocol is the peer's answer only when the URL
@@ -496,7 +487,7 @@ Outcome HttpSession::Worker::perform(const HttpRequest &request, quint64 serial)
             (result == CURLE_UNSUPPORTED_PROTOCOL && !requestedHttp))
             kind = TransportError::Kind::other;
         long osErrno = 0;
-        curl_easy_getinfo(m_easy, CURLINFO_OS_ERRNO, &osErrno);
+        libCurl().easy_getinfo(m_easy, CURLINFO_OS_ERRNO, &osErrno);
         outcome.error = std::make_exception_ptr(
             TransportError(kind, int(result), description, host, reasonOf(result, osErrno, kind)));
     } else {

@@ -11,13 +11,14 @@ namespace sendova {
 
 namespace {
 
-// The Exec key's program: the bare name when the login session's PATH
+// The Exec key's program, the tray program itself rather than `sendova`,
+// which would only execute it: the bare name when the login session's PATH
 // finds it, otherwise the absolute path of the one beside the running
 // program (installed under a prefix that PATH leaves out, such as
 // ~/.local/bin on many systems), quoted as desktop entries require.
 QByteArray execProgram()
 {
-    const QString name = QStringLiteral("sendova");
+    const QString name = QStringLiteral("sendova-tray");
     if (!QStandardPaths::findExecutable(name).isEmpty() || !QCoreApplication::instance())
         return name.toUtf8();
     const QFileInfo program(QDir(QCoreApplication::applicationDirPath()).filePath(name));

@@ -1,10 +1,10 @@
 #include "platform/Clipboard.h"
 
-#include <QClipboard>
+#include "platform/ClipboardDisplay.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QMimeData>
 #include <QPointer>
 
@@ -174,28 +174,28 @@ KeeperReply startKeeper(const QString &program, const QByteArray &text)
 
 bool hasGuiApplication()
 {
-    return qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr;
+    return clipboardDisplay() != nullptr;
 }
 
 // Whether a copy made in-process reaches the clipboard: always on X11 (the
 // display says whether it took it), on Wayland only from the focused client.
 bool mayServeInProcess()
 {
-    return hasGuiApplication() && (!waylandSession() || QGuiApplication::focusWindow() != nullptr);
+    return hasGuiApplication() && (!waylandSession() || clipboardDisplay()->hasFocusWindow());
 }
 
 } // namespace
 
 bool Clipboard::serveInProcess(const QString &text)
 {
-    QClipboard *clipboard = QGuiApplication::clipboard();
+    const ClipboardDisplay *display = clipboardDisplay();
     auto *data = new QMimeData;
     data->setText(text);
-    clipboard->setMimeData(data, QClipboard::Clipboard);
+    display->offer(data);
     // ownsClipboard() reports what Qt asked for, not what the display
     // granted; mimeData() asks the display who owns the clipboard and hands
     // back our own object only when it is us.
-    if (clipboard->mimeData(QClipboard::Clipboard) != data)
+    if (display->current() != data)
         return false;
     static bool handsOverAtExit = false;
     if (!std::exchange(handsOverAtExit, true))
@@ -207,8 +207,7 @@ bool Clipboard::serveInProcess(const QString &text)
 
 Clipboard::CopyResult Clipboard::handOver()
 {
-    if (!served || !hasGuiApplication() ||
-        QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard) != served)
+    if (!served || !hasGuiApplication() || clipboardDisplay()->current() != served)
         return {Outcome::failed, 0};
     served = nullptr;
     return copyThroughKeeper(servedText);
@@ -217,7 +216,7 @@ Clipboard::CopyResult Clipboard::handOver()
 void Clipboard::clear()
 {
     if (hasGuiApplication())
-        QGuiApplication::clipboard()->clear(QClipboard::Clipboard);
+        clipboardDisplay()->clear();
 }
 
 Clipboard::CopyResult Clipboard::writeText(const QString &text)

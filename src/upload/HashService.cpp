@@ -1,6 +1,7 @@
 #include "upload/HashService.h"
 
 #include "net/FileError.h"
+#include "upload/LibCrypto.h"
 #include "upload/UploadTask.h"
 
 #include <QFile>
@@ -8,8 +9,6 @@
 #include <QPromise>
 
 #include <QCoroFuture>
-
-#include <openssl/evp.h>
 
 #include <cerrno>
 #include <cstring>
@@ -35,7 +34,7 @@ struct Outcome
 
 struct DigestContextDeleter
 {
-    void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
+    void operator()(EVP_MD_CTX *context) const { libCrypto().MD_CTX_free(context); }
 };
 
 QString hashNow(const QString &path, const HashService::ProgressHandler &progress,
@@ -60,8 +59,8 @@ QString hashNow(const QString &path, const HashService::ProgressHandler &progres
     const qint64 size = qint64(attributes.st_size);
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    std::unique_ptr<EVP_MD_CTX, DigestContextDeleter> context(EVP_MD_CTX_new());
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
+    std::unique_ptr<EVP_MD_CTX, DigestContextDeleter> context(libCrypto().MD_CTX_new());
+    if (!context || libCrypto().DigestInit_ex(context.get(), libCrypto().sha256(), nullptr) != 1)
         throw FileError(path, QStringLiteral("SHA-256 is not available"));
 
     const auto buffer = std::make_unique<unsigned char[]>(size_t(HashService::chunkSize));
@@ -84,7 +83,7 @@ QString hashNow(const QString &path, const HashService::ProgressHandler &progres
         }
         if (filled == 0)
             break;
-        EVP_DigestUpdate(context.get(), buffer.get(), size_t(filled));
+        libCrypto().DigestUpdate(context.get(), buffer.get(), size_t(filled));
         total += filled;
         if (progress)
             progress(size > 0 ? double(total) / double(size) : 0.0);
@@ -99,7 +98,7 @@ QString hashNow(const QString &path, const HashService::ProgressHandler &progres
 
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    EVP_DigestFinal_ex(context.get(), digest, &length);
+    libCrypto().DigestFinal_ex(context.get(), digest, &length);
     return QStringLiteral("sha256:") +
            QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex());
 }

@@ -57,8 +57,8 @@ struct User
     {
         QFile config(data + QStringLiteral("/config.json"));
         return QDir().mkpath(data) && config.open(QIODevice::WriteOnly) &&
-               config.write(R"({"serverUrl":")" + server.toUtf8() +
-                            R"(","apiKey":")" + key + R"(","showNotifications":true,"autoCopyToClipboard":)" +
+               config.write(R"({"serverUrl":")" + server.toUtf8() + R"(","apiKey":")" + key +
+                            R"(","showNotifications":true,"autoCopyToClipboard":)" +
                             (autoCopy ? "true" : "false") +
                             R"(,"checkForDuplicates":false,"launchAtLogin":false,"languageCode":"en"})") > 0;
     }
@@ -99,6 +99,7 @@ private Q_SLOTS:
     void command_data();
     void command();
     void parallelUploadsKeepEveryRecent();
+    void commandLoadsNoGui();
 
 private:
     PrivateBus m_bus;
@@ -186,10 +187,21 @@ void CommandLineClientTest::command_data()
         << u"upload a.txt"_qs << QByteArray() << json(200, uploadedReply) << u">/dev/full"_qs << 1
         << QByteArray()
         << QByteArray("sendova: could not write to standard output: No space left on device\n");
-    // A file for the tray program, over SSH: no core dump, a way out.
+    // A file, a link or the bus's activation is for the tray program, over
+    // SSH too: no core dump, a way out. A word that names nothing is a
+    // mistyped command.
+    const QByteArray noSession(
+        "sendova: no graphical session; to upload from a terminal use 'sendova upload FILE'\n");
     QTest::newRow("tray without a display")
-        << u"a.txt"_qs << QByteArray() << none << u"no display"_qs << 2 << QByteArray()
-        << QByteArray("sendova: no graphical session; to upload from a terminal use 'sendova upload FILE'\n");
+        << u"a.txt"_qs << QByteArray() << none << u"no display"_qs << 2 << QByteArray() << noSession;
+    QTest::newRow("link without a display") << u"sendova:setup?token=T"_qs << QByteArray() << none
+                                            << u"no display"_qs << 2 << QByteArray() << noSession;
+    QTest::newRow("bus activation without a display") << u"--gapplication-service"_qs << QByteArray() << none
+                                                      << u"no display"_qs << 2 << QByteArray() << noSession;
+    QTest::newRow("mistyped command") << u"uplaod a.txt"_qs << QByteArray() << none << u"no display"_qs << 2
+                                      << QByteArray() << QByteArray("unknown command 'uplaod'");
+    QTest::newRow("--version") << u"--version"_qs << QByteArray() << none << QString() << 0
+                               << QByteArray("sendova " SENDOVA_VERSION "\n") << QByteArray();
 
     // A hostile server: a link that would be two lines, a command when
     // pasted, a terminal's title or a reversed text is no link; messages and
@@ -304,6 +316,29 @@ void CommandLineClientTest::parallelUploadsKeepEveryRecent()
         QCOMPARE(process.exitCode(), 0);
     }
     QCOMPARE(QJsonDocument::fromJson(user.recents()).array().size(), count);
+}
+
+// A command runs without the tray program's libraries: what it maps while it
+// waits on the server is Qt Core, D-Bus and libcurl, nothing of Qt Gui.
+void CommandLineClientTest::commandLoadsNoGui()
+{
+    LoopbackHttpServer server;
+    ScriptedReply never;
+    never.reading = ScriptedReply::Reading::stall;
+    server.setDefaultReply(never);
+    const User user;
+    QVERIFY(user.configure(server.baseUrl()));
+    QProcess process;
+    user.start(process, m_bus.address(), {u"status"_qs});
+    QVERIFY(server.waitForRequests(1));
+    QFile maps(u"/proc/%1/maps"_qs.arg(process.processId()));
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    QVERIFY(sendova::test::signalChild(process.processId(), SIGINT));
+    QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 10000);
+    QVERIFY(mapped.contains("/sendova-commands.so") && mapped.contains("/libcurl"));
+    for (const char *library : {"/libQt6Gui", "/libQt6Widgets", "/libQt6Svg", "/libqrencode"})
+        QVERIFY2(!mapped.contains(library), library);
 }
 
 QTEST_GUILESS_MAIN(CommandLineClientTest)

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstring>
+#include <string_view>
+
+namespace sendova {
+
+// The commands of `sendova`, in the order help lists them. Plain C++: the
+// launcher reads it before any library is loaded.
+struct CommandInfo
+{
+    const char *name;
+    const char *syntax;
+    const char *summary;
+};
+
+inline constexpr CommandInfo commands[] = {
+    {"upload", "[--verbose] [--] FILE…", "upload files and print their links"},
+    {"login", "--server URL (--user NAME [--password-stdin] | --api-key-stdin) [--insecure-storage]",
+     "sign in, or connect with an existing API key, and store the key"},
+    {"setup", "[--insecure-storage] LINK", "configure from a sendova://setup link"},
+    {"status", "[--verbose]", "test the connection; name the account and where its key is"},
+    {"recent", "", "list recent uploads (link, name, date)"},
+    {"logout", "", "delete the settings, recent uploads and API key"},
+    {"help", "[COMMAND]", "show the help of a command"},
+};
+
+inline const CommandInfo *findCommand(std::string_view name)
+{
+    for (const CommandInfo &command : commands) {
+        if (name == command.name)
+            return &command;
+    }
+    return nullptr;
+}
+
+} // namespace sendova

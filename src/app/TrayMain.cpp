@@ -1,0 +1,75 @@
+#include "app/AppDelegate.h"
+#include "config/ConfigService.h"
+#include "platform/ApplicationService.h"
+#include "platform/GraphicalSession.h"
+#include "platform/TerminationSignals.h"
+
+#include <QApplication>
+#include <QDir>
+
+#include <csignal>
+#include <iostream>
+
+using namespace sendova;
+
+namespace {
+
+// Without a graphical session, as the command line's wrong usage.
+constexpr int usage = 2;
+
+// How the desktop's D-Bus activation starts the program (see the service
+// file): it sends Activate or Open right after, so nothing shows by itself.
+const char serviceOption[] = "--gapplication-service";
+
+int runTray(int argc, char *argv[], QStringList arguments)
+{
+    if (!hasGraphicalSession()) {
+        std::cerr << "sendova: " << noGraphicalSessionText << '\n';
+        return usage;
+    }
+    QApplication app(argc, argv);
+    // The product's name as people write it: panels show it as the status
+    // item's title (Qt takes the application name for that) and window lists
+    // as the program's name.
+    QApplication::setApplicationName(QStringLiteral("Sendova"));
+    QApplication::setApplicationVersion(QStringLiteral(SENDOVA_VERSION));
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Sendova"));
+    QGuiApplication::setDesktopFileName(QLatin1String(ApplicationService::applicationId));
+    // The popover comes and goes; only quitting, or closing the window that
+    // stands in for a missing tray, ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    arguments.removeAll(QLatin1String(serviceOption));
+    const QStringList uris = ApplicationService::urisFromArguments(arguments, QDir::currentPath());
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    ApplicationService service(bus);
+    if (bus.isConnected() && !service.registerInstance()) {
+        // Another Sendova runs in this session: it takes over.
+        const QString error = ApplicationService::forward(bus, uris);
+        if (error.isEmpty())
+            return 0;
+        std::cerr << "sendova: the running Sendova did not answer: " << qPrintable(error) << '\n';
+        return 1;
+    }
+
+    AppDelegate delegate(ConfigService::shared(), bus);
+    delegate.serve(&service);
+    TerminationSignals signals({SIGINT, SIGTERM});
+    QObject::connect(&signals, &TerminationSignals::received, &app, [](int signalNumber) {
+        AppDelegate::quit(TerminationSignals::exitCodeFor(signalNumber));
+    });
+    delegate.start();
+    if (!uris.isEmpty())
+        delegate.open(uris);
+    return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return runTray(argc, argv, std::move(arguments));
+}
