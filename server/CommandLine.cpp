@@ -1,7 +1,7 @@
 #include "CommandLine.h"
 
-#include "HttpText.h"
-#include "SendovaServer.h"
+#include "api/SendovaServer.h"
+#include "http/HttpText.h"
 
 #include <charconv>
 #include <csignal>
@@ -149,9 +149,14 @@ std::filesystem::path dataDirOf(const Arguments &args)
     return defaultDataDir();
 }
 
-void reportChanges(const DataFolder &folder)
+StorageLocation locationOf(const Arguments &args)
 {
-    for (const auto &note : folder.notes()) {
+    return StorageLocation{dataDirOf(args), {}, {}};
+}
+
+void reportChanges(const Storage &storage)
+{
+    for (const auto &note : storage.notes()) {
         std::cerr << "sendova-server: " << note << std::endl;
     }
 }
@@ -285,7 +290,7 @@ int commandServe(int argc, char **argv)
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     SendovaServer server(options);
-    reportChanges(server.folder());
+    reportChanges(server.storage());
     if (server.bind(host, port) < 0) {
         std::cerr << "sendova-server: cannot listen on " << host << ":" << port << std::endl;
         return ExitFailure;
@@ -324,9 +329,9 @@ int commandUser(int argc, char **argv)
     // Only "add" may start a new database: the others on a wrong or lost
     // folder would leave an empty one behind, which serve would then take
     // for the real one.
-    DataFolder folder(dataDirOf(args), action == "add");
-    reportChanges(folder);
-    AccountStore accounts(folder, systemClock());
+    const auto storage = openStorage(locationOf(args), action == "add", systemClock());
+    reportChanges(*storage);
+    AccountStore accounts(storage->accounts(), systemClock());
     if (action == "list") {
         for (const auto &user : accounts.users()) {
             std::cout << user.name << (user.active ? "" : " (disabled)") << "\n";
@@ -389,9 +394,10 @@ int commandSetupLink(int argc, char **argv)
             throw UsageError("--valid-hours must be at least 1");
         }
     }
-    DataFolder folder(dataDirOf(args), false);
-    reportChanges(folder);
-    std::string server = args.option("server").value_or(folder.setting("public_url").value_or(std::string()));
+    const auto storage = openStorage(locationOf(args), false, systemClock());
+    reportChanges(*storage);
+    std::string server =
+        args.option("server").value_or(storage->setting("public_url").value_or(std::string()));
     if (server.empty()) {
         std::cerr
             << "sendova-server: the server's address is not known yet; run serve once or pass --server URL"
@@ -401,7 +407,7 @@ int commandSetupLink(int argc, char **argv)
     while (!server.empty() && server.back() == '/') {
         server.pop_back();
     }
-    AccountStore accounts(folder, systemClock());
+    AccountStore accounts(storage->accounts(), systemClock());
     const auto user = accounts.findUser(args.positional.front());
     if (!user) {
         std::cerr << "sendova-server: no user named " << args.positional.front() << std::endl;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SendovaServer.h"
+#include "api/SendovaServer.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
