@@ -2,6 +2,7 @@
 
 #include "api/SendovaServer.h"
 #include "http/HttpText.h"
+#include "storage/postgresql/PostgresStorage.h"
 
 #include <charconv>
 #include <csignal>
@@ -32,11 +33,17 @@ Commands:
   user disable NAME     Refuse the user's logins, keys and setup links.
   user enable NAME      Undo "user disable".
   setup-link USER       Print a one-time link that configures a client for USER.
+  migrate               Create or update the schema of a --database.
   help                  Show this text.
 
 Options of every command:
   --data DIR            Data folder (default: $XDG_DATA_HOME/Sendova-server,
                         or ~/.local/share/Sendova-server).
+  --database URL        Keep accounts and links in PostgreSQL instead
+                        (postgresql://USER@HOST/DB or any libpq connection
+                        string; the password best in ~/.pgpass or PGPASSWORD).
+                        Content then goes to the data folder's blobs/, which
+                        every server sharing the database must share too.
 
 Options of serve:
   --listen HOST:PORT    Address to listen on (default 127.0.0.1:8080);
@@ -151,7 +158,7 @@ std::filesystem::path dataDirOf(const Arguments &args)
 
 StorageLocation locationOf(const Arguments &args)
 {
-    return StorageLocation{dataDirOf(args), {}, {}};
+    return StorageLocation{dataDirOf(args), args.option("database").value_or(std::string()), {}};
 }
 
 void reportChanges(const Storage &storage)
@@ -243,14 +250,16 @@ std::optional<std::string> promptPassword(const char *prompt)
 
 int commandServe(int argc, char **argv)
 {
-    const auto args =
-        parseArguments(argc, argv, 2, {"data", "listen", "public-url", "max-size", "link-days", "tenant"},
-                       {"quiet", "behind-proxy", "allow-empty-database"});
+    const auto args = parseArguments(
+        argc, argv, 2, {"data", "database", "listen", "public-url", "max-size", "link-days", "tenant"},
+        {"quiet", "behind-proxy", "allow-empty-database"});
     if (!args.positional.empty()) {
         throw UsageError("serve takes no arguments besides options: " + args.positional.front());
     }
     ServerOptions options;
-    options.dataDir = dataDirOf(args);
+    const auto location = locationOf(args);
+    options.dataDir = location.dataDir;
+    options.database = location.database;
     options.publicUrl = args.option("public-url").value_or(std::string());
     if (!options.publicUrl.empty() && options.publicUrl.substr(0, 7) != "http://" &&
         options.publicUrl.substr(0, 8) != "https://") {
@@ -301,7 +310,7 @@ int commandServe(int argc, char **argv)
         server.stop();
     });
     std::cout << "sendova-server listening on " << server.listenUrl() << " (public URL " << server.publicUrl()
-              << ", data " << options.dataDir.string() << ")" << std::endl;
+              << ", " << server.storage().description() << ")" << std::endl;
     server.run();
     // run() also returns when the listener fails; the waiter is then still
     // waiting and is released the way a signal would release it.
@@ -313,7 +322,7 @@ int commandServe(int argc, char **argv)
 
 int commandUser(int argc, char **argv)
 {
-    const auto args = parseArguments(argc, argv, 2, {"data"}, {"password-stdin"});
+    const auto args = parseArguments(argc, argv, 2, {"data", "database"}, {"password-stdin"});
     if (args.positional.empty()) {
         throw UsageError("user needs a sub-command: add, list, disable or enable");
     }
@@ -383,7 +392,7 @@ int commandUser(int argc, char **argv)
 
 int commandSetupLink(int argc, char **argv)
 {
-    const auto args = parseArguments(argc, argv, 2, {"data", "server", "valid-hours"}, {});
+    const auto args = parseArguments(argc, argv, 2, {"data", "database", "server", "valid-hours"}, {});
     if (args.positional.size() != 1) {
         throw UsageError("setup-link takes exactly one USER");
     }
@@ -419,6 +428,26 @@ int commandSetupLink(int argc, char **argv)
     }
     const auto token = accounts.createSetupToken(user->id, std::chrono::hours(hours));
     std::cout << setupLink(token, server) << std::endl;
+    return ExitOk;
+}
+
+int commandMigrate(int argc, char **argv)
+{
+    const auto args = parseArguments(argc, argv, 2, {"data", "database"}, {});
+    if (!args.positional.empty()) {
+        throw UsageError("migrate takes no arguments besides options: " + args.positional.front());
+    }
+    const auto database = args.option("database");
+    if (!database || database->empty()) {
+        throw UsageError("migrate needs --database URL (a data folder migrates itself)");
+    }
+    const auto result = migratePostgres(*database);
+    if (result.from == result.to) {
+        std::cout << "The database's schema is up to date (version " << result.to << ")" << std::endl;
+    } else {
+        std::cout << "Migrated the database's schema from version " << result.from << " to " << result.to
+                  << std::endl;
+    }
     return ExitOk;
 }
 
@@ -502,6 +531,9 @@ int runCommandLine(int argc, char **argv)
         }
         if (command == "setup-link") {
             return commandSetupLink(argc, argv);
+        }
+        if (command == "migrate") {
+            return commandMigrate(argc, argv);
         }
         throw UsageError("unknown command: " + command);
     } catch (const UsageError &error) {

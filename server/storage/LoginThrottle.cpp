@@ -19,4 +19,25 @@ std::chrono::seconds delayAfter(int attempts, int freeAttempts)
     return std::min<std::chrono::seconds>(FirstDelay * (1 << doublings), LongestDelay);
 }
 
+TimePoint allowedFrom(const Record &record, TimePoint now)
+{
+    return now - record.last < Memory ? std::max(now, record.allowedFrom) : now;
+}
+
+void count(Record &record, int freeAttempts, TimePoint now)
+{
+    if (now - record.last >= Memory) {
+        record.attempts = 0;
+    }
+    ++record.attempts;
+    record.last = now;
+    record.allowedFrom = now + delayAfter(record.attempts, freeAttempts);
+}
+
+void takeBackOne(Record &record, int freeAttempts)
+{
+    record.attempts = std::max(record.attempts - 1, 0);
+    record.allowedFrom = record.last + delayAfter(record.attempts, freeAttempts);
+}
+
 } // namespace sendova::server::throttle

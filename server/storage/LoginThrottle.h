@@ -34,6 +34,21 @@ inline constexpr int FreeAddressAttempts = 20;
 inline constexpr auto Memory = std::chrono::hours(1);
 // The wait after the given number of attempts counted within Memory.
 std::chrono::seconds delayAfter(int attempts, int freeAttempts);
+
+// The attempts counted against one user name or one address.
+struct Record
+{
+    int attempts = 0;
+    TimePoint last;
+    TimePoint allowedFrom;
+};
+// When this record lets the next attempt in: never later than now once it is forgotten.
+TimePoint allowedFrom(const Record &record, TimePoint now);
+void count(Record &record, int freeAttempts, TimePoint now);
+// A successful login takes back its own attempt only: a user who can log in
+// must not be able to wipe the failures of guesses at other accounts from
+// the same address.
+void takeBackOne(Record &record, int freeAttempts);
 } // namespace throttle
 
 } // namespace sendova::server

@@ -18,9 +18,8 @@ std::optional<std::chrono::seconds> MemoryLoginThrottle::admit(const std::string
     TimePoint allowedFrom = now;
     for (const auto *records : {&m_users, &m_addresses}) {
         const auto &key = records == &m_users ? userName : address;
-        if (const auto found = records->find(key);
-            found != records->end() && now - found->second.last < throttle::Memory) {
-            allowedFrom = std::max(allowedFrom, found->second.allowedFrom);
+        if (const auto found = records->find(key); found != records->end()) {
+            allowedFrom = std::max(allowedFrom, throttle::allowedFrom(found->second, now));
         }
     }
     if (allowedFrom > now) {
@@ -35,33 +34,18 @@ void MemoryLoginThrottle::succeeded(const std::string &userName, const std::stri
 {
     std::lock_guard lock(m_mutex);
     m_users.erase(userName);
-    // Only this attempt is taken back: a user who can log in must not be able
-    // to wipe the failures of guesses at other accounts from the same address.
     if (const auto found = m_addresses.find(address); found != m_addresses.end()) {
-        auto &record = found->second;
-        record.attempts = std::max(record.attempts - 1, 0);
-        record.allowedFrom =
-            record.last + throttle::delayAfter(record.attempts, throttle::FreeAddressAttempts);
+        throttle::takeBackOne(found->second, throttle::FreeAddressAttempts);
     }
 }
 
 void MemoryLoginThrottle::count(Records &records, const std::string &key, int freeAttempts, TimePoint now)
 {
     if (records.size() >= RecordsBeforeCleaning) {
-        forgetOld(records, now);
+        std::erase_if(records,
+                      [now](const auto &entry) { return now - entry.second.last >= throttle::Memory; });
     }
-    auto &record = records[key];
-    if (now - record.last >= throttle::Memory) {
-        record.attempts = 0;
-    }
-    ++record.attempts;
-    record.last = now;
-    record.allowedFrom = now + throttle::delayAfter(record.attempts, freeAttempts);
-}
-
-void MemoryLoginThrottle::forgetOld(Records &records, TimePoint now)
-{
-    std::erase_if(records, [now](const auto &entry) { return now - entry.second.last >= throttle::Memory; });
+    throttle::count(records[key], freeAttempts, now);
 }
 
 } // namespace sendova::server

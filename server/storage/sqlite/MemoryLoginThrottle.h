@@ -18,16 +18,9 @@ public:
     void succeeded(const std::string &userName, const std::string &address) override;
 
 private:
-    struct Record
-    {
-        int attempts = 0;
-        TimePoint last;
-        TimePoint allowedFrom;
-    };
-    using Records = std::map<std::string, Record>;
+    using Records = std::map<std::string, throttle::Record>;
 
     void count(Records &records, const std::string &key, int freeAttempts, TimePoint now);
-    void forgetOld(Records &records, TimePoint now);
 
     Clock m_clock;
     std::mutex m_mutex;
