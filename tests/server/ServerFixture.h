@@ -1,6 +1,7 @@
 #pragma once
 
 #include "api/SendovaServer.h"
+#include "storage/postgresql/PostgresStorage.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -95,6 +96,57 @@ private:
     bool m_connected = false;
 };
 
+// The test session's PostgreSQL, when it could start one.
+inline std::optional<std::string> testPostgres()
+{
+    const char *conninfo = std::getenv("SENDOVA_TEST_POSTGRES");
+    return conninfo && *conninfo ? std::optional<std::string>(conninfo) : std::nullopt;
+}
+
+// The same API tests run once against the data folder and once, with
+// SENDOVA_TEST_BACKEND=postgresql, against the shared database.
+inline bool onPostgres()
+{
+    const char *backend = std::getenv("SENDOVA_TEST_BACKEND");
+    return backend && std::string_view(backend) == "postgresql";
+}
+
+// A database of its own in the test session's PostgreSQL, migrated, and
+// dropped again when this goes.
+class TestDatabase
+{
+public:
+    TestDatabase()
+    {
+        static std::atomic<int> counter{0};
+        const auto server = testPostgres();
+        if (!server) {
+            // CTest reports the test as skipped (SKIP_RETURN_CODE).
+            std::cerr << "SKIP: no PostgreSQL in this test session (initdb not installed?)" << std::endl;
+            std::exit(77);
+        }
+        m_name = "test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+        PgConnection(*server).exec("CREATE DATABASE " + m_name);
+        m_conninfo = *server + " dbname=" + m_name;
+        migratePostgres(m_conninfo);
+    }
+    ~TestDatabase()
+    {
+        try {
+            PgConnection(*testPostgres()).exec("DROP DATABASE " + m_name + " WITH (FORCE)");
+        } catch (const std::exception &error) {
+            std::cerr << "cannot drop " << m_name << ": " << error.what() << std::endl;
+        }
+    }
+    TestDatabase(const TestDatabase &) = delete;
+    TestDatabase &operator=(const TestDatabase &) = delete;
+    const std::string &conninfo() const { return m_conninfo; }
+
+private:
+    std::string m_name;
+    std::string m_conninfo;
+};
+
 // Quiet, fast to log in to, and swept only when a test says so, so that no
 // sweep races its clock.
 inline ServerOptions testOptions()
@@ -114,6 +166,10 @@ public:
     explicit RunningServer(ServerOptions options = testOptions())
     {
         options.dataDir = dataDir();
+        if (onPostgres()) {
+            m_database = std::make_unique<TestDatabase>();
+            options.database = m_database->conninfo();
+        }
         auto now = m_now;
         m_server = std::make_unique<SendovaServer>(options, [now] { return fromMillis(now->load()); });
         if (m_server->bind("127.0.0.1", 0) <= 0) {
@@ -130,6 +186,7 @@ public:
         }
     }
     // Stops the server and lets go of its data folder, for a test to start another on it.
+    // The database of a shared-database run stays.
     void stopServer() { m_server.reset(); }
 
     SendovaServer &server() { return *m_server; }
@@ -187,16 +244,38 @@ public:
         return uploaded["Data"]["Url"].get<std::string>().substr(m_server->publicUrl().size());
     }
 
-    // Files in the data folder's sub-folders (blobs/ and tmp/), relative to it.
+    // Files in the data folder's sub-folders (blobs/ and tmp/), relative to
+    // it, less the lock a shared folder's spool folder holds.
     std::vector<std::string> storedFiles() const
     {
         std::vector<std::string> out;
         for (const auto &entry : std::filesystem::recursive_directory_iterator(dataDir())) {
-            if (entry.is_regular_file() && entry.path().parent_path() != dataDir()) {
+            if (entry.is_regular_file() && entry.path().parent_path() != dataDir() &&
+                entry.path().filename() != "lock") {
                 out.push_back(std::filesystem::relative(entry.path(), dataDir()).string());
             }
         }
         std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    // Everything the records hold, as bytes: the database file and its log,
+    // or every row of every table of the shared database as text.
+    std::string storedRecords() const
+    {
+        if (!m_database) {
+            return readFile(dataDir() / "sendova-server.db") + readFile(dataDir() / "sendova-server.db-wal");
+        }
+        PgConnection db(m_database->conninfo());
+        const auto tables =
+            db.exec("SELECT table_name FROM information_schema.tables WHERE table_schema = 'public'");
+        std::string out;
+        for (int row = 0; row < tables.rows(); ++row) {
+            const auto rows = db.exec("SELECT t::text FROM " + tables.text(row, 0) + " t");
+            for (int i = 0; i < rows.rows(); ++i) {
+                out += rows.text(i, 0) + "\n";
+            }
+        }
         return out;
     }
 
@@ -205,6 +284,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    std::unique_ptr<TestDatabase> m_database;
     std::shared_ptr<std::atomic<std::int64_t>> m_now =
         std::make_shared<std::atomic<std::int64_t>>(toMillis(std::chrono::system_clock::now()));
     std::unique_ptr<SendovaServer> m_server;
