@@ -111,24 +111,28 @@ inline bool onPostgres()
     return backend && std::string_view(backend) == "postgresql";
 }
 
-// A database of its own in the test session's PostgreSQL, migrated, and
-// dropped again when this goes.
+// A database of its own in the test session's PostgreSQL, migrated unless
+// asked not to, and dropped again when this goes.
 class TestDatabase
 {
 public:
-    TestDatabase()
+    explicit TestDatabase(bool migrated = true)
     {
         static std::atomic<int> counter{0};
         const auto server = testPostgres();
         if (!server) {
             // CTest reports the test as skipped (SKIP_RETURN_CODE).
-            std::cerr << "SKIP: no PostgreSQL in this test session (initdb not installed?)" << std::endl;
+            std::cerr << "SKIP: no PostgreSQL in this test session (not run by scripts/with-test-session, "
+                         "or PostgreSQL not installed)"
+                      << std::endl;
             std::exit(77);
         }
         m_name = "test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
         PgConnection(*server).exec("CREATE DATABASE " + m_name);
         m_conninfo = *server + " dbname=" + m_name;
-        migratePostgres(m_conninfo);
+        if (migrated) {
+            migratePostgres(m_conninfo);
+        }
     }
     ~TestDatabase()
     {
