@@ -43,7 +43,12 @@ Options of every command:
                         (postgresql://USER@HOST/DB or any libpq connection
                         string; the password best in ~/.pgpass or PGPASSWORD).
                         Content then goes to the data folder's blobs/, which
-                        every server sharing the database must share too.
+                        every server sharing the database must share too,
+                        unless --blob-store names an object store.
+  --blob-store URL      With --database: keep content in an S3-compatible
+                        object store, s3://BUCKET?endpoint=URL&region=REGION
+                        (&timeout=SECONDS, 30 by default); the keys come from
+                        AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY.
 
 Options of serve:
   --listen HOST:PORT    Address to listen on (default 127.0.0.1:8080);
@@ -158,7 +163,8 @@ std::filesystem::path dataDirOf(const Arguments &args)
 
 StorageLocation locationOf(const Arguments &args)
 {
-    return StorageLocation{dataDirOf(args), args.option("database").value_or(std::string()), {}};
+    return StorageLocation{dataDirOf(args), args.option("database").value_or(std::string()),
+                           args.option("blob-store").value_or(std::string())};
 }
 
 void reportChanges(const Storage &storage)
@@ -251,7 +257,8 @@ std::optional<std::string> promptPassword(const char *prompt)
 int commandServe(int argc, char **argv)
 {
     const auto args = parseArguments(
-        argc, argv, 2, {"data", "database", "listen", "public-url", "max-size", "link-days", "tenant"},
+        argc, argv, 2,
+        {"data", "database", "blob-store", "listen", "public-url", "max-size", "link-days", "tenant"},
         {"quiet", "behind-proxy", "allow-empty-database"});
     if (!args.positional.empty()) {
         throw UsageError("serve takes no arguments besides options: " + args.positional.front());
@@ -260,6 +267,7 @@ int commandServe(int argc, char **argv)
     const auto location = locationOf(args);
     options.dataDir = location.dataDir;
     options.database = location.database;
+    options.blobStore = location.blobStore;
     options.publicUrl = args.option("public-url").value_or(std::string());
     if (!options.publicUrl.empty() && options.publicUrl.substr(0, 7) != "http://" &&
         options.publicUrl.substr(0, 8) != "https://") {
@@ -322,7 +330,7 @@ int commandServe(int argc, char **argv)
 
 int commandUser(int argc, char **argv)
 {
-    const auto args = parseArguments(argc, argv, 2, {"data", "database"}, {"password-stdin"});
+    const auto args = parseArguments(argc, argv, 2, {"data", "database", "blob-store"}, {"password-stdin"});
     if (args.positional.empty()) {
         throw UsageError("user needs a sub-command: add, list, disable or enable");
     }
@@ -392,7 +400,8 @@ int commandUser(int argc, char **argv)
 
 int commandSetupLink(int argc, char **argv)
 {
-    const auto args = parseArguments(argc, argv, 2, {"data", "database", "server", "valid-hours"}, {});
+    const auto args =
+        parseArguments(argc, argv, 2, {"data", "database", "blob-store", "server", "valid-hours"}, {});
     if (args.positional.size() != 1) {
         throw UsageError("setup-link takes exactly one USER");
     }

@@ -37,7 +37,12 @@ StoreResult ContentStore::store(PendingUpload &upload, std::int64_t userId, cons
     };
     const auto undo = [&] {
         if (movedIn) {
-            m_blobs.remove(hash);
+            // Best effort: the store that failed may fail this too, and the
+            // original failure is the one to report.
+            try {
+                m_blobs.remove(hash);
+            } catch (const StorageError &) {
+            }
         }
     };
     const BlobPlacement placement{place, undo};

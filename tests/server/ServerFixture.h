@@ -2,6 +2,7 @@
 
 #include "api/SendovaServer.h"
 #include "storage/postgresql/PostgresStorage.h"
+#include "storage/s3/S3BlobStore.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -105,11 +106,57 @@ inline std::optional<std::string> testPostgres()
 
 // The same API tests run once against the data folder and once, with
 // SENDOVA_TEST_BACKEND=postgresql, against the shared database.
+// SENDOVA_TEST_BACKEND=postgresql+s3 adds the object store.
 inline bool onPostgres()
 {
     const char *backend = std::getenv("SENDOVA_TEST_BACKEND");
-    return backend && std::string_view(backend) == "postgresql";
+    return backend && std::string_view(backend).starts_with("postgresql");
 }
+
+inline bool onObjectStore()
+{
+    const char *backend = std::getenv("SENDOVA_TEST_BACKEND");
+    return backend && std::string_view(backend) == "postgresql+s3";
+}
+
+// A bucket of its own in the test session's S3-compatible server, and the
+// URL a server is given for it.
+class TestBucket
+{
+public:
+    TestBucket()
+    {
+        static std::atomic<int> counter{0};
+        const char *endpoint = std::getenv("SENDOVA_TEST_S3");
+        if (!endpoint || !*endpoint) {
+            std::cerr << "SKIP: no S3-compatible server in this test session (not run by "
+                         "scripts/with-test-session, or s3rver not installed)"
+                      << std::endl;
+            std::exit(77);
+        }
+        // The keys every s3rver knows.
+        ::setenv("AWS_ACCESS_KEY_ID", "S3RVER", 1);
+        ::setenv("AWS_SECRET_ACCESS_KEY", "S3RVER", 1);
+        m_name = "bucket-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        m_url = "s3://" + m_name + "?endpoint=" + endpoint + "&region=us-east-1";
+        S3BlobStore store(*parseS3Url(m_url), {"S3RVER", "S3RVER", "us-east-1"},
+                          m_spool.path().toStdString());
+        if (store.request("PUT", {}).status != 200) {
+            qFatal("cannot create the bucket %s", m_name.c_str());
+        }
+    }
+    const std::string &url() const { return m_url; }
+    // s3rver's own files of the bucket's objects: "<hash>._S3rver_object".
+    std::filesystem::path folder() const
+    {
+        return std::filesystem::path(std::getenv("SENDOVA_TEST_S3_DIR")) / m_name;
+    }
+
+private:
+    QTemporaryDir m_spool;
+    std::string m_name;
+    std::string m_url;
+};
 
 // A database of its own in the test session's PostgreSQL, migrated unless
 // asked not to, and dropped again when this goes.
@@ -173,6 +220,10 @@ public:
         if (onPostgres()) {
             m_database = std::make_unique<TestDatabase>();
             options.database = m_database->conninfo();
+        }
+        if (onObjectStore()) {
+            m_bucket = std::make_unique<TestBucket>();
+            options.blobStore = m_bucket->url();
         }
         auto now = m_now;
         m_server = std::make_unique<SendovaServer>(options, [now] { return fromMillis(now->load()); });
@@ -249,10 +300,21 @@ public:
     }
 
     // Files in the data folder's sub-folders (blobs/ and tmp/), relative to
-    // it, less the lock a shared folder's spool folder holds.
+    // it, less the lock a shared folder's spool folder holds; the objects of
+    // an object store are listed as if they were in blobs/.
     std::vector<std::string> storedFiles() const
     {
         std::vector<std::string> out;
+        constexpr std::string_view ObjectSuffix = "._S3rver_object";
+        if (m_bucket) {
+            for (const auto &entry : std::filesystem::directory_iterator(m_bucket->folder())) {
+                const std::string name = entry.path().filename().string();
+                if (name.ends_with(ObjectSuffix)) {
+                    const auto hash = name.substr(0, name.size() - ObjectSuffix.size());
+                    out.push_back("blobs/" + hash.substr(0, 2) + "/" + hash);
+                }
+            }
+        }
         for (const auto &entry : std::filesystem::recursive_directory_iterator(dataDir())) {
             if (entry.is_regular_file() && entry.path().parent_path() != dataDir() &&
                 entry.path().filename() != "lock") {
@@ -261,6 +323,16 @@ public:
         }
         std::sort(out.begin(), out.end());
         return out;
+    }
+
+    // The bytes of a stored file that storedFiles() names.
+    std::string storedContent(const std::string &file) const
+    {
+        if (m_bucket) {
+            return readFile(m_bucket->folder() /
+                            (std::filesystem::path(file).filename().string() + "._S3rver_object"));
+        }
+        return readFile(dataDir() / file);
     }
 
     // Everything the records hold, as bytes: the database file and its log,
@@ -289,6 +361,7 @@ public:
 private:
     QTemporaryDir m_dir;
     std::unique_ptr<TestDatabase> m_database;
+    std::unique_ptr<TestBucket> m_bucket;
     std::shared_ptr<std::atomic<std::int64_t>> m_now =
         std::make_shared<std::atomic<std::int64_t>>(toMillis(std::chrono::system_clock::now()));
     std::unique_ptr<SendovaServer> m_server;

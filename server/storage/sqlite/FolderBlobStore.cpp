@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -59,51 +58,13 @@ private:
 
 FolderBlobStore::FolderBlobStore(std::filesystem::path root, std::filesystem::path blobs,
                                  std::filesystem::path tmp, Use use)
-    : m_root(std::move(root)), m_blobs(std::move(blobs)), m_tmp(std::move(tmp)), m_spool(m_tmp), m_use(use)
-{
-    if (m_use == Use::Own) {
-        return;
-    }
-    // The spool folders of processes that have gone (their lock is free)
-    // hold only half-received uploads.
-    std::error_code error;
-    for (const auto &entry : std::filesystem::directory_iterator(m_tmp, error)) {
-        const int fd = ::open((entry.path() / "lock").c_str(), O_RDWR | O_CLOEXEC);
-        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            std::filesystem::remove_all(entry.path(), error);
-        }
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-    std::string spool = (m_tmp / "instance-XXXXXX").string();
-    if (!::mkdtemp(spool.data())) {
-        throw StorageError("cannot create a spool folder in " + m_tmp.string() + ": " + std::strerror(errno));
-    }
-    m_spool = spool;
-    m_spoolLock = ::open((m_spool / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (m_spoolLock < 0 || ::flock(m_spoolLock, LOCK_EX | LOCK_NB) != 0) {
-        throw StorageError("cannot lock the spool folder " + m_spool.string());
-    }
-}
-
-FolderBlobStore::~FolderBlobStore()
-{
-    if (m_use == Use::Shared) {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_spool, ignored);
-        ::close(m_spoolLock);
-    }
-}
+    : m_root(std::move(root)), m_blobs(std::move(blobs)), m_tmp(std::move(tmp)),
+      m_spool(m_tmp, use == Use::Own ? SpoolFolder::Use::Own : SpoolFolder::Use::Shared), m_use(use)
+{}
 
 std::unique_ptr<PendingUpload> FolderBlobStore::beginUpload()
 {
-    std::string path = (m_spool / "upload-XXXXXX").string();
-    const int fd = ::mkostemp(path.data(), O_CLOEXEC);
-    if (fd < 0) {
-        throw StorageError("cannot create a temporary file in " + m_spool.string());
-    }
-    return std::make_unique<PendingUpload>(path, fd);
+    return m_spool.beginUpload();
 }
 
 std::filesystem::path FolderBlobStore::blobPath(const std::string &hash) const

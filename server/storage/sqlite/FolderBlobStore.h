@@ -1,6 +1,7 @@
 #pragma once
 
 #include "storage/BlobStore.h"
+#include "storage/SpoolFolder.h"
 
 #include <filesystem>
 
@@ -8,17 +9,13 @@ namespace sendova::server {
 
 // Content under blobs/<first two digits>/<digest> in the data folder, spool
 // files in its tmp/. A shared folder serves several server processes at
-// once: each spools into a private folder of its own under tmp/, and none
-// takes another's files for strays.
+// once (see SpoolFolder), none of which takes another's files for strays.
 class FolderBlobStore : public BlobStore
 {
 public:
     enum class Use { Own, Shared };
     FolderBlobStore(std::filesystem::path root, std::filesystem::path blobs, std::filesystem::path tmp,
                     Use use = Use::Own);
-    ~FolderBlobStore() override;
-    FolderBlobStore(const FolderBlobStore &) = delete;
-    FolderBlobStore &operator=(const FolderBlobStore &) = delete;
 
     std::unique_ptr<PendingUpload> beginUpload() override;
     void prepare(PendingUpload &upload) override;
@@ -38,9 +35,8 @@ private:
     std::filesystem::path m_root;
     std::filesystem::path m_blobs;
     std::filesystem::path m_tmp;
-    std::filesystem::path m_spool;
+    SpoolFolder m_spool;
     Use m_use;
-    int m_spoolLock = -1;
 };
 
 } // namespace sendova::server
