@@ -15,17 +15,22 @@ using namespace sendova::server::test;
 namespace {
 
 // The many-instance shape for real: sendova-server processes sharing one
-// PostgreSQL database and one blobs/ folder, as behind a load balancer.
+// PostgreSQL database and one blobs/ folder (or, with
+// SENDOVA_TEST_BACKEND=postgresql+s3, one bucket), as behind a load balancer.
 class Instance
 {
 public:
-    Instance(const std::string &conninfo, const QString &dataDir)
+    Instance(const std::string &conninfo, const QString &dataDir, const std::string &blobStore = {})
     {
-        m_process.start(QStringLiteral(SENDOVA_SERVER_BINARY),
-                        {QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                         QStringLiteral("--quiet"), QStringLiteral("--public-url"),
-                         QStringLiteral("https://files.example.org"), QStringLiteral("--database"),
-                         QString::fromStdString(conninfo), QStringLiteral("--data"), dataDir});
+        QStringList arguments{QStringLiteral("serve"),        QStringLiteral("--listen"),
+                              QStringLiteral("127.0.0.1:0"),  QStringLiteral("--quiet"),
+                              QStringLiteral("--public-url"), QStringLiteral("https://files.example.org"),
+                              QStringLiteral("--database"),   QString::fromStdString(conninfo),
+                              QStringLiteral("--data"),       dataDir};
+        if (!blobStore.empty()) {
+            arguments << QStringLiteral("--blob-store") << QString::fromStdString(blobStore);
+        }
+        m_process.start(QStringLiteral(SENDOVA_SERVER_BINARY), arguments);
         QByteArray line;
         while (!line.contains('\n') && m_process.waitForReadyRead(30000)) {
             line += m_process.readAllStandardOutput();
@@ -98,13 +103,17 @@ private Q_SLOTS:
     {
         m_database = std::make_unique<TestDatabase>();
         m_dir = std::make_unique<QTemporaryDir>();
-        m_storage = openStorage({dataDir(), m_database->conninfo(), {}}, true, systemClock());
+        if (onObjectStore()) {
+            m_bucket = std::make_unique<TestBucket>();
+        }
+        m_storage = openStorage({dataDir(), m_database->conninfo(), blobStore()}, true, systemClock());
         m_accounts = std::make_unique<AccountStore>(m_storage->accounts(), systemClock(), 1000);
         m_user = m_accounts->addUser("alice", TestPassword);
         m_key = m_accounts->issueApiKey(m_user.id, "test");
-        m_first = std::make_unique<Instance>(m_database->conninfo(), m_dir->path() + QStringLiteral("/data"));
-        m_second =
-            std::make_unique<Instance>(m_database->conninfo(), m_dir->path() + QStringLiteral("/data"));
+        m_first = std::make_unique<Instance>(m_database->conninfo(), m_dir->path() + QStringLiteral("/data"),
+                                             blobStore());
+        m_second = std::make_unique<Instance>(m_database->conninfo(), m_dir->path() + QStringLiteral("/data"),
+                                              blobStore());
         QVERIFY(m_first->port() > 0 && m_second->port() > 0);
     }
     void cleanup()
@@ -114,6 +123,7 @@ private Q_SLOTS:
         m_accounts.reset();
         m_storage.reset();
         m_database.reset();
+        m_bucket.reset();
     }
 
     void uploadThroughOneServedByTheOther()
@@ -228,7 +238,7 @@ private Q_SLOTS:
         QVERIFY(served && served->status == 200 && served->body == kept);
         // The next instance to start clears the dead one's spool folder.
         QVERIFY(spooledBytes() > 0);
-        Instance restarted(m_database->conninfo(), m_dir->path() + QStringLiteral("/data"));
+        Instance restarted(m_database->conninfo(), m_dir->path() + QStringLiteral("/data"), blobStore());
         QVERIFY(restarted.port() > 0);
         QCOMPARE(spooledBytes(), std::uintmax_t(0));
     }
@@ -282,12 +292,19 @@ private:
     {
         return std::filesystem::path(m_dir->path().toStdString()) / "data";
     }
+    std::string blobStore() const { return m_bucket ? m_bucket->url() : std::string(); }
+    // The hashes of the stored content, in the shared folder or the bucket.
     std::vector<std::string> blobFiles() const
     {
+        constexpr std::string_view ObjectSuffix = "._S3rver_object";
         std::vector<std::string> out;
-        for (const auto &entry : std::filesystem::recursive_directory_iterator(dataDir() / "blobs")) {
-            if (entry.is_regular_file()) {
-                out.push_back(entry.path().filename().string());
+        const auto folder = m_bucket ? m_bucket->folder() : dataDir() / "blobs";
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(folder)) {
+            const std::string name = entry.path().filename().string();
+            if (!m_bucket && entry.is_regular_file()) {
+                out.push_back(name);
+            } else if (m_bucket && name.ends_with(ObjectSuffix)) {
+                out.push_back(name.substr(0, name.size() - ObjectSuffix.size()));
             }
         }
         return out;
@@ -303,6 +320,7 @@ private:
         return total;
     }
 
+    std::unique_ptr<TestBucket> m_bucket;
     std::unique_ptr<TestDatabase> m_database;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<Storage> m_storage;
