@@ -2,6 +2,7 @@
 
 #include "api/SendovaServer.h"
 #include "http/HttpText.h"
+#include "storage/Migration.h"
 #include "storage/postgresql/PostgresStorage.h"
 
 #include <charconv>
@@ -33,7 +34,10 @@ Commands:
   user disable NAME     Refuse the user's logins, keys and setup links.
   user enable NAME      Undo "user disable".
   setup-link USER       Print a one-time link that configures a client for USER.
-  migrate               Create or update the schema of a --database.
+  migrate               Create or update the schema of a --database; with
+                        --from DIR, also copy a data folder's accounts, links
+                        and content into it (and into --blob-store). Safe to
+                        stop and run again.
   help                  Show this text.
 
 Options of every command:
@@ -442,22 +446,34 @@ int commandSetupLink(int argc, char **argv)
 
 int commandMigrate(int argc, char **argv)
 {
-    const auto args = parseArguments(argc, argv, 2, {"data", "database"}, {});
+    const auto args = parseArguments(argc, argv, 2, {"data", "database", "blob-store", "from"}, {});
     if (!args.positional.empty()) {
         throw UsageError("migrate takes no arguments besides options: " + args.positional.front());
     }
-    const auto database = args.option("database");
-    if (!database || database->empty()) {
+    const auto location = locationOf(args);
+    if (location.database.empty()) {
         throw UsageError("migrate needs --database URL (a data folder migrates itself)");
     }
-    const auto result = migratePostgres(*database);
+    const auto result = migratePostgres(location.database);
     if (result.from == result.to) {
         std::cout << "The database's schema is up to date (version " << result.to << ")" << std::endl;
     } else {
         std::cout << "Migrated the database's schema from version " << result.from << " to " << result.to
                   << std::endl;
     }
-    return ExitOk;
+    const auto from = args.option("from");
+    if (!from) {
+        return ExitOk;
+    }
+    const auto copied = migrateDataFolder(*from, location);
+    std::cout << "Copied " << copied.users << " users, " << copied.blobsCopied << " stored files ("
+              << copied.blobsAlreadyThere << " were there already) and " << copied.links << " new links from "
+              << *from << std::endl;
+    for (const auto &hash : copied.damaged) {
+        std::cerr << "sendova-server: the stored file " << hash
+                  << " is missing or does not match its hash; it and its links were not copied" << std::endl;
+    }
+    return copied.damaged.empty() ? ExitOk : ExitFailure;
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 
 #include <csignal>
+#include <fstream>
+#include <map>
 #include <thread>
 
 using namespace sendova::server;
