@@ -289,6 +289,72 @@ private Q_SLOTS:
         QVERIFY(run({QStringLiteral("user"), QStringLiteral("list")}, 0, ""));
     }
 
+    // A populated data folder moves over: every link serves the same bytes
+    // afterwards. A file whose bytes do not match its hash is not copied
+    // (exit status 1), and once it is mended a second run copies it and
+    // keeps what is there.
+    void dataFolderMovesOver()
+    {
+        const auto folder = std::filesystem::path(m_dir->path().toStdString()) / "old";
+        std::map<std::string, std::string> served; // link path -> bytes
+        {
+            ServerOptions options = testOptions();
+            options.dataDir = folder;
+            SendovaServer old(options);
+            QVERIFY(old.bind("127.0.0.1", 0) > 0);
+            old.start();
+            const auto carol =
+                old.accounts().issueApiKey(old.accounts().addUser("carol", TestPassword).id, "m");
+            const auto dave =
+                old.accounts().issueApiKey(old.accounts().addUser("dave", TestPassword).id, "m");
+            for (const auto &[key, content] :
+                 {std::pair{carol, patterned(200000, 'a')}, std::pair{carol, patterned(3000, 'b')},
+                  std::pair{dave, patterned(200000, 'a')}}) {
+                httplib::Client client("127.0.0.1", old.port());
+                const auto reply = jsonOf(client.Post(
+                    "/api/upload", httplib::Headers{{"X-API-Key", key}}, multipartBody(content, Boundary),
+                    std::string("multipart/form-data; boundary=") + Boundary));
+                served["/f/" + reply["Data"]["ShortCode"].get<std::string>()] = content;
+            }
+        }
+        const auto damagedHash = sha256Hex(patterned(3000, 'b'));
+        const auto damaged = folder / "blobs" / damagedHash.substr(0, 2) / damagedHash;
+        std::ofstream(damaged, std::ios::binary | std::ios::trunc) << "not what was stored";
+        const auto migrate = [&](int exitCode, const QByteArray &says) {
+            QProcess process;
+            QStringList arguments{QStringLiteral("migrate"),
+                                  QStringLiteral("--from"),
+                                  QString::fromStdString(folder.string()),
+                                  QStringLiteral("--database"),
+                                  QString::fromStdString(m_database->conninfo()),
+                                  QStringLiteral("--data"),
+                                  m_dir->path() + QStringLiteral("/data")};
+            if (!blobStore().empty()) {
+                arguments << QStringLiteral("--blob-store") << QString::fromStdString(blobStore());
+            }
+            process.start(QStringLiteral(SENDOVA_SERVER_BINARY), arguments);
+            const bool finished = process.waitForFinished(60000);
+            const auto output = process.readAllStandardOutput() + process.readAllStandardError();
+            return finished && process.exitCode() == exitCode && output.contains(says) ? QByteArray()
+                                                                                       : output;
+        };
+        QCOMPARE(migrate(1, "Copied 2 users, 1 stored files (0 were there already) and 2 new links"),
+                 QByteArray());
+        std::ofstream(damaged, std::ios::binary | std::ios::trunc) << patterned(3000, 'b');
+        QCOMPARE(migrate(0, "Copied 2 users, 1 stored files (1 were there already) and 1 new links"),
+                 QByteArray());
+        QCOMPARE(migrate(0, "Copied 2 users, 0 stored files (2 were there already) and 0 new links"),
+                 QByteArray());
+        for (const auto &[path, content] : served) {
+            const auto reply = m_second->client().Get(path);
+            QVERIFY2(reply && reply->status == 200 && reply->body == content, path.c_str());
+        }
+        const auto login = m_first->client().Post(
+            "/api/auth/login", Json{{"userName", "dave"}, {"password", TestPassword}}.dump(),
+            "application/json");
+        QCOMPARE(statusOf(login), 200);
+    }
+
 private:
     std::filesystem::path dataDir() const
     {
