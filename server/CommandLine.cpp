@@ -1,7 +1,9 @@
 #include "CommandLine.h"
 
-#include "HttpText.h"
-#include "SendovaServer.h"
+#include "api/SendovaServer.h"
+#include "http/HttpText.h"
+#include "storage/Migration.h"
+#include "storage/postgresql/PostgresStorage.h"
 
 #include <charconv>
 #include <csignal>
@@ -32,11 +34,25 @@ Commands:
   user disable NAME     Refuse the user's logins, keys and setup links.
   user enable NAME      Undo "user disable".
   setup-link USER       Print a one-time link that configures a client for USER.
+  migrate               Create or update the schema of a --database; with
+                        --from DIR, also copy a data folder's accounts, links
+                        and content into it (and into --blob-store). Safe to
+                        stop and run again.
   help                  Show this text.
 
 Options of every command:
   --data DIR            Data folder (default: $XDG_DATA_HOME/Sendova-server,
                         or ~/.local/share/Sendova-server).
+  --database URL        Keep accounts and links in PostgreSQL instead
+                        (postgresql://USER@HOST/DB or any libpq connection
+                        string; the password best in ~/.pgpass or PGPASSWORD).
+                        Content then goes to the data folder's blobs/, which
+                        every server sharing the database must share too,
+                        unless --blob-store names an object store.
+  --blob-store URL      With --database: keep content in an S3-compatible
+                        object store, s3://BUCKET?endpoint=URL&region=REGION
+                        (&timeout=SECONDS, 30 by default); the keys come from
+                        AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY.
 
 Options of serve:
   --listen HOST:PORT    Address to listen on (default 127.0.0.1:8080);
@@ -149,9 +165,15 @@ std::filesystem::path dataDirOf(const Arguments &args)
     return defaultDataDir();
 }
 
-void reportChanges(const DataFolder &folder)
+StorageLocation locationOf(const Arguments &args)
 {
-    for (const auto &note : folder.notes()) {
+    return StorageLocation{dataDirOf(args), args.option("database").value_or(std::string()),
+                           args.option("blob-store").value_or(std::string())};
+}
+
+void reportChanges(const Storage &storage)
+{
+    for (const auto &note : storage.notes()) {
         std::cerr << "sendova-server: " << note << std::endl;
     }
 }
@@ -238,14 +260,18 @@ std::optional<std::string> promptPassword(const char *prompt)
 
 int commandServe(int argc, char **argv)
 {
-    const auto args =
-        parseArguments(argc, argv, 2, {"data", "listen", "public-url", "max-size", "link-days", "tenant"},
-                       {"quiet", "behind-proxy", "allow-empty-database"});
+    const auto args = parseArguments(
+        argc, argv, 2,
+        {"data", "database", "blob-store", "listen", "public-url", "max-size", "link-days", "tenant"},
+        {"quiet", "behind-proxy", "allow-empty-database"});
     if (!args.positional.empty()) {
         throw UsageError("serve takes no arguments besides options: " + args.positional.front());
     }
     ServerOptions options;
-    options.dataDir = dataDirOf(args);
+    const auto location = locationOf(args);
+    options.dataDir = location.dataDir;
+    options.database = location.database;
+    options.blobStore = location.blobStore;
     options.publicUrl = args.option("public-url").value_or(std::string());
     if (!options.publicUrl.empty() && options.publicUrl.substr(0, 7) != "http://" &&
         options.publicUrl.substr(0, 8) != "https://") {
@@ -285,7 +311,7 @@ int commandServe(int argc, char **argv)
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     SendovaServer server(options);
-    reportChanges(server.folder());
+    reportChanges(server.storage());
     if (server.bind(host, port) < 0) {
         std::cerr << "sendova-server: cannot listen on " << host << ":" << port << std::endl;
         return ExitFailure;
@@ -296,7 +322,7 @@ int commandServe(int argc, char **argv)
         server.stop();
     });
     std::cout << "sendova-server listening on " << server.listenUrl() << " (public URL " << server.publicUrl()
-              << ", data " << options.dataDir.string() << ")" << std::endl;
+              << ", " << server.storage().description() << ")" << std::endl;
     server.run();
     // run() also returns when the listener fails; the waiter is then still
     // waiting and is released the way a signal would release it.
@@ -308,7 +334,7 @@ int commandServe(int argc, char **argv)
 
 int commandUser(int argc, char **argv)
 {
-    const auto args = parseArguments(argc, argv, 2, {"data"}, {"password-stdin"});
+    const auto args = parseArguments(argc, argv, 2, {"data", "database", "blob-store"}, {"password-stdin"});
     if (args.positional.empty()) {
         throw UsageError("user needs a sub-command: add, list, disable or enable");
     }
@@ -324,9 +350,9 @@ int commandUser(int argc, char **argv)
     // Only "add" may start a new database: the others on a wrong or lost
     // folder would leave an empty one behind, which serve would then take
     // for the real one.
-    DataFolder folder(dataDirOf(args), action == "add");
-    reportChanges(folder);
-    AccountStore accounts(folder, systemClock());
+    const auto storage = openStorage(locationOf(args), action == "add", systemClock());
+    reportChanges(*storage);
+    AccountStore accounts(storage->accounts(), systemClock());
     if (action == "list") {
         for (const auto &user : accounts.users()) {
             std::cout << user.name << (user.active ? "" : " (disabled)") << "\n";
@@ -378,7 +404,8 @@ int commandUser(int argc, char **argv)
 
 int commandSetupLink(int argc, char **argv)
 {
-    const auto args = parseArguments(argc, argv, 2, {"data", "server", "valid-hours"}, {});
+    const auto args =
+        parseArguments(argc, argv, 2, {"data", "database", "blob-store", "server", "valid-hours"}, {});
     if (args.positional.size() != 1) {
         throw UsageError("setup-link takes exactly one USER");
     }
@@ -389,9 +416,10 @@ int commandSetupLink(int argc, char **argv)
             throw UsageError("--valid-hours must be at least 1");
         }
     }
-    DataFolder folder(dataDirOf(args), false);
-    reportChanges(folder);
-    std::string server = args.option("server").value_or(folder.setting("public_url").value_or(std::string()));
+    const auto storage = openStorage(locationOf(args), false, systemClock());
+    reportChanges(*storage);
+    std::string server =
+        args.option("server").value_or(storage->setting("public_url").value_or(std::string()));
     if (server.empty()) {
         std::cerr
             << "sendova-server: the server's address is not known yet; run serve once or pass --server URL"
@@ -401,7 +429,7 @@ int commandSetupLink(int argc, char **argv)
     while (!server.empty() && server.back() == '/') {
         server.pop_back();
     }
-    AccountStore accounts(folder, systemClock());
+    AccountStore accounts(storage->accounts(), systemClock());
     const auto user = accounts.findUser(args.positional.front());
     if (!user) {
         std::cerr << "sendova-server: no user named " << args.positional.front() << std::endl;
@@ -414,6 +442,38 @@ int commandSetupLink(int argc, char **argv)
     const auto token = accounts.createSetupToken(user->id, std::chrono::hours(hours));
     std::cout << setupLink(token, server) << std::endl;
     return ExitOk;
+}
+
+int commandMigrate(int argc, char **argv)
+{
+    const auto args = parseArguments(argc, argv, 2, {"data", "database", "blob-store", "from"}, {});
+    if (!args.positional.empty()) {
+        throw UsageError("migrate takes no arguments besides options: " + args.positional.front());
+    }
+    const auto location = locationOf(args);
+    if (location.database.empty()) {
+        throw UsageError("migrate needs --database URL (a data folder migrates itself)");
+    }
+    const auto result = migratePostgres(location.database);
+    if (result.from == result.to) {
+        std::cout << "The database's schema is up to date (version " << result.to << ")" << std::endl;
+    } else {
+        std::cout << "Migrated the database's schema from version " << result.from << " to " << result.to
+                  << std::endl;
+    }
+    const auto from = args.option("from");
+    if (!from) {
+        return ExitOk;
+    }
+    const auto copied = migrateDataFolder(*from, location);
+    std::cout << "Copied " << copied.users << " users, " << copied.blobsCopied << " stored files ("
+              << copied.blobsAlreadyThere << " were there already) and " << copied.links << " new links from "
+              << *from << std::endl;
+    for (const auto &hash : copied.damaged) {
+        std::cerr << "sendova-server: the stored file " << hash
+                  << " is missing or does not match its hash; it and its links were not copied" << std::endl;
+    }
+    return copied.damaged.empty() ? ExitOk : ExitFailure;
 }
 
 } // namespace
@@ -496,6 +556,9 @@ int runCommandLine(int argc, char **argv)
         }
         if (command == "setup-link") {
             return commandSetupLink(argc, argv);
+        }
+        if (command == "migrate") {
+            return commandMigrate(argc, argv);
         }
         throw UsageError("unknown command: " + command);
     } catch (const UsageError &error) {

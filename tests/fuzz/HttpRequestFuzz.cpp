@@ -1,6 +1,6 @@
 #include "FuzzSupport.h"
 
-#include "SendovaServer.h"
+#include "api/SendovaServer.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 #include "FuzzSupport.h"
 
-#include "HttpText.h"
+#include "http/HttpText.h"
 
 #include <algorithm>
 #include <cstring>

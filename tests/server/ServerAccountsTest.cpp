@@ -109,10 +109,8 @@ private Q_SLOTS:
         const std::string loginKey = jsonOf(logIn(server, "alice", TestPassword))["data"]["apiKey"];
         const auto token = server.server().accounts().createSetupToken(server.user.id, std::chrono::hours(1));
         const std::string exchangedKey = jsonOf(exchangeToken(server, token))["apiKey"];
-        // The database and its log as bytes: a secret in any table, column or
-        // page would show.
-        const std::string stored = readFile(server.dataDir() / "sendova-server.db") +
-                                   readFile(server.dataDir() / "sendova-server.db-wal");
+        // A secret in any table, column or page would show.
+        const std::string stored = server.storedRecords();
         QVERIFY(stored.find("alice") != std::string::npos);
         for (const std::string &secret :
              {std::string(TestPassword), loginKey, exchangedKey, server.apiKey, token}) {

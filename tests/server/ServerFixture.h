@@ -1,6 +1,8 @@
 #pragma once
 
-#include "SendovaServer.h"
+#include "api/SendovaServer.h"
+#include "storage/postgresql/PostgresStorage.h"
+#include "storage/s3/S3BlobStore.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -95,6 +97,107 @@ private:
     bool m_connected = false;
 };
 
+// The test session's PostgreSQL, when it could start one.
+inline std::optional<std::string> testPostgres()
+{
+    const char *conninfo = std::getenv("SENDOVA_TEST_POSTGRES");
+    return conninfo && *conninfo ? std::optional<std::string>(conninfo) : std::nullopt;
+}
+
+// The same API tests run once against the data folder and once, with
+// SENDOVA_TEST_BACKEND=postgresql, against the shared database.
+// SENDOVA_TEST_BACKEND=postgresql+s3 adds the object store.
+inline bool onPostgres()
+{
+    const char *backend = std::getenv("SENDOVA_TEST_BACKEND");
+    return backend && std::string_view(backend).starts_with("postgresql");
+}
+
+inline bool onObjectStore()
+{
+    const char *backend = std::getenv("SENDOVA_TEST_BACKEND");
+    return backend && std::string_view(backend) == "postgresql+s3";
+}
+
+// A bucket of its own in the test session's S3-compatible server, and the
+// URL a server is given for it.
+class TestBucket
+{
+public:
+    TestBucket()
+    {
+        static std::atomic<int> counter{0};
+        const char *endpoint = std::getenv("SENDOVA_TEST_S3");
+        if (!endpoint || !*endpoint) {
+            std::cerr << "SKIP: no S3-compatible server in this test session (not run by "
+                         "scripts/with-test-session, or s3rver not installed)"
+                      << std::endl;
+            std::exit(77);
+        }
+        // The keys every s3rver knows.
+        ::setenv("AWS_ACCESS_KEY_ID", "S3RVER", 1);
+        ::setenv("AWS_SECRET_ACCESS_KEY", "S3RVER", 1);
+        m_name = "bucket-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        m_url = "s3://" + m_name + "?endpoint=" + endpoint + "&region=us-east-1";
+        S3BlobStore store(*parseS3Url(m_url), {"S3RVER", "S3RVER", "us-east-1"},
+                          m_spool.path().toStdString());
+        if (store.request("PUT", {}).status != 200) {
+            qFatal("cannot create the bucket %s", m_name.c_str());
+        }
+    }
+    const std::string &url() const { return m_url; }
+    // s3rver's own files of the bucket's objects: "<hash>._S3rver_object".
+    std::filesystem::path folder() const
+    {
+        return std::filesystem::path(std::getenv("SENDOVA_TEST_S3_DIR")) / m_name;
+    }
+
+private:
+    QTemporaryDir m_spool;
+    std::string m_name;
+    std::string m_url;
+};
+
+// A database of its own in the test session's PostgreSQL, migrated unless
+// asked not to, and dropped again when this goes.
+class TestDatabase
+{
+public:
+    explicit TestDatabase(bool migrated = true)
+    {
+        static std::atomic<int> counter{0};
+        const auto server = testPostgres();
+        if (!server) {
+            // CTest reports the test as skipped (SKIP_RETURN_CODE).
+            std::cerr << "SKIP: no PostgreSQL in this test session (not run by scripts/with-test-session, "
+                         "or PostgreSQL not installed)"
+                      << std::endl;
+            std::exit(77);
+        }
+        m_name = "test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+        PgConnection(*server).exec("CREATE DATABASE " + m_name);
+        m_conninfo = *server + " dbname=" + m_name;
+        if (migrated) {
+            migratePostgres(m_conninfo);
+        }
+    }
+    ~TestDatabase()
+    {
+        try {
+            PgConnection(*testPostgres()).exec("DROP DATABASE " + m_name + " WITH (FORCE)");
+        } catch (const std::exception &error) {
+            std::cerr << "cannot drop " << m_name << ": " << error.what() << std::endl;
+        }
+    }
+    TestDatabase(const TestDatabase &) = delete;
+    TestDatabase &operator=(const TestDatabase &) = delete;
+    const std::string &conninfo() const { return m_conninfo; }
+
+private:
+    std::string m_name;
+    std::string m_conninfo;
+};
+
 // Quiet, fast to log in to, and swept only when a test says so, so that no
 // sweep races its clock.
 inline ServerOptions testOptions()
@@ -114,6 +217,14 @@ public:
     explicit RunningServer(ServerOptions options = testOptions())
     {
         options.dataDir = dataDir();
+        if (onPostgres()) {
+            m_database = std::make_unique<TestDatabase>();
+            options.database = m_database->conninfo();
+        }
+        if (onObjectStore()) {
+            m_bucket = std::make_unique<TestBucket>();
+            options.blobStore = m_bucket->url();
+        }
         auto now = m_now;
         m_server = std::make_unique<SendovaServer>(options, [now] { return fromMillis(now->load()); });
         if (m_server->bind("127.0.0.1", 0) <= 0) {
@@ -130,6 +241,7 @@ public:
         }
     }
     // Stops the server and lets go of its data folder, for a test to start another on it.
+    // The database of a shared-database run stays.
     void stopServer() { m_server.reset(); }
 
     SendovaServer &server() { return *m_server; }
@@ -187,16 +299,59 @@ public:
         return uploaded["Data"]["Url"].get<std::string>().substr(m_server->publicUrl().size());
     }
 
-    // Files in the data folder's sub-folders (blobs/ and tmp/), relative to it.
+    // Files in the data folder's sub-folders (blobs/ and tmp/), relative to
+    // it, less the lock a shared folder's spool folder holds; the objects of
+    // an object store are listed as if they were in blobs/.
     std::vector<std::string> storedFiles() const
     {
         std::vector<std::string> out;
+        constexpr std::string_view ObjectSuffix = "._S3rver_object";
+        if (m_bucket) {
+            for (const auto &entry : std::filesystem::directory_iterator(m_bucket->folder())) {
+                const std::string name = entry.path().filename().string();
+                if (name.ends_with(ObjectSuffix)) {
+                    const auto hash = name.substr(0, name.size() - ObjectSuffix.size());
+                    out.push_back("blobs/" + hash.substr(0, 2) + "/" + hash);
+                }
+            }
+        }
         for (const auto &entry : std::filesystem::recursive_directory_iterator(dataDir())) {
-            if (entry.is_regular_file() && entry.path().parent_path() != dataDir()) {
+            if (entry.is_regular_file() && entry.path().parent_path() != dataDir() &&
+                entry.path().filename() != "lock") {
                 out.push_back(std::filesystem::relative(entry.path(), dataDir()).string());
             }
         }
         std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    // The bytes of a stored file that storedFiles() names.
+    std::string storedContent(const std::string &file) const
+    {
+        if (m_bucket) {
+            return readFile(m_bucket->folder() /
+                            (std::filesystem::path(file).filename().string() + "._S3rver_object"));
+        }
+        return readFile(dataDir() / file);
+    }
+
+    // Everything the records hold, as bytes: the database file and its log,
+    // or every row of every table of the shared database as text.
+    std::string storedRecords() const
+    {
+        if (!m_database) {
+            return readFile(dataDir() / "sendova-server.db") + readFile(dataDir() / "sendova-server.db-wal");
+        }
+        PgConnection db(m_database->conninfo());
+        const auto tables =
+            db.exec("SELECT table_name FROM information_schema.tables WHERE table_schema = 'public'");
+        std::string out;
+        for (int row = 0; row < tables.rows(); ++row) {
+            const auto rows = db.exec("SELECT t::text FROM " + tables.text(row, 0) + " t");
+            for (int i = 0; i < rows.rows(); ++i) {
+                out += rows.text(i, 0) + "\n";
+            }
+        }
         return out;
     }
 
@@ -205,6 +360,8 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    std::unique_ptr<TestDatabase> m_database;
+    std::unique_ptr<TestBucket> m_bucket;
     std::shared_ptr<std::atomic<std::int64_t>> m_now =
         std::make_shared<std::atomic<std::int64_t>>(toMillis(std::chrono::system_clock::now()));
     std::unique_ptr<SendovaServer> m_server;

@@ -44,7 +44,7 @@ private Q_SLOTS:
         const std::string hash = sha256Hex(content);
         const std::vector<std::string> files{"blobs/" + hash.substr(0, 2) + "/" + hash};
         QCOMPARE(server.storedFiles(), files);
-        QVERIFY(readFile(server.dataDir() / files.front()) == content);
+        QVERIFY(server.storedContent(files.front()) == content);
 
         for (const Json &uploaded : {first, bobs}) {
             const auto download = server.client().Get(server.pathOf(uploaded));

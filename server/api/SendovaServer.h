@@ -1,11 +1,10 @@
 #pragma once
 
-#include "AccountStore.h"
-#include "Clock.h"
-#include "ContentStore.h"
-#include "DataFolder.h"
-#include "HttpServer.h"
-#include "LoginThrottle.h"
+#include "api/AccountStore.h"
+#include "api/ContentStore.h"
+#include "core/Clock.h"
+#include "http/HttpServer.h"
+#include "storage/Storage.h"
 
 #include <atomic>
 #include <chrono>
@@ -23,6 +22,10 @@ namespace sendova::server {
 struct ServerOptions
 {
     std::filesystem::path dataDir;
+    // A shared database and object store instead of the data folder; see
+    // StorageLocation.
+    std::string database;
+    std::string blobStore;
     // Base of every link and of the "serverUrl" handed to clients; derived
     // from the listen address when empty.
     std::string publicUrl;
@@ -66,7 +69,7 @@ public:
     int port() const { return m_port; }
     std::string listenUrl() const;
 
-    DataFolder &folder() { return *m_folder; }
+    Storage &storage() { return *m_storage; }
     AccountStore &accounts() { return *m_accounts; }
     ContentStore &content() { return *m_content; }
 
@@ -92,11 +95,9 @@ private:
 
     ServerOptions m_options;
     Clock m_clock;
-    std::unique_ptr<DataFolder> m_folder;
-    int m_lockFd = -1;
+    std::unique_ptr<Storage> m_storage;
     std::unique_ptr<AccountStore> m_accounts;
     std::unique_ptr<ContentStore> m_content;
-    LoginThrottle m_logins;
     std::unique_ptr<HttpServer> m_http;
     std::string m_host;
     int m_port = -1;

@@ -1,4 +1,4 @@
-#include "Sqlite.h"
+#include "storage/sqlite/Sqlite.h"
 
 #include <sqlite3.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Sqlite.h"
+#include "storage/sqlite/Sqlite.h"
 
 #include <filesystem>
 #include <mutex>

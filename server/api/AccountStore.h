@@ -1,7 +1,8 @@
 #pragma once
 
-#include "Clock.h"
-#include "Crypto.h"
+#include "core/Clock.h"
+#include "core/Crypto.h"
+#include "storage/AccountRecords.h"
 
 #include <chrono>
 #include <mutex>
@@ -12,19 +13,10 @@
 
 namespace sendova::server {
 
-class DataFolder;
-
 class AccountError : public std::runtime_error
 {
 public:
     using std::runtime_error::runtime_error;
-};
-
-struct User
-{
-    std::int64_t id = 0;
-    std::string name;
-    bool active = true;
 };
 
 enum class AuthStatus { Ok, Invalid, Inactive };
@@ -35,8 +27,6 @@ struct AuthResult
     std::optional<User> user;
 };
 
-enum class TokenStatus { Ok, Unknown, Expired, AlreadyUsed, Inactive };
-
 struct TokenExchange
 {
     TokenStatus status = TokenStatus::Unknown;
@@ -44,13 +34,13 @@ struct TokenExchange
     std::string apiKey;
 };
 
-// Users, their API keys and their one-time setup tokens. Only hashes of
-// passwords, keys and tokens are stored: a copy of the database gives no one
-// a way in.
+// Users, their API keys and their one-time setup tokens, over whichever
+// records the server keeps. Only hashes of passwords, keys and tokens are
+// stored: a copy of the database gives no one a way in.
 class AccountStore
 {
 public:
-    AccountStore(DataFolder &folder, Clock clock, int passwordIterations = DefaultPasswordIterations);
+    AccountStore(AccountRecords &records, Clock clock, int passwordIterations = DefaultPasswordIterations);
 
     static bool isValidUserName(std::string_view name);
 
@@ -69,9 +59,7 @@ public:
     TokenExchange exchangeSetupToken(const std::string &token, const std::string &machineName);
 
 private:
-    std::optional<User> userById(std::int64_t id);
-
-    DataFolder &m_folder;
+    AccountRecords &m_records;
     Clock m_clock;
     int m_passwordIterations;
     // Verified against when the user name is unknown, so that a refusal takes

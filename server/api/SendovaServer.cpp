@@ -1,6 +1,6 @@
-#include "SendovaServer.h"
+#include "api/SendovaServer.h"
 
-#include "HttpText.h"
+#include "http/HttpText.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -149,20 +149,6 @@ std::optional<Json> readJsonBody(const httplib::Request &req, httplib::Response 
     return Json::parse(body, nullptr, false);
 }
 
-struct FileHandle
-{
-    explicit FileHandle(int fd) : fd(fd) {}
-    ~FileHandle()
-    {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-    FileHandle(const FileHandle &) = delete;
-    FileHandle &operator=(const FileHandle &) = delete;
-    int fd;
-};
-
 // Holds one of the download workers while a reply's body is being sent.
 class DownloadSlot
 {
@@ -195,29 +181,21 @@ std::string hostForUrl(const std::string &host)
 
 SendovaServer::SendovaServer(ServerOptions options, Clock clock)
     : m_options(std::move(options)), m_clock(std::move(clock)),
-      m_folder(std::make_unique<DataFolder>(m_options.dataDir)),
-      m_accounts(std::make_unique<AccountStore>(*m_folder, m_clock, m_options.passwordIterations)),
-      m_content(std::make_unique<ContentStore>(*m_folder, m_clock, m_options.linkLifetime)),
-      m_logins(m_clock), m_http(std::make_unique<HttpServer>(limitsFor(m_options)))
+      m_storage(openStorage({m_options.dataDir, m_options.database, m_options.blobStore}, true, m_clock)),
+      m_accounts(
+          std::make_unique<AccountStore>(m_storage->accounts(), m_clock, m_options.passwordIterations)),
+      m_content(std::make_unique<ContentStore>(m_storage->content(), m_storage->blobs(), m_clock,
+                                               m_options.linkLifetime)),
+      m_http(std::make_unique<HttpServer>(limitsFor(m_options)))
 {
     while (!m_options.publicUrl.empty() && m_options.publicUrl.back() == '/') {
         m_options.publicUrl.pop_back();
     }
-    // A second server on the same folder would take the first one's
-    // half-received uploads for crash leftovers and delete them.
-    const auto lockFile = m_folder->root() / "serve.lock";
-    m_lockFd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (m_lockFd < 0 || ::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
-        if (m_lockFd >= 0) {
-            ::close(m_lockFd);
-        }
-        throw StorageError("another sendova-server is already serving " + m_folder->root().string());
-    }
+    m_storage->claimForServing();
     const auto report = m_content->checkStoredFiles(m_options.allowEmptyDatabase);
     if (report.orphaned > 0) {
         std::cerr << "sendova-server: moved " << report.orphaned
-                  << " stored files the database does not list to "
-                  << (m_folder->root() / "blobs-orphaned").string() << std::endl;
+                  << " stored files the database does not list to " << report.orphanedTo << std::endl;
     }
     if (report.missing > 0) {
         std::cerr << "sendova-server: stored files missing from blobs/: " << report.missing
@@ -229,7 +207,6 @@ SendovaServer::SendovaServer(ServerOptions options, Clock clock)
 SendovaServer::~SendovaServer()
 {
     stop();
-    ::close(m_lockFd);
 }
 
 std::string SendovaServer::listenUrl() const
@@ -251,8 +228,8 @@ int SendovaServer::bind(const std::string &host, int port)
     m_publicUrl = m_options.publicUrl.empty() ? listenUrl() : m_options.publicUrl;
     // The administration commands build setup links against the address
     // clients last reached the server at.
-    m_folder->setSetting("public_url", m_publicUrl);
-    m_folder->setSetting("tenant_name", m_options.tenantName);
+    m_storage->setSetting("public_url", m_publicUrl);
+    m_storage->setSetting("tenant_name", m_options.tenantName);
     return m_port;
 }
 
@@ -729,7 +706,7 @@ void SendovaServer::handleLogin(const httplib::Request &req, httplib::Response &
     }
     const std::string userName = request["userName"].get<std::string>();
     const std::string address = clientAddress(req);
-    if (const auto wait = m_logins.admit(userName, address)) {
+    if (const auto wait = m_storage->logins().admit(userName, address)) {
         const std::string seconds = std::to_string(wait->count());
         res.set_header("Retry-After", seconds);
         refuse(429, "TOO_MANY_ATTEMPTS", "Too many login attempts; try again in " + seconds + " seconds");
@@ -737,7 +714,7 @@ void SendovaServer::handleLogin(const httplib::Request &req, httplib::Response &
     }
     const auto result = m_accounts->checkPassword(userName, request["password"].get<std::string>());
     if (result.status != AuthStatus::Invalid) {
-        m_logins.succeeded(userName, address);
+        m_storage->logins().succeeded(userName, address);
     }
     if (result.status == AuthStatus::Invalid) {
         refuse(401, "INVALID_CREDENTIALS", "Invalid user name or password");
@@ -837,17 +814,14 @@ void SendovaServer::serveLink(const httplib::Request &req, httplib::Response &re
         notFound();
         return;
     }
-    const int fd = ::open(m_content->blobPath(link->hash).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
+    // Shared with the reply's provider, which may outlive this function.
+    std::shared_ptr<BlobReader> content = m_content->openContent(*link);
+    if (!content) {
         std::cerr << "sendova-server: the content of link " << link->shortCode << " is missing" << std::endl;
         notFound();
         return;
     }
-    auto file = std::make_shared<FileHandle>(fd);
-    struct stat info
-    {
-    };
-    if (::fstat(fd, &info) != 0 || static_cast<std::int64_t>(info.st_size) != link->fileSize) {
+    if (content->size() != static_cast<std::uint64_t>(link->fileSize)) {
         std::cerr << "sendova-server: the content of link " << link->shortCode << " has the wrong size"
                   << std::endl;
         sendJson(res, 500, refusalBody("STORAGE_ERROR", "The stored file is damaged", true, true));
@@ -905,14 +879,12 @@ void SendovaServer::serveLink(const httplib::Request &req, httplib::Response &re
     }
     res.set_content_provider(
         static_cast<std::size_t>(length), type,
-        [file, first, slot](std::size_t offset, std::size_t want, httplib::DataSink &sink) {
-            char buffer[64 * 1024];
-            const auto chunk = std::min(want, sizeof buffer);
-            const auto got = ::pread(file->fd, buffer, chunk, static_cast<off_t>(first + offset));
-            if (got <= 0) {
-                return false;
-            }
-            return sink.write(buffer, static_cast<std::size_t>(got));
+        [content, first, slot](std::size_t offset, std::size_t want, httplib::DataSink &sink) {
+            // A piece at a time: between pieces httplib notices a server that is stopping.
+            const auto piece = std::min<std::size_t>(want, 64 * 1024);
+            return content->read(first + offset, piece, [&sink](const char *data, std::size_t size) {
+                return sink.write(data, size);
+            });
         });
 }
 

@@ -1,4 +1,4 @@
-#include "HttpText.h"
+#include "http/HttpText.h"
 
 #include <algorithm>
 #include <charconv>

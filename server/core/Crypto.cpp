@@ -1,4 +1,4 @@
-#include "Crypto.h"
+#include "core/Crypto.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>

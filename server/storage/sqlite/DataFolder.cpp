@@ -1,4 +1,4 @@
-#include "DataFolder.h"
+#include "storage/sqlite/DataFolder.h"
 
 #include <cerrno>
 #include <cstdio>
