@@ -6,6 +6,7 @@
 #include "ui/UploadProgressView.h"
 #include "widgets/TabularLabel.h"
 
+#include <QDesktopServices>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -20,6 +21,12 @@ Q_DECLARE_METATYPE(sendova::Language)
 class ViewPartsTest : public QObject
 {
     Q_OBJECT
+
+    QList<QUrl> m_opened;
+
+public Q_SLOTS:
+    // Stands in for the desktop's browser.
+    void openUrl(const QUrl &url) { m_opened << url; }
 
 private Q_SLOTS:
     void init() { LocalizationService::shared().setLanguage(Language::english); }
@@ -61,11 +68,16 @@ private Q_SLOTS:
         QCOMPARE(figures.value(2)->isVisibleTo(&view), transferShown);
     }
 
+    // Open hands the link to the browser.
     void copyConfirmationEndsTwoSecondsAfterTheFirstCopy()
     {
         ModelFixture fixture;
         ResultView view(u"https://s.example/f/x"_qs, false, u"a.txt"_qs, fixture.model.get(), {});
         view.show();
+        QDesktopServices::setUrlHandler(u"https"_qs, this, "openUrl");
+        view.openButton()->click();
+        QDesktopServices::unsetUrlHandler(u"https"_qs);
+        QCOMPARE(m_opened, QList<QUrl>{QUrl(u"https://s.example/f/x"_qs)});
         QGuiApplication::clipboard()->clear();
 
         view.copyButton()->click();
