@@ -116,7 +116,7 @@ private Q_SLOTS:
         LocalizationService &service = LocalizationService::shared();
         std::atomic<bool> done{false};
         std::thread switcher([&] {
-            for (int i = 0; i < 3000; ++i)
+            for (int i = 0; i < 30000; ++i)
                 service.setLanguage(
                     std::array{Language::english, Language::spanish, Language::portuguese}[i % 3]);
             done = true;
