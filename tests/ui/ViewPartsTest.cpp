@@ -35,24 +35,34 @@ private Q_SLOTS:
     {
         QTest::addColumn<UploadProgress>("progress");
         QTest::addColumn<double>("bar");
-        QTest::addColumn<QString>("percentage");
+        QTest::addColumn<QString>("texts"); // status line and percentage
         QTest::addColumn<bool>("transferShown");
 
-        const auto at = [](UploadState state, qint64 sent) {
-            return UploadProgress{state, u"a.bin"_qs, 1000, sent, 2000};
+        const auto at = [](UploadState state, qint64 sent, qint64 size = 1000) {
+            return UploadProgress{state, u"a.bin"_qs, size, sent, 2000};
         };
-        // Hashing fills the bar's first tenth.
-        QTest::newRow("hashing") << at(UploadState::hashing(0.426), 0) << 0.0426 << u"0%"_qs << false;
-        QTest::newRow("uploading half") << at(UploadState::uploading(), 500) << 0.55 << u"50%"_qs << true;
+        // Hashing fills the bar's first tenth, the transfer the rest.
+        QTest::newRow("hashing") << at(UploadState::hashing(0.426), 0) << 0.0426
+                                 << u"Preparing file… 42% | 0%"_qs << false;
+        QTest::newRow("checking") << at(UploadState::checkingDuplicate(), 0) << 0.1
+                                  << u"Checking for duplicates… | 0%"_qs << false;
+        QTest::newRow("uploading half")
+            << at(UploadState::uploading(), 500) << 0.55 << u"Uploading… | 50%"_qs << true;
+        QTest::newRow("uploading an empty file")
+            << at(UploadState::uploading(), 180, 0) << 0.1 << u"Uploading… | 0%"_qs << true;
         QTest::newRow("framing past the end")
-            << at(UploadState::uploading(), 1180) << 1.0 << u"100%"_qs << true;
+            << at(UploadState::uploading(), 1180) << 1.0 << u"Uploading… | 100%"_qs << true;
+        QTest::newRow("completed") << at(UploadState::completed(u"l"_qs, false), 1180) << 1.0
+                                   << u"Upload complete | 100%"_qs << false;
+        QTest::newRow("failed") << at(UploadState::failed(u"x"_qs), 500) << 0.0 << u"Upload failed | 50%"_qs
+                                << false;
     }
 
     void progressFigures()
     {
         QFETCH(UploadProgress, progress);
         QFETCH(double, bar);
-        QFETCH(QString, percentage);
+        QFETCH(QString, texts);
         QFETCH(bool, transferShown);
         UploadProgressView view;
         view.show();
@@ -64,7 +74,7 @@ private Q_SLOTS:
         QCOMPARE(view.bar()->value(), int(std::lround(bar * UploadProgressView::barSteps)));
         // The percentage, then speed, bytes sent and time left.
         const QList<TabularLabel *> figures = view.findChildren<TabularLabel *>();
-        QCOMPARE(figures.value(0)->text(), percentage);
+        QCOMPARE(UploadProgressView::statusText(progress) + u" | "_qs + figures.value(0)->text(), texts);
         QCOMPARE(figures.value(2)->isVisibleTo(&view), transferShown);
     }
 
