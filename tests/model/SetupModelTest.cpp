@@ -112,9 +112,9 @@ private Q_SLOTS:
     // starts without the old mode's error.
     void buttonAndMode()
     {
-        setup().setUsername(u" "_qs);
-        QVERIFY(setup().isButtonDisabled());
         setup().setPassword(u" "_qs);
+        QVERIFY(setup().isButtonDisabled());
+        setup().setUsername(u" "_qs);
         QVERIFY(!setup().isButtonDisabled());
         setup().setSetupMode(SetupMode::apiKey);
         QVERIFY(setup().isButtonDisabled());
