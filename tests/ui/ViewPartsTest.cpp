@@ -78,12 +78,16 @@ private Q_SLOTS:
         QCOMPARE(figures.value(2)->isVisibleTo(&view), transferShown);
     }
 
-    // Open hands the link to the browser.
+    // Open hands the link to the browser; OK dismisses and leaves the
+    // clipboard alone. A stored copy says so.
     void copyConfirmationEndsTwoSecondsAfterTheFirstCopy()
     {
         ModelFixture fixture;
-        ResultView view(u"https://s.example/f/x"_qs, false, u"a.txt"_qs, fixture.model.get(), {});
+        int dismissed = 0;
+        ResultView view(u"https://s.example/f/x"_qs, true, u"a.txt"_qs, fixture.model.get(),
+                        [&dismissed] { ++dismissed; });
         view.show();
+        QCOMPARE(view.headline()->text(), text("result.duplicate.title"));
         QDesktopServices::setUrlHandler(u"https"_qs, this, "openUrl");
         view.openButton()->click();
         QDesktopServices::unsetUrlHandler(u"https"_qs);
@@ -92,12 +96,16 @@ private Q_SLOTS:
 
         view.copyButton()->click();
         QCOMPARE(QGuiApplication::clipboard()->text(), u"https://s.example/f/x"_qs);
-        QVERIFY(view.isCopied());
+        QCOMPARE(view.linkCaption()->text(), text("result.url.copied"));
         QTest::qWait(1500);
         view.linkBox()->click();
         QTest::qWait(650);
 
-        QVERIFY(!view.isCopied());
+        QCOMPARE(view.linkCaption()->text(), text("result.url.label"));
+        QGuiApplication::clipboard()->setText(u"mine"_qs);
+        view.okButton()->click();
+        QCOMPARE(dismissed, 1);
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"mine"_qs);
     }
 
     // An automatic copy the desktop could not confirm (Wayland without focus
