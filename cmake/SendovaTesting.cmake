@@ -5,7 +5,7 @@
 function(sendova_add_test name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENVIRONMENT" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
-    target_link_libraries(${name} PRIVATE sendova_build_flags Qt6::Test ${ARG_LIBS})
+    target_link_libraries(${name} PRIVATE sendova_build_flags Qt6::Test sendova_sealed_session ${ARG_LIBS})
     add_test(NAME ${name} COMMAND ${name})
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)

@@ -4,6 +4,9 @@ cmake_minimum_required(VERSION 3.25)
 # they land, that the service starts the installed program, and that the
 # desktop entry and the software-centre description pass their validators.
 # Called with -DBUILD_DIR=… -DPREFIX=… -DDESKTOP_VALIDATOR=… -DAPPSTREAM=…
+if(NOT DEFINED ENV{SENDOVA_TEST_SESSION})
+    message(FATAL_ERROR "refusing to run outside the sealed test session; run it through scripts/with-test-session")
+endif()
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}"
                 RESULT_VARIABLE result OUTPUT_QUIET)

@@ -35,6 +35,10 @@ private Q_SLOTS:
         QTest::newRow("placeholders in name and message")
             << u"%2.txt"_qs << u"%1 is 100% wrong"_qs
             << u"Sendova - Error\nUpload failed\n%2.txt could not be uploaded: %1 is 100% wrong"_qs;
+        // In the language of the moment, not of the start.
+        QTest::newRow("duplicate, after a switch to Spanish")
+            << u"b.png"_qs << u"https://files.example/f/b"_qs
+            << u"Sendova\nYa subido\nb.png ya estaba subido. El enlace está listo."_qs;
         QTest::newRow("closing tag in a message, markup server")
             << u"x.png"_qs << u"</b><a href=\"https://evil\">&amp;"_qs
             << u"Sendova - Error\n<b>Upload failed</b>\nx.png could not be uploaded: "
@@ -48,10 +52,16 @@ private Q_SLOTS:
         if (shown.contains(u"<b>"_qs))
             m_server->capabilities << QStringLiteral("body-markup");
         NotificationService &service = NotificationService::shared();
+        const bool duplicate = shown.contains(u"Ya subido"_qs);
+        if (duplicate)
+            LocalizationService::shared().setLanguage(Language::spanish);
         if (shown.startsWith(u"Sendova - Error"_qs))
             service.showError(fileName, argument);
+        else if (duplicate)
+            service.showDuplicate(fileName, argument);
         else
             service.showUploadComplete(fileName, argument);
+        LocalizationService::shared().setLanguage(Language::english);
         QTRY_COMPARE(m_server->notifyCalls.size(), 1);
 
         const TestNotificationServer::NotifyCall call = m_server->notifyCalls.value(0);

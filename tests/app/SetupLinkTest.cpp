@@ -20,8 +20,18 @@ private Q_SLOTS:
         QTest::newRow("token and server")
             << u"sendova://setup?token=a%2Bb&server=http%3A%2F%2F127.0.0.1%3A8080%2Fsendova"_qs
             << u"a+b http://127.0.0.1:8080/sendova"_qs;
-        const QString tooLong(SetupLink::maxTokenLength + 1, QLatin1Char('t'));
-        QTest::newRow("token too long") << u"sendova://setup?token="_qs + tooLong << QString();
+        // Without a server the service's own; the first of repeated items counts.
+        QTest::newRow("path form") << u"sendova:/setup/?token=T&token=U"_qs << u"T https://sendova.app"_qs;
+        QTest::newRow("empty token, sent as it is")
+            << u"sendova:setup?token="_qs << u" https://sendova.app"_qs;
+        QTest::newRow("no token") << u"sendova://setup"_qs << QString();
+        QTest::newRow("token without a value") << u"sendova://setup?token"_qs << QString();
+        QTest::newRow("another target") << u"sendova://settings?token=T"_qs << QString();
+        QTest::newRow("upper-case scheme") << u"SENDOVA://setup?token=T"_qs << QString();
+        const QString longest(SetupLink::maxTokenLength, QLatin1Char('t'));
+        QTest::newRow("longest token")
+            << u"sendova://setup?token="_qs + longest << longest + u" https://sendova.app"_qs;
+        QTest::newRow("token too long") << u"sendova://setup?token=t"_qs + longest << QString();
         QTest::newRow("bidi override in the token") << u"sendova://setup?token=T%E2%80%AEX"_qs << QString();
         QTest::newRow("javascript server")
             << u"sendova://setup?token=T&server=javascript%3Aalert(1)"_qs << u"T refused"_qs;

@@ -80,6 +80,37 @@ private Q_SLOTS:
     }
     void cleanup() { init(); }
 
+    // SENDOVA_SERVER (null: unset) over the stored server; configured
+    // takes a server and a key.
+    void derivedValues_data()
+    {
+        QTest::addColumn<QByteArray>("override");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("expected"); // server, configured, overridden
+        QTest::newRow("override wins, trimmed") << QByteArray("http://o.example/") << u"https://s.example"_qs
+                                                << u"k"_qs << u"http://o.example 1 1"_qs;
+        QTest::newRow("an empty override is none")
+            << QByteArray("") << u"https://s.example"_qs << u"k"_qs << u"https://s.example 1 0"_qs;
+        QTest::newRow("no server") << QByteArray() << QString() << u"k"_qs << u" 0 0"_qs;
+    }
+    void derivedValues()
+    {
+        QFETCH(QByteArray, override);
+        QFETCH(QString, stored);
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
+        if (!override.isNull())
+            qputenv(AppConfig::serverOverrideVariable, override);
+        AppConfig config;
+        config._serverUrl = stored;
+        config.apiKey = key;
+        QCOMPARE(u"%1 %2 %3"_qs.arg(config.serverUrl())
+                     .arg(config.isConfigured())
+                     .arg(AppConfig::hasServerOverride()),
+                 expected);
+    }
+
     void folderIsPrivate()
     {
         QCOMPARE(modeBits(folder()), 0700);

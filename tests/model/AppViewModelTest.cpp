@@ -123,19 +123,107 @@ private Q_SLOTS:
     }
 
     // Content the server already holds is not sent again: its link is the
-    // result, copied and announced, and no recent entry is made for it.
-    void alreadyStored()
+    // result, copied and announced, and no recent entry is made for it. A
+    // lookup that says "exists" but gives no link is no result: the file goes.
+    void lookup_data()
     {
-        const QString url = u"https://s.example/f/old"_qs;
-        m_server->enqueue(ScriptedReply::json(200, storedReply));
+        QTest::addColumn<QByteArray>("lookupReply");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("stored") << storedReply << u"https://s.example/f/old"_qs << false;
+        QTest::newRow("exists without a link") << QByteArray(R"({"Success":true,"Data":{"Exists":true}})")
+                                               << u"https://s.example/f/abc"_qs << true;
+    }
+    void lookup()
+    {
+        QFETCH(QByteArray, lookupReply);
+        QFETCH(QString, url);
+        QFETCH(bool, sent);
+        m_server->enqueue(ScriptedReply::json(200, lookupReply));
+        m_server->enqueue(ScriptedReply::json(200, bareReply));
         auto model = makeModel();
 
         blockingWait(model->upload(writeFile(u"report.txt"_qs, "z")));
 
-        QCOMPARE(model->uploadProgress().state, UploadState::completed(url, true));
-        QCOMPARE(m_server->requests().size(), 1);
+        QCOMPARE(model->uploadProgress().state, UploadState::completed(url, !sent));
+        QCOMPARE(m_server->requests().size(), sent ? 2 : 1);
         QCOMPARE(m_desktopCalls, (QStringList{url, u"report.txt "_qs + url}));
-        QVERIFY(model->recentUploads().isEmpty());
+        QCOMPARE(model->recentUploads().size(), sent ? 1 : 0);
+    }
+
+    // Without a key a drop opens the setup and leaves the last upload's
+    // progress and log alone.
+    void notConfigured()
+    {
+        AppViewModel model(*m_configService, recordingDesktop(m_desktopCalls));
+        LogService::shared().log(u"INFO"_qs, u"Upload"_qs, u"Completed: earlier"_qs);
+        model.setShowSetup(false);
+
+        blockingWait(model.startUpload(writeFile(u"report.txt"_qs, "z")));
+
+        QVERIFY(model.showSetup());
+        QCOMPARE(model.uploadProgress(), UploadProgress{});
+        QVERIFY(LogService::shared().logText().contains(u"Completed: earlier"_qs));
+        QCOMPARE(m_server->requests().size(), 0);
+    }
+
+    // Reports of the transfer are thinned to one per tenth of a second, and
+    // the speed is measured between accepted reports. The clock moves a
+    // sixteenth of a second per reading, so every second report is accepted,
+    // 0.125 s after the one before.
+    void transferProgressThinned()
+    {
+        ScriptedReply reply = ScriptedReply::json(200, bareReply);
+        reply.reading = ScriptedReply::Reading::slowly;
+        reply.slowChunkBytes = 256 * 1024;
+        reply.slowInterval = std::chrono::milliseconds(5);
+        m_server->enqueue(reply);
+        auto model = makeModel(false);
+        double now = 0;
+        model->setClock([&now] { return now += 0.0625; });
+        QList<QPair<qint64, double>> shown;
+        connect(model.get(), &AppViewModel::uploadProgressChanged, this, [&] {
+            const UploadProgress &progress = model->uploadProgress();
+            if (progress.state.get<UploadState::Uploading>() &&
+                (shown.isEmpty() || shown.last().first != progress.bytesUploaded))
+                shown.append({progress.bytesUploaded, progress.speed});
+        });
+
+        blockingWait(model->startUpload(writeFile(u"big.bin"_qs, QByteArray(16 * 1024 * 1024, 'b'))));
+
+        QVERIFY2(shown.size() >= 3, qPrintable(QString::number(shown.size()) + u' ' + QString::number(now)));
+        qint64 before = 0;
+        for (const auto &[bytes, speed] : std::as_const(shown)) {
+            QCOMPARE(speed, double(bytes - before) * 8);
+            before = bytes;
+        }
+    }
+
+    // Cancelled while the bytes go out: the transfer is aborted, the server
+    // sees the client hang up, and the popover is back at rest, unannounced.
+    void cancelDuringTransfer()
+    {
+        ScriptedReply reply = ScriptedReply::json(200, bareReply);
+        reply.reading = ScriptedReply::Reading::slowly;
+        reply.slowChunkBytes = 256 * 1024;
+        reply.slowInterval = std::chrono::milliseconds(5);
+        m_server->enqueue(reply);
+        auto model = makeModel(false);
+        connect(model.get(), &AppViewModel::uploadProgressChanged, this, [&] {
+            if (model->uploadProgress().state.get<UploadState::Uploading>())
+                QTimer::singleShot(50, model.get(), &AppViewModel::cancelUpload);
+        });
+
+        const QUrl file = writeFile(u"big.bin"_qs, QByteArray());
+        QVERIFY(QFile::resize(file.toLocalFile(), 64 * 1024 * 1024));
+
+        blockingWait(model->startUpload(file));
+
+        QVERIFY(m_server->waitForClientClose(1));
+        QVERIFY(!m_server->requests().value(0).complete);
+        QCOMPARE(model->uploadProgress(), UploadProgress{});
+        QVERIFY(m_desktopCalls.isEmpty());
+        QVERIFY(LogService::shared().logText().contains(u"Cancelled by user"_qs));
     }
 
     // Neither a folder nor the JSON decoder's own words reach the user; a
@@ -153,6 +241,9 @@ private Q_SLOTS:
                           "\"Message\":\"Quota\\u001b[2J of\\n1 GB\\u202e used\"}}")
             << u"The server refused the upload."_qs
             << u"doc.pdf The server refused the upload.\nQuota[2J of 1 GB used"_qs;
+        // Not left hanging in "uploading".
+        QTest::newRow("refused without a reason")
+            << QByteArray(R"({"Success":false})") << u"The server sent an invalid response"_qs << QString();
     }
 
     void failures()

@@ -10,8 +10,8 @@
 using namespace sendova;
 using namespace sendova::test;
 
-// Testing the connection, Save and Cancel are the sheet's tests (tests/ui),
-// which drive this model as a user does.
+// Save and Cancel are the sheet's tests (tests/ui), which drive this model
+// as a user does.
 class SettingsModelTest : public QObject
 {
     Q_OBJECT
@@ -25,6 +25,51 @@ private Q_SLOTS:
         QVERIFY(settings.isTestButtonDisabled());
         blockingWait(settings.testConnection());
         QVERIFY(!settings.connectionStatus());
+    }
+
+    // With the server and key as edited, not as saved: 200 is the only
+    // success, any other answer the fixed "Connection failed", a request that
+    // fails its own description. The previous outcome goes when a test starts.
+    void testConnection_data()
+    {
+        QTest::addColumn<int>("status"); // 0: nothing listens
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("accepted") << 200 << QString();
+        QTest::newRow("refused") << 401 << u"Connection failed"_qs;
+        QTest::newRow("not the key's fault") << 500 << u"Connection failed"_qs;
+        QTest::newRow("unreachable") << 0 << u"refused the connection"_qs;
+    }
+    void testConnection()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, expected);
+        SheetFixture fixture;
+        fixture.storeAccount(u"http://127.0.0.1:1"_qs, u"stored-key"_qs);
+        AppConfig edited = fixture.app->config();
+        edited._serverUrl = status ? fixture.server->baseUrl()
+                                   : u"http://127.0.0.1:%1"_qs.arg(LoopbackHttpServer::unusedPort());
+        edited.apiKey = u"edited-key"_qs;
+        fixture.app->setConfig(edited);
+        fixture.server->setDefaultReply(ScriptedReply::json(status, R"({"Success":true})"));
+        SettingsModel settings(*fixture.app);
+        QList<std::optional<ConnectionStatus>> seen;
+        connect(&settings, &SettingsModel::connectionStatusChanged, this,
+                [&] { seen << settings.connectionStatus(); });
+
+        blockingWait(settings.testConnection());
+        blockingWait(settings.testConnection());
+
+        QVERIFY(!settings.testingConnection());
+        const ConnectionStatus outcome = seen.value(0).value_or(ConnectionStatus::failed(u"none"_qs));
+        QCOMPARE(seen, (QList<std::optional<ConnectionStatus>>{outcome, std::nullopt, outcome}));
+        if (expected.isEmpty())
+            QCOMPARE(outcome, ConnectionStatus::success());
+        else
+            QVERIFY2(outcome.statusCase == ConnectionStatus::Case::failed &&
+                         outcome.message.contains(expected),
+                     qPrintable(outcome.message));
+        if (status)
+            QCOMPARE(fixture.server->requests().value(0).header("X-API-Key"), "edited-key");
     }
 
     // Everything stored goes, the autostart entry with it.

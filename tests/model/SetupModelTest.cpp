@@ -60,6 +60,14 @@ private Q_SLOTS:
             << QByteArray(
                    R"({"success":true,"data":{"serverUrl":"https:\/\/named.example","apiKey":"sk_new"}})")
             << QString();
+        QTest::newRow("wrong password: our words, not the server's")
+            << 401 << QByteArray(R"({"success":false,"error":{"code":"INVALID_CREDENTIALS","message":"x"}})")
+            << text("error.invalid_credentials");
+        QTest::newRow("another refusal: the server's words")
+            << 409 << QByteArray(R"({"success":false,"error":{"code":"LOCKED","message":"Ask your admin"}})")
+            << u"Ask your admin"_qs;
+        QTest::newRow("accepted without a key")
+            << 200 << QByteArray(R"({"success":true,"data":{}})") << text("error.connection_failed");
         QTest::newRow("tenant inactive")
             << 403 << QByteArray(R"({"success":false,"error":{"code":"TENANT_INACTIVE","message":"x"}})")
             << text("error.tenant_inactive");
@@ -98,6 +106,25 @@ private Q_SLOTS:
         }
         QCOMPARE(app().config(), expected);
         QCOMPARE(keyringSecret(), std::optional<QString>(expected.apiKey));
+    }
+
+    // The button wants what the mode needs (spaces count); a new mode
+    // starts without the old mode's error.
+    void buttonAndMode()
+    {
+        setup().setPassword(u" "_qs);
+        QVERIFY(setup().isButtonDisabled());
+        setup().setUsername(u" "_qs);
+        QVERIFY(!setup().isButtonDisabled());
+        setup().setSetupMode(SetupMode::apiKey);
+        QVERIFY(setup().isButtonDisabled());
+        setup().setApiKey(u"k"_qs);
+        QVERIFY(!setup().isButtonDisabled());
+        server().enqueue(ScriptedReply::json(401, "{}"));
+        QVERIFY(!blockingWait(setup().submit()));
+        QCOMPARE(setup().errorMessage(), text("setup.error.connection_failed"));
+        setup().setSetupMode(SetupMode::login);
+        QCOMPARE(setup().errorMessage(), std::nullopt);
     }
 
     // The environment's server shows, is where requests go and what is

@@ -3,6 +3,9 @@
 # program with the selected files, and (where a validator knows the format)
 # is a valid desktop entry.
 # Called with -DBUILD_DIR=… -DPREFIX=… [-DVALIDATOR=desktop-file-validate]
+if(NOT DEFINED ENV{SENDOVA_TEST_SESSION})
+    message(FATAL_ERROR "refusing to run outside the sealed test session; run it through scripts/with-test-session")
+endif()
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}"
                 RESULT_VARIABLE result OUTPUT_QUIET)

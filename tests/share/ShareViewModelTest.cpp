@@ -74,12 +74,33 @@ private Q_SLOTS:
             << configJson(server, true, true)
             << Replies{ScriptedReply::json(200, R"({"Success":true,"Data":{"Exists":true,"Url":"x"}})")}
             << States{ShareState::loading(), ShareState::hashing(), invalidReply} << false;
+        QTest::newRow("no configuration")
+            << QByteArray("not json") << Replies{}
+            << States{ShareState::loading(), ShareState::error(ShareViewModel::notConfiguredText())} << false;
+        // No lookup when it is off, and the link not copied when that is off.
+        QTest::newRow("no lookup, no auto-copy")
+            << configJson(server) << Replies{uploadReply(sharedLink)} << uploadEnds(success) << false;
+        QTest::newRow("refused with the server's words")
+            << configJson(server)
+            << Replies{ScriptedReply::json(200, R"({"Success":false,"Error":{"Message":"Quota"}})")}
+            << uploadEnds(ShareState::error(u"Quota"_qs)) << false;
+        QTest::newRow("refused without words")
+            << configJson(server) << Replies{ScriptedReply::json(200, R"({"Success":false})")}
+            << uploadEnds(ShareState::error(ShareViewModel::unknownErrorText())) << false;
         // A newline in a pasted link is a second command.
         QTest::newRow("stored copy whose link is two lines")
             << configJson(server, false, true)
             << Replies{ScriptedReply::json(
                    200, "{\"success\":true,\"data\":{\"exists\":true,\"url\":\"http://x/\\nid\"}}")}
             << States{ShareState::loading(), ShareState::hashing(), invalidReply} << false;
+    }
+
+    // Decimal units, and no decimal for kilobytes.
+    void speedText()
+    {
+        QCOMPARE(QStringList({ShareViewModel::formatSpeed(999), ShareViewModel::formatSpeed(1500),
+                              ShareViewModel::formatSpeed(1'000'000)}),
+                 QStringList({u"999 B/s"_qs, u"2 KB/s"_qs, u"1.0 MB/s"_qs}));
     }
 
     void flow()

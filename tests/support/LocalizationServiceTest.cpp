@@ -7,6 +7,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <array>
+#include <atomic>
+#include <thread>
+
 using namespace sendova;
 
 namespace {
@@ -102,6 +106,34 @@ private Q_SLOTS:
         // A text no table has shows its key.
         QCOMPARE(service.localized("settings.nonexistent"), u"settings.nonexistent"_qs);
         QCOMPARE(service.localized(""), QString());
+    }
+
+    // Texts are looked up on worker threads (the command line's progress,
+    // the share program) while the interface switches language: every text
+    // read is whole, in one of the languages.
+    void lookupsWhileTheLanguageSwitches()
+    {
+        LocalizationService &service = LocalizationService::shared();
+        std::atomic<bool> done{false};
+        std::thread switcher([&] {
+            for (int i = 0; i < 30000; ++i)
+                service.setLanguage(
+                    std::array{Language::english, Language::spanish, Language::portuguese}[i % 3]);
+            done = true;
+        });
+        const QStringList expected{u"Settings"_qs, u"Ajustes"_qs, u"Configurações"_qs};
+        int lookups = 0;
+        while (!done) {
+            const QString text = service.localized("settings.title");
+            ++lookups;
+            if (!expected.contains(text)) {
+                done = true;
+                switcher.join();
+                QFAIL(qPrintable(u"read "_qs + text));
+            }
+        }
+        switcher.join();
+        QVERIFY(lookups > 0);
     }
 
     void argumentsAreNeverReExpanded()

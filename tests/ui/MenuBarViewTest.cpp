@@ -9,8 +9,10 @@
 #include "ui/UploadProgressView.h"
 
 #include <QAbstractButton>
+#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QMimeData>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -50,6 +52,12 @@ RecentUpload recent(const QString &name)
 class MenuBarViewTest : public QObject
 {
     Q_OBJECT
+
+    QList<QUrl> m_opened;
+
+public Q_SLOTS:
+    // Stands in for the desktop's mail program.
+    void openUrl(const QUrl &url) { m_opened << url; }
 
 private Q_SLOTS:
     void init() { LocalizationService::shared().setLanguage(Language::english); }
@@ -118,9 +126,13 @@ private Q_SLOTS:
         QCOMPARE(quit.size(), 1);
     }
 
-    // A refusal shows our line and, under it, what the server said.
+    // A refusal shows our line and, under it, what the server said. Report
+    // writes to support with the upload's log; Try Again goes back to the
+    // drop zone without sending the file again.
     void refusalExplained()
     {
+        QDesktopServices::setUrlHandler(u"mailto"_qs, this, "openUrl");
+        m_opened.clear();
         ModelFixture fixture;
         fixture.server.enqueue(ScriptedReply::json(
             413, R"({"Success":false,"Error":{"Code":"TOO_LARGE","Message":"Limit is 8 MB"}})"));
@@ -129,6 +141,38 @@ private Q_SLOTS:
         fixture.model->startUpload(fixture.writeFile(u"big.bin"_qs));
         QTRY_VERIFY(view.errorPanel()->isVisible());
         QCOMPARE(view.errorPanel()->message(), u"Server error (413)\nLimit is 8 MB"_qs);
+
+        view.errorPanel()->reportButton()->click();
+        QDesktopServices::unsetUrlHandler(u"mailto"_qs);
+        QCOMPARE(m_opened.size(), 1);
+        QVERIFY2(m_opened[0].query(QUrl::FullyDecoded).contains(u"Failed: "_qs),
+                 qPrintable(m_opened[0].toString()));
+        view.errorPanel()->tryAgainButton()->click();
+        QCOMPARE(shownParts(view), u"header dropZone footer"_qs);
+        QCOMPARE(fixture.server.requests().size(), 1);
+    }
+
+    // Cancel in the middle of a transfer: the popover is back at its drop
+    // zone at once, and the server sees the client hang up.
+    void cancelDuringTransfer()
+    {
+        ModelFixture fixture;
+        ScriptedReply slow = ScriptedReply::json(200, "{}");
+        slow.reading = ScriptedReply::Reading::slowly;
+        slow.slowChunkBytes = 256 * 1024;
+        slow.slowInterval = std::chrono::milliseconds(5);
+        fixture.server.enqueue(slow);
+        MenuBarView view(fixture.model.get());
+        view.show();
+        const QUrl file = fixture.writeFile(u"big.bin"_qs);
+        QVERIFY(QFile::resize(file.toLocalFile(), 64 * 1024 * 1024));
+        fixture.model->startUpload(file);
+        QTRY_VERIFY(fixture.model->uploadProgress().state.get<UploadState::Uploading>());
+
+        view.progressView()->cancelButton()->click();
+
+        QCOMPARE(shownParts(view), u"header dropZone footer"_qs);
+        QVERIFY(fixture.server.waitForClientClose(1));
     }
 
     // The popover's body with a list of recent uploads. A row copies its own

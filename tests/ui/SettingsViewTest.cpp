@@ -6,7 +6,9 @@
 #include "widgets/SecureField.h"
 #include "widgets/SegmentedControl.h"
 
+#include <QCheckBox>
 #include <QPushButton>
+#include <QToolButton>
 #include <QTest>
 
 using namespace sendova;
@@ -65,6 +67,34 @@ private Q_SLOTS:
         QTest::keyClick(sheet().apiKeyField(), Qt::Key_Backspace);
         QCOMPARE(sheet().statusView()->shownText(), QString());
         QVERIFY(!sheet().testButton()->isEnabled());
+    }
+
+    // A switched toggle: Save (Ctrl+Return) stores it, Cancel (Ctrl+Escape)
+    // takes it back, the header's close keeps it for this run only.
+    void leaving_data()
+    {
+        QTest::addColumn<int>("way"); // 0 Ctrl+Return, 1 Ctrl+Escape, 2 close button
+        QTest::addColumn<bool>("inMemory");
+        QTest::addColumn<bool>("stored");
+        QTest::newRow("save") << 0 << false << false;
+        QTest::newRow("cancel") << 1 << true << true;
+        QTest::newRow("close") << 2 << false << true;
+    }
+    void leaving()
+    {
+        QFETCH(int, way);
+        QFETCH(bool, inMemory);
+        QFETCH(bool, stored);
+        QTest::mouseClick(sheet().toggles().value(2), Qt::LeftButton);
+        QVERIFY(!app().config().checkForDuplicates);
+        sheet().activateWindow();
+        if (way == 2)
+            leaveBy(sheet().closeButton());
+        else
+            QTest::keyClick(&sheet(), way ? Qt::Key_Escape : Qt::Key_Return, Qt::ControlModifier);
+        QTRY_VERIFY(!app().showSettings());
+        QCOMPARE(app().config().checkForDuplicates, inMemory);
+        QCOMPARE(m_fixture->stored().checkForDuplicates, stored);
     }
 
     // The picked language shows at once; Cancel goes back to the stored one.

@@ -6,6 +6,7 @@
 #include "ui/UploadProgressView.h"
 #include "widgets/TabularLabel.h"
 
+#include <QDesktopServices>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -21,6 +22,12 @@ class ViewPartsTest : public QObject
 {
     Q_OBJECT
 
+    QList<QUrl> m_opened;
+
+public Q_SLOTS:
+    // Stands in for the desktop's browser.
+    void openUrl(const QUrl &url) { m_opened << url; }
+
 private Q_SLOTS:
     void init() { LocalizationService::shared().setLanguage(Language::english); }
 
@@ -28,24 +35,34 @@ private Q_SLOTS:
     {
         QTest::addColumn<UploadProgress>("progress");
         QTest::addColumn<double>("bar");
-        QTest::addColumn<QString>("percentage");
+        QTest::addColumn<QString>("texts"); // status line and percentage
         QTest::addColumn<bool>("transferShown");
 
-        const auto at = [](UploadState state, qint64 sent) {
-            return UploadProgress{state, u"a.bin"_qs, 1000, sent, 2000};
+        const auto at = [](UploadState state, qint64 sent, qint64 size = 1000) {
+            return UploadProgress{state, u"a.bin"_qs, size, sent, 2000};
         };
-        // Hashing fills the bar's first tenth.
-        QTest::newRow("hashing") << at(UploadState::hashing(0.426), 0) << 0.0426 << u"0%"_qs << false;
-        QTest::newRow("uploading half") << at(UploadState::uploading(), 500) << 0.55 << u"50%"_qs << true;
+        // Hashing fills the bar's first tenth, the transfer the rest.
+        QTest::newRow("hashing") << at(UploadState::hashing(0.426), 0) << 0.0426
+                                 << u"Preparing file… 42% | 0%"_qs << false;
+        QTest::newRow("checking") << at(UploadState::checkingDuplicate(), 0) << 0.1
+                                  << u"Checking for duplicates… | 0%"_qs << false;
+        QTest::newRow("uploading half")
+            << at(UploadState::uploading(), 500) << 0.55 << u"Uploading… | 50%"_qs << true;
+        QTest::newRow("uploading an empty file")
+            << at(UploadState::uploading(), 180, 0) << 0.1 << u"Uploading… | 0%"_qs << true;
         QTest::newRow("framing past the end")
-            << at(UploadState::uploading(), 1180) << 1.0 << u"100%"_qs << true;
+            << at(UploadState::uploading(), 1180) << 1.0 << u"Uploading… | 100%"_qs << true;
+        QTest::newRow("completed") << at(UploadState::completed(u"l"_qs, false), 1180) << 1.0
+                                   << u"Upload complete | 100%"_qs << false;
+        QTest::newRow("failed") << at(UploadState::failed(u"x"_qs), 500) << 0.0 << u"Upload failed | 50%"_qs
+                                << false;
     }
 
     void progressFigures()
     {
         QFETCH(UploadProgress, progress);
         QFETCH(double, bar);
-        QFETCH(QString, percentage);
+        QFETCH(QString, texts);
         QFETCH(bool, transferShown);
         UploadProgressView view;
         view.show();
@@ -57,25 +74,38 @@ private Q_SLOTS:
         QCOMPARE(view.bar()->value(), int(std::lround(bar * UploadProgressView::barSteps)));
         // The percentage, then speed, bytes sent and time left.
         const QList<TabularLabel *> figures = view.findChildren<TabularLabel *>();
-        QCOMPARE(figures.value(0)->text(), percentage);
+        QCOMPARE(UploadProgressView::statusText(progress) + u" | "_qs + figures.value(0)->text(), texts);
         QCOMPARE(figures.value(2)->isVisibleTo(&view), transferShown);
     }
 
+    // Open hands the link to the browser; OK dismisses and leaves the
+    // clipboard alone. A stored copy says so.
     void copyConfirmationEndsTwoSecondsAfterTheFirstCopy()
     {
         ModelFixture fixture;
-        ResultView view(u"https://s.example/f/x"_qs, false, u"a.txt"_qs, fixture.model.get(), {});
+        int dismissed = 0;
+        ResultView view(u"https://s.example/f/x"_qs, true, u"a.txt"_qs, fixture.model.get(),
+                        [&dismissed] { ++dismissed; });
         view.show();
+        QCOMPARE(view.headline()->text(), text("result.duplicate.title"));
+        QDesktopServices::setUrlHandler(u"https"_qs, this, "openUrl");
+        view.openButton()->click();
+        QDesktopServices::unsetUrlHandler(u"https"_qs);
+        QCOMPARE(m_opened, QList<QUrl>{QUrl(u"https://s.example/f/x"_qs)});
         QGuiApplication::clipboard()->clear();
 
         view.copyButton()->click();
         QCOMPARE(QGuiApplication::clipboard()->text(), u"https://s.example/f/x"_qs);
-        QVERIFY(view.isCopied());
+        QCOMPARE(view.linkCaption()->text(), text("result.url.copied"));
         QTest::qWait(1500);
         view.linkBox()->click();
         QTest::qWait(650);
 
-        QVERIFY(!view.isCopied());
+        QCOMPARE(view.linkCaption()->text(), text("result.url.label"));
+        QGuiApplication::clipboard()->setText(u"mine"_qs);
+        view.okButton()->click();
+        QCOMPARE(dismissed, 1);
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"mine"_qs);
     }
 
     // An automatic copy the desktop could not confirm (Wayland without focus

@@ -25,6 +25,10 @@ private Q_SLOTS:
             << qint64(0) << qint64(0) << 1023.9 << QStringLiteral("0% | 1024 B/s | 0 s left");
         QTest::newRow("1 MiB/s, counts what is left, percent truncates")
             << 30 * MiB << 10 * MiB << double(MiB) << QStringLiteral("33% | 1.0 MB/s | 20 s left");
+        QTest::newRow("10 KiB/s, 89 s is one minute")
+            << qint64(10240 * 89) << qint64(0) << 10240.0 << QStringLiteral("0% | 10.0 KB/s | 1 min left");
+        QTest::newRow("5400 s is 1.5 hours")
+            << qint64(5400) << qint64(0) << 1.0 << QStringLiteral("0% | 1 B/s | 1.5 h left");
     }
 
     void texts()

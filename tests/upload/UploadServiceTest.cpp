@@ -4,6 +4,7 @@
 #include "net/FileError.h"
 #include "net/HttpSession.h"
 #include "platform/MachineName.h"
+#include "support/LogService.h"
 #include "upload/UploadError.h"
 
 #include <QFile>
@@ -163,6 +164,55 @@ private Q_SLOTS:
             seen = error.isCancellation() ? QStringLiteral("cancelled") : error.description();
         }
         QCOMPARE(seen, outcome);
+        if (!check && server.requests().size() == 1)
+            QCOMPARE(server.requests()[0].header("X-File-Hash"), std::nullopt);
+    }
+
+    // What the error report will carry of an exchange, line by line (after
+    // the time stamp); the decoder's own words follow "Decode error: ".
+    void exchangeLogged_data()
+    {
+        QTest::addColumn<bool>("check");
+        QTest::addColumn<ScriptedReply>("reply");
+        QTest::addColumn<QStringList>("lines"); // BASE: the server's address
+        QTest::newRow("upload, undecodable and not UTF-8")
+            << false << ScriptedReply::json(200, "\xff<html>")
+            << QStringList{u"INFO    [HTTP] POST BASE/api/upload"_qs, u"INFO    [HTTP] Response: 200"_qs,
+                           u"DEBUG   [HTTP] Body: <non-utf8>"_qs, u"ERROR   [JSON] Decode error: "_qs,
+                           u"ERROR   [JSON] Raw response: <non-utf8>"_qs};
+        QTest::newRow("lookup refused")
+            << true << ScriptedReply::json(413, "full")
+            << QStringList{u"DEBUG   [API] Checking duplicate for hash prefix: sha256:0123456789abc..."_qs,
+                           u"INFO    [HTTP] GET BASE/api/check/"_qs + sampleHash,
+                           u"INFO    [HTTP] Response: 413"_qs, u"DEBUG   [HTTP] Body: full"_qs,
+                           u"ERROR   [HTTP] Server error 413: full"_qs};
+    }
+    void exchangeLogged()
+    {
+        QFETCH(bool, check);
+        QFETCH(ScriptedReply, reply);
+        QFETCH(QStringList, lines);
+        QTemporaryDir dir;
+        LoopbackHttpServer server;
+        server.enqueue(reply);
+        LogService::shared().clear();
+        UploadService service([](qint64, qint64) {});
+        try {
+            if (check)
+                blockingWait(service.checkDuplicate(server.baseUrl(), QStringLiteral("k"), sampleHash));
+            else
+                blockingWait(service.upload(writeFile(dir, u"a.txt"_qs, "a"), server.baseUrl(), u"k"_qs, {}));
+            QFAIL("the reply was taken");
+        } catch (const Error &) {
+        }
+        QStringList logged = LogService::shared().logText().split(u'\n');
+        for (QString &line : logged)
+            line = line.section(u"] "_qs, 1);
+        QCOMPARE(logged.size(), lines.size());
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const QString expected = lines[i].replace(u"BASE"_qs, server.baseUrl());
+            QVERIFY2(logged[i].startsWith(expected), qPrintable(logged[i]));
+        }
     }
 };
 
