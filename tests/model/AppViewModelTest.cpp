@@ -77,6 +77,17 @@ class AppViewModelTest : public QObject
         return QUrl::fromLocalFile(path);
     }
 
+    // A reply read at about 50 MB/s: a large upload reports many times, and
+    // a cancel lands while the body goes out.
+    void enqueueFastReader()
+    {
+        ScriptedReply reply = ScriptedReply::json(200, bareReply);
+        reply.reading = ScriptedReply::Reading::slowly;
+        reply.slowChunkBytes = 256 * 1024;
+        reply.slowInterval = std::chrono::milliseconds(5);
+        m_server->enqueue(reply);
+    }
+
     // A configured view model talking to the loopback server.
     std::unique_ptr<AppViewModel> makeModel(bool checkDuplicates = true)
     {
@@ -173,11 +184,7 @@ private Q_SLOTS:
     // 0.125 s after the one before.
     void transferProgressThinned()
     {
-        ScriptedReply reply = ScriptedReply::json(200, bareReply);
-        reply.reading = ScriptedReply::Reading::slowly;
-        reply.slowChunkBytes = 256 * 1024;
-        reply.slowInterval = std::chrono::milliseconds(5);
-        m_server->enqueue(reply);
+        enqueueFastReader();
         auto model = makeModel(false);
         double now = 0;
         model->setClock([&now] { return now += 0.0625; });
@@ -203,11 +210,7 @@ private Q_SLOTS:
     // sees the client hang up, and the popover is back at rest, unannounced.
     void cancelDuringTransfer()
     {
-        ScriptedReply reply = ScriptedReply::json(200, bareReply);
-        reply.reading = ScriptedReply::Reading::slowly;
-        reply.slowChunkBytes = 256 * 1024;
-        reply.slowInterval = std::chrono::milliseconds(5);
-        m_server->enqueue(reply);
+        enqueueFastReader();
         auto model = makeModel(false);
         connect(model.get(), &AppViewModel::uploadProgressChanged, this, [&] {
             if (model->uploadProgress().state.get<UploadState::Uploading>())
