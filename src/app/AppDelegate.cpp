@@ -25,6 +25,7 @@
 #include <QCoroSignal>
 
 #include <cstdio>
+#include <utility>
 
 namespace sendova {
 
@@ -55,6 +56,18 @@ AppDelegate::AppDelegate(ConfigService &configService, QDBusConnection bus, QObj
 
 AppDelegate::~AppDelegate()
 {
+    // A question still open at quit is answered as its Escape answers it, so
+    // the coroutine waiting on it ends now, instead of the popover deleting
+    // the dialog under it.
+    for (const QPointer<QMessageBox> &box : std::exchange(m_openDialogs, {})) {
+        if (box) {
+            box->reject();
+            // The wait resumes through a queued call, which the ended event
+            // loop would never deliver.
+            QCoreApplication::sendPostedEvents(box, QEvent::MetaCall);
+            delete box.data();
+        }
+    }
     delete m_statusItem;
     delete m_popover;
 }
@@ -336,28 +349,39 @@ QCoro::Task<> AppDelegate::handleSetupURL(QString link)
 
 QCoro::Task<bool> AppDelegate::confirmSetup(SetupLink link)
 {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Sendova"), text("setup_link.confirm.title"),
-                    QMessageBox::NoButton, dialogParent());
-    box.setInformativeText(text("setup_link.confirm.message").arg(link.serverUrl));
-    QPushButton *connectButton = box.addButton(text("setup_link.confirm.connect"), QMessageBox::AcceptRole);
-    QPushButton *cancelButton = box.addButton(text("setup_link.confirm.cancel"), QMessageBox::RejectRole);
+    auto *box = new QMessageBox(QMessageBox::Question, QStringLiteral("Sendova"),
+                                text("setup_link.confirm.title"), QMessageBox::NoButton, dialogParent());
+    box->setInformativeText(text("setup_link.confirm.message").arg(link.serverUrl));
+    QPushButton *connectButton = box->addButton(text("setup_link.confirm.connect"), QMessageBox::AcceptRole);
+    QPushButton *cancelButton = box->addButton(text("setup_link.confirm.cancel"), QMessageBox::RejectRole);
     // Declining is the safe answer, and the one Return gives.
-    box.setDefaultButton(cancelButton);
-    box.setEscapeButton(cancelButton);
-    box.setWindowModality(Qt::ApplicationModal);
-    box.open();
-    co_await qCoro(&box, &QDialog::finished);
-    co_return box.clickedButton() == connectButton;
+    box->setDefaultButton(cancelButton);
+    box->setEscapeButton(cancelButton);
+    auto answering = answerOf(box);
+    co_return co_await std::move(answering) == connectButton;
 }
 
 QCoro::Task<> AppDelegate::showAlert(QString title, QString message)
 {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("Sendova"), title, QMessageBox::Ok,
-                    dialogParent());
-    box.setInformativeText(message);
-    box.setWindowModality(Qt::ApplicationModal);
-    box.open();
-    co_await qCoro(&box, &QDialog::finished);
+    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Sendova"), title, QMessageBox::Ok,
+                                dialogParent());
+    box->setInformativeText(message);
+    auto answering = answerOf(box);
+    co_await std::move(answering);
+}
+
+QCoro::Task<QAbstractButton *> AppDelegate::answerOf(QMessageBox *box)
+{
+    // On the heap, never in a coroutine's frame: the popover it sits on
+    // deletes its children when the program ends, and the destructor above
+    // ends the wait first.
+    m_openDialogs.append(box);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->open();
+    co_await qCoro(box, &QDialog::finished);
+    m_openDialogs.removeAll(box);
+    box->deleteLater();
+    co_return box->clickedButton();
 }
 
 namespace {

@@ -17,7 +17,9 @@
 #include <functional>
 #include <memory>
 
+class QAbstractButton;
 class QMenu;
+class QMessageBox;
 class QSystemTrayIcon;
 
 namespace sendova {
@@ -95,6 +97,8 @@ private:
     // Before any request: the user sees the server the link names and says yes.
     QCoro::Task<bool> confirmSetup(SetupLink link);
     QCoro::Task<> showAlert(QString title, QString message);
+    // Shows the box, waits for its answer and deletes it: the button pressed.
+    QCoro::Task<QAbstractButton *> answerOf(QMessageBox *box);
     // The window an alert belongs to: the popover while it is up.
     QWidget *dialogParent() const;
     // `sendova login`, `setup` or `logout` (or a second tray) changed the
@@ -122,6 +126,7 @@ private:
     QTimer m_accountSettle;
     // config.json as last seen: existence, size, change times.
     QString m_configStamp;
+    QList<QPointer<QMessageBox>> m_openDialogs;
 };
 
 } // namespace sendova

@@ -494,6 +494,35 @@ private Q_SLOTS:
                  confirmed ? QStringLiteral("sk_1") : QStringLiteral("sk_old"));
     }
 
+    // The program ends with a question up, over the popover or on its own:
+    // the question goes with it, answered no.
+    void quitWithAQuestionUp_data()
+    {
+        QTest::addColumn<bool>("overPopover");
+        QTest::newRow("over the popover") << true;
+        QTest::newRow("on its own") << false;
+    }
+
+    void quitWithAQuestionUp()
+    {
+        QFETCH(bool, overPopover);
+        startDelegate();
+        if (overPopover) {
+            m_delegate->activate();
+            QTRY_VERIFY(m_delegate->popover()->isVisible());
+        }
+        QSignalSpy handled(m_delegate.get(), &AppDelegate::setupLinkHandled);
+        m_delegate->open({u"sendova://setup?token=T1&server="_qs + m_server.baseUrl()});
+        QTRY_VERIFY(shownMessageBox());
+        const QPointer<QMessageBox> box = shownMessageBox();
+        QCOMPARE(box->parentWidget() == m_delegate->popover(), overPopover);
+        const qsizetype before = m_server.requests().size();
+        m_delegate.reset();
+        QVERIFY(!box);
+        QCOMPARE(handled.size(), 1);
+        QCOMPARE(m_server.requests().size(), before);
+    }
+
     // A server the link may not name: said so, nothing asked, nothing sent.
     void setupLinkWithAnUnusableServer()
     {
