@@ -3,6 +3,7 @@
 #include "app/NotificationService.h"
 #include "app/PopoverWindow.h"
 #include "config/ConfigService.h"
+#include "config/LoginService.h"
 #include "model/AppViewModel.h"
 #include "model/SetupModel.h"
 #include "platform/ApplicationService.h"
@@ -334,9 +335,12 @@ QCoro::Task<> AppDelegate::handleSetupURL(QString link)
     if (!self || !m_viewModel)
         co_return;
     if (confirmed) {
-        SetupModel setupModel(*m_viewModel);
-        auto exchange = setupModel.performSetup(setup->token, setup->serverUrl);
+        // Owned by the view model it writes to: when the program ends during
+        // the exchange, both go, and the late reply finds nothing to store into.
+        QPointer<SetupModel> setupModel = new SetupModel(*m_viewModel, LoginService::shared(), m_viewModel);
+        auto exchange = setupModel->performSetup(setup->token, setup->serverUrl);
         const SetupOutcome outcome = co_await std::move(exchange);
+        delete setupModel.data();
         if (!self)
             co_return;
         auto telling = showAlert(outcome.title, outcome.message);
