@@ -168,6 +168,10 @@ private Q_SLOTS:
     // with the first upload, which carries the key it read.
     void idleProgramLeavesNetworkAndKeyringOut()
     {
+        // No copy, so that no clipboard keeper outlives the test.
+        AppConfig config = m_config->loadConfig();
+        config.autoCopyToClipboard = false;
+        m_config->saveConfig(config);
         const qsizetype items = m_watcher.registeredItems().size();
         QProcess tray;
         startSendova(tray);
