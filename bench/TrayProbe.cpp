@@ -135,6 +135,13 @@ int main(int argc, char *argv[])
         return fail("the second click did not close the window within 5 s");
     settle(settleMs);
     const long rss = residentKiB(program.processId());
+    // Where that memory lies, per mapping, for a profile (TRAY_PROBE_SMAPS=file).
+    if (const QString smaps = qEnvironmentVariable("TRAY_PROBE_SMAPS"); !smaps.isEmpty()) {
+        QFile from(QStringLiteral("/proc/%1/smaps").arg(program.processId()));
+        QFile to(smaps);
+        if (from.open(QIODevice::ReadOnly) && to.open(QIODevice::WriteOnly))
+            to.write(from.readAll());
+    }
     // Opened again, from rest: what it released on closing comes back.
     while (xcb_generic_event_t *event = xcb_poll_for_event(display.get()))
         std::free(event);

@@ -9,10 +9,12 @@
 #include "model/AppViewModel.h"
 #include "model/LoginFailure.h"
 #include "model/SetupModel.h"
+#include "net/HttpSession.h"
 #include "platform/Clipboard.h"
 #include "platform/DesktopNotifications.h"
 #include "platform/TerminationSignals.h"
 #include "support/LogService.h"
+#include "upload/HashService.h"
 
 #include <QCommandLineParser>
 #include <QDBusConnection>
@@ -552,6 +554,12 @@ QCoro::Task<bool> CommandLineClient::keyCanBeKept(Options options)
 
 QCoro::Task<int> CommandLineClient::upload(QStringList files, Options options)
 {
+    // Every upload sends and most hash first: libcurl and OpenSSL are loaded
+    // while the key is read from the keyring, not after it.
+    m_preloading = std::async(std::launch::async, [] {
+        HttpSession::preload();
+        HashService::preload();
+    });
     AppViewModel &model = this->model();
     if (!model.config().isConfigured()) {
         auto loading = ConfigService::shared().loadAccountAsync();

@@ -9,6 +9,7 @@
 
 #include <QCoroTask>
 
+#include <future>
 #include <memory>
 #include <optional>
 
@@ -105,6 +106,7 @@ private:
     int m_idle = 0;
 
     std::unique_ptr<AppViewModel> m_model;
+    std::future<void> m_preloading;
     std::unique_ptr<PasswordPrompt> m_prompt;
     QCoro::Task<> m_execution;
     std::optional<int> m_stopCode;

@@ -9,12 +9,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QThread>
 
+#include <cerrno>
 #include <optional>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace sendova {
 
@@ -52,24 +56,43 @@ constexpr int recentsLockWaitMs = 5000;
 // recents.json is read, changed and written back by every program that
 // uploads (the tray, any number of command lines); without the lock, two
 // that finish together each write their own addition over the other's.
+//
+// An advisory lock on a file that stays in place: the kernel lets go of it
+// when its holder ends, however it ends, so there is no stale lock to take
+// over, and nothing is written or synced to disk to take it (QLockFile syncs
+// its lock file, a whole disk flush on every upload for nothing).
+QString lockPath(const QString &recentsPath)
+{
+    return recentsPath + QLatin1String(".lock");
+}
+
 class RecentsLock
 {
 public:
-    explicit RecentsLock(const QString &recentsPath) : m_lock(recentsPath + QLatin1String(".lock"))
+    explicit RecentsLock(const QString &recentsPath)
+        : m_fd(::open(QFile::encodeName(lockPath(recentsPath)).constData(), O_RDWR | O_CREAT | O_CLOEXEC,
+                      0600))
     {
-        // A holder that died leaves its lock behind; QLockFile takes it over
-        // once its process is gone. One that hangs is not waited for
-        // further: the change goes ahead unguarded, as it would without
-        // any lock, rather than being dropped for sure. Asked often rather
-        // than with tryLock's growing pauses, which let the other waiters
-        // overtake the one that has waited longest until its time is up.
+        // One that hangs is not waited for further: the change goes ahead
+        // unguarded, as it would without any lock, rather than being dropped
+        // for sure. Asked often rather than with growing pauses, which would
+        // let the other waiters overtake the one that has waited longest
+        // until its time is up.
         const QDeadlineTimer deadline(recentsLockWaitMs);
-        while (!m_lock.tryLock(0) && !deadline.hasExpired())
+        while (m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK &&
+               !deadline.hasExpired())
             QThread::msleep(5);
     }
+    ~RecentsLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    RecentsLock(const RecentsLock &) = delete;
+    RecentsLock &operator=(const RecentsLock &) = delete;
 
 private:
-    QLockFile m_lock;
+    int m_fd;
 };
 
 std::optional<QByteArray> readFile(const QString &path)
@@ -313,6 +336,9 @@ QCoro::Task<AccountRemoval> ConfigService::removeAccountAsync() const
     };
     removeFile(m_configURL, QStringLiteral("the settings"));
     removeFile(m_recentsURL, QStringLiteral("the recent uploads"));
+    // Not the user's data, so not reported: the empty file the recent
+    // uploads are locked through.
+    QFile::remove(lockPath(m_recentsURL));
     // The program of an account that is gone has no reason to start at login.
     if (AutostartEntry::isEnabled()) {
         if (const std::optional<AutostartEntry::Failure> failure = AutostartEntry::setEnabled(false))

@@ -4,6 +4,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
@@ -150,6 +151,107 @@ std::optional<QString> keyFromBytes(const QByteArray &bytes)
     return key;
 }
 
+// Whether QtKeychain keeps the key in KWallet here rather than behind the
+// Secret Service: it prefers KWallet on a KDE desktop, recognised as it
+// recognises one.
+bool kdeDesktop()
+{
+    const QByteArray current = qgetenv("XDG_CURRENT_DESKTOP");
+    if (current == "GNOME" || current == "Unity" || current == "XFCE")
+        return false;
+    if (current == "KDE")
+        return true;
+    const QByteArray session = qgetenv("DESKTOP_SESSION");
+    if (session == "gnome" || session == "xubuntu" || session.contains("xfce"))
+        return false;
+    if (session == "kde" || session == "kde4")
+        return true;
+    return qEnvironmentVariableIsEmpty("GNOME_DESKTOP_SESSION_ID") &&
+           !qEnvironmentVariableIsEmpty("KDE_FULL_SESSION");
+}
+
+QCoro::Task<std::optional<QDBusPendingReply<QList<QDBusObjectPath>, QList<QDBusObjectPath>>>>
+searchItems(QDBusConnection bus, QMap<QString, QString> attributes)
+{
+    static const QMetaType registered = qDBusRegisterMetaType<QMap<QString, QString>>();
+    Q_UNUSED(registered)
+    QDBusMessage search = secretCall(secretServicePath, secretServiceInterface, "SearchItems");
+    search << QVariant::fromValue(attributes);
+    QDBusPendingReply<QList<QDBusObjectPath>, QList<QDBusObjectPath>> found = bus.asyncCall(search);
+    co_await found;
+    if (!found.isValid())
+        co_return std::nullopt;
+    co_return found;
+}
+
+// The key as QtKeychain keeps it behind the Secret Service, read over the
+// bus without QtKeychain: its lookup goes through libsecret, which brings
+// GLib's GIO with it, and they stay mapped for the rest of the process (4 MiB
+// of an idle tray program). The item is found by the attributes QtKeychain
+// gives it, and read through a "plain" session: the secret crosses only the
+// user's own session bus, whose other clients could as well ask the keyring
+// for it. Nothing certain here (a locked item, a key kept as binary, KWallet,
+// a service that does not answer) leaves the read to QtKeychain (nothing).
+struct DirectRead
+{
+    // Nothing at all under the key's name; otherwise the key's bytes.
+    bool absent = false;
+    QByteArray bytes;
+};
+
+QCoro::Task<std::optional<DirectRead>> readDirectly(QDBusConnection bus)
+{
+    if (kdeDesktop() || !bus.isConnected())
+        co_return std::nullopt;
+    QMap<QString, QString> attributes{{QStringLiteral("user"), KeychainService::apiKeyAccount()},
+                                      {QStringLiteral("server"), KeychainService::service()}};
+    // The type QtKeychain gives a key stored as text, as it looks first.
+    attributes.insert(QStringLiteral("type"), QStringLiteral("plaintext"));
+    auto searching = searchItems(bus, attributes);
+    const auto texts = co_await std::move(searching);
+    if (!texts)
+        co_return std::nullopt;
+    if (texts->argumentAt<0>().isEmpty()) {
+        if (!texts->argumentAt<1>().isEmpty())
+            co_return std::nullopt;
+        attributes.remove(QStringLiteral("type"));
+        auto searchingAny = searchItems(bus, attributes);
+        const auto any = co_await std::move(searchingAny);
+        if (!any || !any->argumentAt<0>().isEmpty() || !any->argumentAt<1>().isEmpty())
+            co_return std::nullopt;
+        co_return DirectRead{true, {}};
+    }
+
+    QDBusMessage open = secretCall(secretServicePath, secretServiceInterface, "OpenSession");
+    open << QStringLiteral("plain") << QVariant::fromValue(QDBusVariant(QString()));
+    QDBusPendingReply<QDBusVariant, QDBusObjectPath> opening = bus.asyncCall(open);
+    co_await opening;
+    if (!opening.isValid())
+        co_return std::nullopt;
+    const QDBusObjectPath session = opening.argumentAt<1>();
+    QDBusMessage get = secretCall(texts->argumentAt<0>().constFirst().path(),
+                                  QStringLiteral("org.freedesktop.Secret.Item"), "GetSecret");
+    get << QVariant::fromValue(session);
+    QDBusPendingReply<> getting = bus.asyncCall(get);
+    co_await getting;
+    bus.asyncCall(secretCall(session.path(), QStringLiteral("org.freedesktop.Secret.Session"), "Close"));
+    const QVariantList answer = getting.reply().arguments();
+    if (getting.isError() || answer.size() != 1)
+        co_return std::nullopt;
+    QDBusObjectPath secretSession;
+    QByteArray parameters;
+    DirectRead read;
+    QString contentType;
+    const QDBusArgument secret = answer.constFirst().value<QDBusArgument>();
+    secret.beginStructure();
+    secret >> secretSession >> parameters >> read.bytes >> contentType;
+    secret.endStructure();
+    // libsecret hands QtKeychain only a text secret.
+    if (!contentType.startsWith(QLatin1String("text/plain")))
+        co_return std::nullopt;
+    co_return read;
+}
+
 } // namespace
 
 KeychainService &KeychainService::shared()
@@ -162,12 +264,6 @@ KeychainService &KeychainService::shared()
 
 KeychainService::KeychainService()
 {
-    m_thread = new QThread;
-    m_thread->setObjectName(QStringLiteral("Keychain"));
-    m_context = new KeychainContext;
-    m_context->moveToThread(m_thread);
-    QObject::connect(m_thread, &QThread::finished, m_context, &QObject::deleteLater);
-    m_thread->start();
     // The thread has to end before the application object goes away; later
     // calls then fail at once instead of waiting for a thread that is gone.
     if (QCoreApplication::instance())
@@ -176,16 +272,34 @@ KeychainService::KeychainService()
 
 void KeychainService::stop()
 {
-    if (m_stopped.exchange(true))
+    QThread *thread = nullptr;
+    {
+        std::lock_guard guard(m_threadLock);
+        if (m_stopped.exchange(true))
+            return;
+        thread = m_thread;
+    }
+    if (!thread)
         return;
-    m_thread->quit();
-    m_thread->wait(QDeadlineTimer(2000));
+    thread->quit();
+    thread->wait(QDeadlineTimer(2000));
 }
 
 bool KeychainService::post(std::function<void()> work)
 {
+    std::lock_guard guard(m_threadLock);
     if (m_stopped.load())
         return false;
+    // Started with the first job: a program that only reads its key (see
+    // readDirectly) never has one.
+    if (!m_thread) {
+        m_thread = new QThread;
+        m_thread->setObjectName(QStringLiteral("Keychain"));
+        m_context = new KeychainContext;
+        m_context->moveToThread(m_thread);
+        QObject::connect(m_thread, &QThread::finished, m_context, &QObject::deleteLater);
+        m_thread->start();
+    }
     return QMetaObject::invokeMethod(m_context, std::move(work), Qt::QueuedConnection);
 }
 
@@ -266,16 +380,24 @@ QCoro::Task<std::optional<QString>> KeychainService::loadAPIKeyAsync()
     // names.
     if (remembered)
         co_return *remembered;
-    auto reading = run([] {
-        auto *job = new QKeychain::ReadPasswordJob(service());
-        job->setKey(apiKeyAccount());
-        return job;
-    });
-    const Outcome outcome = co_await std::move(reading);
-    // A store that cannot be reached counts as holding nothing, once: asking
-    // again would only make the user wait again.
-    std::optional<QString> key =
-        outcome.error == QKeychain::NoError ? keyFromBytes(outcome.data) : std::nullopt;
+    auto readingDirectly = readDirectly(QDBusConnection::sessionBus());
+    const std::optional<DirectRead> direct = co_await std::move(readingDirectly);
+    std::optional<QString> key;
+    if (direct) {
+        if (!direct->absent)
+            key = keyFromBytes(direct->bytes);
+    } else {
+        auto reading = run([] {
+            auto *job = new QKeychain::ReadPasswordJob(service());
+            job->setKey(apiKeyAccount());
+            return job;
+        });
+        const Outcome outcome = co_await std::move(reading);
+        // A store that cannot be reached counts as holding nothing, once:
+        // asking again would only make the user wait again.
+        if (outcome.error == QKeychain::NoError)
+            key = keyFromBytes(outcome.data);
+    }
     {
         std::lock_guard guard(m_lock);
         if (m_remembered.writes == writesBefore)

@@ -67,12 +67,16 @@ enum class KeyringReadiness {
 // QtKeychain).
 //
 // QtKeychain queues every job of a process in one unsynchronised executor,
-// so all jobs run on one private thread of this service. The awaitable calls
-// hand a job to that thread and suspend the caller until it ends: the tray
-// program's main thread never waits on the keyring. The synchronous calls
-// are thin wrappers that block the caller (without re-entering its event
-// loop) for at most operationBound; they are for the command-line client and
-// the share program, and may be called from any thread.
+// so all jobs run on one private thread of this service, started with the
+// first job. The awaitable calls hand a job to that thread and suspend the
+// caller until it ends: the tray program's main thread never waits on the
+// keyring. The synchronous calls are thin wrappers that block the caller
+// (without re-entering its event loop) for at most operationBound; they are
+// for the command-line client and the share program, and may be called from
+// any thread.
+//
+// A key that QtKeychain stored as text behind the Secret Service is read
+// over the bus directly, without QtKeychain and the libraries it loads.
 //
 // The key is read from the keyring at most once per process: the first read
 // is remembered, and stores and deletes keep what is remembered true.
@@ -158,6 +162,7 @@ private:
     Remembered m_remembered;
     void remember(std::optional<std::optional<QString>> key, bool isWrite);
 
+    std::mutex m_threadLock;
     QThread *m_thread = nullptr;
     QObject *m_context = nullptr;
     std::atomic<bool> m_stopped{false};

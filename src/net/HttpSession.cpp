@@ -497,6 +497,11 @@ Outcome HttpSession::Worker::perform(const HttpRequest &request, quint64 serial)
     return outcome;
 }
 
+void HttpSession::preload()
+{
+    libCurl();
+}
+
 HttpSession::HttpSession(ProgressHandler progressHandler)
     : m_worker(std::make_unique<Worker>(std::move(progressHandler)))
 {}

@@ -147,6 +147,10 @@ public:
     HttpSession(const HttpSession &) = delete;
     HttpSession &operator=(const HttpSession &) = delete;
 
+    // Loads libcurl now rather than with the first request, for a caller
+    // that has other waiting to do first. Any thread.
+    static void preload();
+
     // Throws TransportError, or FileError when the body's file cannot be read
     // while it is being sent. Any status, 4xx and 5xx included, is a reply.
     QCoro::Task<HttpReply> send(HttpRequest request);

@@ -105,6 +105,11 @@ QString hashNow(const QString &path, const HashService::ProgressHandler &progres
 
 } // namespace
 
+void HashService::preload()
+{
+    libCrypto();
+}
+
 HashService &HashService::shared()
 {
     // Leaked: its thread may still be hashing while static destructors run.

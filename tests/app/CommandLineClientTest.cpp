@@ -9,6 +9,7 @@
 #include "XvfbDisplay.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -100,6 +101,8 @@ private Q_SLOTS:
     void command();
     void parallelUploadsKeepEveryRecent();
     void commandLoadsNoGui();
+    void programLinksOnlyWhatItNeedsAtStart_data();
+    void programLinksOnlyWhatItNeedsAtStart();
 
 private:
     PrivateBus m_bus;
@@ -339,6 +342,36 @@ void CommandLineClientTest::commandLoadsNoGui()
     QVERIFY(mapped.contains("/sendova-commands.so") && mapped.contains("/libcurl"));
     for (const char *library : {"/libQt6Gui", "/libQt6Widgets", "/libQt6Svg", "/libqrencode"})
         QVERIFY2(!mapped.contains(library), library);
+}
+
+void CommandLineClientTest::programLinksOnlyWhatItNeedsAtStart_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("absent");
+    // `sendova --version` and the hand-over to the tray program start
+    // nothing but the C and C++ runtimes.
+    QTest::newRow("the launcher") << u"sendova"_qs << QStringList{u"/libQt6"_qs, u"/libcurl"_qs};
+    // A command that sends and hashes nothing (help, recent, logout) does
+    // not pay for libcurl and OpenSSL either.
+    QTest::newRow("the command module")
+        << u"sendova-commands.so"_qs
+        << QStringList{u"/libQt6Gui"_qs, u"/libcurl"_qs, u"/libcrypto.so"_qs, u"/libssl.so"_qs};
+}
+
+// What the dynamic loader maps with the file, dependencies of dependencies
+// included, before any of its code runs.
+void CommandLineClientTest::programLinksOnlyWhatItNeedsAtStart()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, absent);
+    QProcess ldd;
+    ldd.start(u"ldd"_qs, {QFileInfo(QStringLiteral(SENDOVA_BINARY)).dir().filePath(file)});
+    QVERIFY(ldd.waitForFinished(10000));
+    QCOMPARE(ldd.exitCode(), 0);
+    const QString loaded = QString::fromUtf8(ldd.readAllStandardOutput());
+    QVERIFY2(loaded.contains(u"/libc.so"_qs), qPrintable(loaded));
+    for (const QString &library : absent)
+        QVERIFY2(!loaded.contains(library), qPrintable(library));
 }
 
 QTEST_GUILESS_MAIN(CommandLineClientTest)

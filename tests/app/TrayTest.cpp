@@ -163,6 +163,42 @@ private Q_SLOTS:
         QCOMPARE(sendova.exitCode(), 143);
     }
 
+    // At rest, with its key read from the keyring, the program maps neither
+    // libcurl and OpenSSL nor the keyring's libsecret and GIO; libcurl comes
+    // with the first upload, which carries the key it read.
+    void idleProgramLeavesNetworkAndKeyringOut()
+    {
+        // No copy, so that no clipboard keeper outlives the test.
+        AppConfig config = m_config->loadConfig();
+        config.autoCopyToClipboard = false;
+        m_config->saveConfig(config);
+        const qsizetype items = m_watcher.registeredItems().size();
+        QProcess tray;
+        startSendova(tray);
+        QTRY_VERIFY_WITH_TIMEOUT(m_watcher.registeredItems().size() > items, 10000);
+        const auto mapped = [&tray] {
+            QFile maps(u"/proc/%1/maps"_qs.arg(tray.processId()));
+            return maps.open(QIODevice::ReadOnly) ? maps.readAll() : QByteArray();
+        };
+        const QByteArray idle = mapped();
+        QVERIFY(idle.contains("/libQt6Widgets"));
+        for (const char *library : {"/libcurl", "/libcrypto.so", "/libssl.so", "/libsecret", "/libgio"})
+            QVERIFY2(!idle.contains(library), library);
+
+        const qsizetype before = m_server.requests().size();
+        m_server.enqueue(ScriptedReply::json(
+            200, R"({"Success":true,"Data":{"Url":"https://s.example/f/idle","ShortCode":"idle",)"
+                 R"("FileName":"config.json","FileSize":6,"IsDuplicate":false}})"));
+        QProcess handOver;
+        handOver.setWorkingDirectory(m_root.path());
+        startSendova(handOver, {u"Sendova/config.json"_qs});
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.requests().size() > before, 20000);
+        QCOMPARE(m_server.requests().constLast().header("X-API-Key"), std::optional<QByteArray>("sk_old"));
+        QVERIFY(mapped().contains("/libcurl"));
+        QVERIFY(signalChild(tray.processId(), SIGTERM));
+        QVERIFY(tray.waitForFinished(5000));
+    }
+
     // On a Wayland desktop (headless sway, without and with XWayland), the
     // program native there: `sendova FILE` in another folder hands the file
     // over; the popover has the keyboard focus and goes on Escape; an upload

@@ -7,7 +7,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-
 using namespace sendova;
 using namespace sendova::test;
 
@@ -64,6 +63,39 @@ private Q_SLOTS:
         const QString bus = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
         QCOMPARE(probe(bus, {QStringLiteral("store"), QStringLiteral("changed")}), QStringLiteral("stored"));
         QCOMPARE(KeychainService::shared().loadAPIKey(), std::optional<QString>(QStringLiteral("first")));
+    }
+
+    // Items as QtKeychain leaves them in the keyring (user, server and the
+    // type of the value), read by a program that has not stored anything.
+    void storedItemIsRead_data()
+    {
+        QTest::addColumn<QStringList>("attributes");
+        QTest::addColumn<QByteArray>("secret");
+        QTest::addColumn<QString>("read");
+        const QStringList ours{u"user"_qs, u"api-key"_qs, u"server"_qs, u"com.sendova.client"_qs};
+        QTest::newRow("text") << ours + QStringList{u"type"_qs, u"plaintext"_qs} << QByteArray("clé-ключ-🔑")
+                              << u"key:clé-ключ-🔑"_qs;
+        QTest::newRow("binary, in base64") << ours + QStringList{u"type"_qs, u"base64"_qs}
+                                           << QByteArray("c2tfYmluYXJ5") << u"key:sk_binary"_qs;
+        QTest::newRow("another program's item")
+            << QStringList{u"user"_qs, u"api-key"_qs,  u"server"_qs, u"com.example.other"_qs,
+                           u"type"_qs, u"plaintext"_qs}
+            << QByteArray("not ours") << u"none"_qs;
+    }
+    void storedItemIsRead()
+    {
+        QFETCH(QStringList, attributes);
+        QFETCH(QByteArray, secret);
+        QFETCH(QString, read);
+        QProcess tool;
+        tool.start(u"secret-tool"_qs, QStringList{u"store"_qs, u"--label=Sendova test"_qs} + attributes);
+        tool.write(secret);
+        tool.closeWriteChannel();
+        QVERIFY(tool.waitForFinished());
+        QCOMPARE(tool.exitCode(), 0);
+        QCOMPARE(probe(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), {u"load"_qs}), read);
+        tool.start(u"secret-tool"_qs, QStringList{u"clear"_qs} + attributes);
+        QVERIFY(tool.waitForFinished());
     }
 
     // QString::toUtf8 would store U+FFFD in place of a lone surrogate.
