@@ -8,10 +8,12 @@
 #include "support/ShownText.h"
 #include "support/StrictJson.h"
 #include "upload/HashService.h"
+#include "upload/StagedFile.h"
 #include "upload/UploadError.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QPointer>
 
@@ -125,6 +127,16 @@ public:
 
 private:
     QString m_fileName;
+};
+
+class NothingToPasteError : public Error
+{
+public:
+    NothingToPasteError() : Error(QStringLiteral("the clipboard holds no file, image or text")) {}
+    QString description() const override
+    {
+        return LocalizationService::shared().localized("error.clipboard.empty");
+    }
 };
 
 // Detaches the transfer from the task's cancel action however the step ends.
@@ -547,9 +559,60 @@ QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> tas
         } catch (...) {
         }
     }
+    failAndTell(fileName, failure, config.showNotifications);
+}
+
+void AppViewModel::failAndTell(const QString &fileName, const std::exception_ptr &failure, bool notify)
+{
     const QString message = fail(failure);
-    if (config.showNotifications && m_desktop.showError)
+    if (notify && m_desktop.showError)
         m_desktop.showError(fileName, message);
+}
+
+QCoro::Task<> AppViewModel::startPasteUpload(ClipboardContent content)
+{
+    if (content.kind == ClipboardContent::Kind::file)
+        return startUpload(content.file);
+    const QString name =
+        StagedFile::nameFor(StagedFile::Origin::clipboard, QDateTime::currentDateTime(), content.suffix());
+    return uploadStaged(name, content.kind == ClipboardContent::Kind::nothing ? QByteArray() : content.bytes,
+                        QString());
+}
+
+QCoro::Task<> AppViewModel::startScreenshotUpload(QUrl file)
+{
+    const QString suffix = QFileInfo(file.fileName()).suffix();
+    const QString name = StagedFile::nameFor(StagedFile::Origin::screenshot, QDateTime::currentDateTime(),
+                                             suffix.isEmpty() ? QStringLiteral("png") : suffix.toLower());
+    return uploadStaged(name, QByteArray(), file.toLocalFile());
+}
+
+QCoro::Task<> AppViewModel::uploadStaged(QString name, QByteArray bytes, QString source)
+{
+    auto task = std::make_shared<UploadTask>();
+    setCurrentUploadTask(task);
+    if (!m_config.isConfigured()) {
+        setShowSetup(true);
+        co_return;
+    }
+    const bool nothing = source.isEmpty() && bytes.isEmpty();
+    std::unique_ptr<StagedFile> staged;
+    try {
+        if (nothing)
+            throw NothingToPasteError();
+        staged = source.isEmpty() ? StagedFile::write(name, bytes) : StagedFile::copyOf(name, source);
+    } catch (const Error &) {
+        // Nothing was sent: no upload of its own to log, and none before it.
+        ++m_uploadsStarted;
+        LogService::shared().clear();
+        m_lastFailure.reset();
+        failAndTell(name, std::current_exception(), m_config.showNotifications && !nothing);
+        co_return;
+    }
+    // The file holds it now; the upload reads from there.
+    bytes = QByteArray();
+    auto uploading = upload(staged->url(), std::move(task));
+    co_await std::move(uploading);
 }
 
 QString AppViewModel::fail(const std::exception_ptr &failure)

@@ -11,13 +11,17 @@
 #include "config/ConfigService.h"
 #include "config/KeychainService.h"
 #include "platform/ApplicationService.h"
+#include "support/LocalizationService.h"
 #include "ui/DropZoneView.h"
 #include "ui/MenuBarView.h"
 #include "ui/SettingsView.h"
 #include "ui/SetupView.h"
+#include "upload/StagedFile.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
 #include <QCursor>
 #include <QDBusInterface>
 #include <QMenu>
@@ -25,6 +29,7 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
@@ -48,6 +53,23 @@ QMessageBox *shownMessageBox(const QString &text = QString())
             return box;
     }
     return nullptr;
+}
+
+QByteArray imageBytes(const char *format)
+{
+    QImage image(4, 3, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+// What the private folder of pasted content holds: nothing once an upload is over.
+QStringList stagedLeft()
+{
+    return QDir(StagedFile::cacheFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
 }
 
 } // namespace
@@ -331,6 +353,84 @@ private Q_SLOTS:
         QApplication::sendEvent(zone, &drop);
         QVERIFY(drop.isAccepted());
         QCOMPARE(drop.dropAction(), Qt::CopyAction);
+    }
+
+    // Ctrl+V in the popover uploads what another program copied: the first
+    // local file of a file manager's copy, an image (as PNG), or text (as
+    // .txt), under a name saying what it was; the private file of what was
+    // no file is gone however the upload ended.
+    void pasteUploads_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QByteArray>("copied");
+        QTest::addColumn<int>("status");
+        // The file name sent (a pattern); empty when nothing is to be sent.
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("sent");
+        const QString clipboardName = u"Clipboard \\d{4}-\\d\\d-\\d\\d \\d\\d\\.\\d\\d\\.\\d\\d\\."_qs;
+        const QByteArray config = QUrl::fromLocalFile(m_root.filePath(u"Sendova/config.json"_qs)).toEncoded();
+        QTest::newRow("a file manager's files")
+            << u"text/uri-list"_qs << "https://example.com/x\r\n" + config + "\r\nfile:///etc/hostname\r\n"
+            << 200 << u"config\\.json"_qs << QByteArray("serverUrl");
+        QTest::newRow("PNG image") << u"image/png"_qs << imageBytes("png") << 200 << clipboardName + u"png"_qs
+                                   << imageBytes("png");
+        QTest::newRow("BMP image, sent as PNG") << u"image/bmp"_qs << imageBytes("bmp") << 200
+                                                << clipboardName + u"png"_qs << QByteArray("\x89PNG");
+        QTest::newRow("text, refused by the server")
+            << u"UTF8_STRING"_qs << "Grüße\n"_qba << 500 << clipboardName + u"txt"_qs << "Grüße\n"_qba;
+        QTest::newRow("blank text") << u"UTF8_STRING"_qs << " \n"_qba << 0 << QString() << QByteArray();
+    }
+
+    void pasteUploads()
+    {
+        QFETCH(QString, type);
+        QFETCH(QByteArray, copied);
+        QFETCH(int, status);
+        QFETCH(QString, name);
+        QFETCH(QByteArray, sent);
+        const QString copiedPath = m_root.filePath(u"copied"_qs);
+        QFile copiedFile(copiedPath);
+        QVERIFY(copiedFile.open(QIODevice::WriteOnly) && copiedFile.write(copied) == copied.size());
+        copiedFile.close();
+        // Another program owns the clipboard, as when a user copies elsewhere.
+        QProcess xclip;
+        xclip.start(u"xclip"_qs, {u"-selection"_qs, u"clipboard"_qs, u"-t"_qs, type, u"-i"_qs, copiedPath});
+        QVERIFY(xclip.waitForFinished());
+        // Once this process has heard of the new owner.
+        const QString format = type == u"UTF8_STRING" ? u"text/plain"_qs : type;
+        QTRY_VERIFY(QGuiApplication::clipboard()->mimeData()->hasFormat(format));
+
+        const QByteArray answer = status == 200
+                                      ? R"({"Success":true,"Data":{"Url":"https://s.example/f/p",)"
+                                        R"("ShortCode":"p","FileName":"p","FileSize":1,"IsDuplicate":false}})"
+                                      : R"({"Success":false,"Error":{"Code":"FULL","Message":"Full"}})";
+        if (!name.isEmpty())
+            m_server.enqueue(ScriptedReply::json(status, answer));
+        const qsizetype before = m_server.requests().size();
+        startDelegate(60000);
+        m_delegate->activate();
+        PopoverWindow *popover = m_delegate->popover();
+        QTRY_VERIFY(popover->isVisible());
+        QApplication::setActiveWindow(popover);
+        QTest::keyClick(popover, Qt::Key_V, Qt::ControlModifier);
+
+        AppViewModel *model = m_delegate->viewModel();
+        QTRY_VERIFY(model->uploadProgress().state.get<UploadState::Completed>() ||
+                    model->uploadProgress().state.get<UploadState::Failed>());
+        QCOMPARE(stagedLeft(), QStringList());
+        if (name.isEmpty()) {
+            QCOMPARE(model->uploadProgress().state.get<UploadState::Failed>()->message,
+                     LocalizationService::shared().localized("error.clipboard.empty"));
+            QCOMPARE(m_server.requests().size(), before);
+        } else {
+            QCOMPARE(m_server.requests().size(), before + 1);
+            const QByteArray body = m_server.requests().constLast().body;
+            const QRegularExpression disposition(u"filename=\"("_qs + name + u")\""_qs);
+            QVERIFY2(disposition.match(QString::fromUtf8(body)).hasMatch(), body.left(300).constData());
+            QVERIFY2(body.contains(sent), body.toPercentEncoding().left(400).constData());
+            QCOMPARE(bool(model->uploadProgress().state.get<UploadState::Completed>()), status == 200);
+        }
+        QGuiApplication::clipboard()->clear();
     }
 
     // A first start without a tray: the setup is the one window, also once
