@@ -107,6 +107,10 @@
         <source>Error saving configuration: %1</source>
         <translation>Error saving configuration: %1</translation>
     </message>
+    <message id="error.screenshot.failed">
+        <source>The desktop could not take the screenshot.</source>
+        <translation>The desktop could not take the screenshot.</translation>
+    </message>
     <message id="error.server_error">
         <source>Server error (%1)</source>
         <translation>Server error (%1)</translation>

@@ -107,6 +107,10 @@
         <source>Error saving configuration: %1</source>
         <translation>Error al guardar la configuración: %1</translation>
     </message>
+    <message id="error.screenshot.failed">
+        <source>The desktop could not take the screenshot.</source>
+        <translation>El escritorio no pudo hacer la captura de pantalla.</translation>
+    </message>
     <message id="error.server_error">
         <source>Server error (%1)</source>
         <translation>Error del servidor (%1)</translation>

@@ -107,6 +107,10 @@
         <source>Error saving configuration: %1</source>
         <translation>Erro ao salvar a configuração: %1</translation>
     </message>
+    <message id="error.screenshot.failed">
+        <source>The desktop could not take the screenshot.</source>
+        <translation>A área de trabalho não conseguiu fazer a captura de tela.</translation>
+    </message>
     <message id="error.server_error">
         <source>Server error (%1)</source>
         <translation>Erro do servidor (%1)</translation>

@@ -15,7 +15,10 @@ struct CommandInfo
 };
 
 inline constexpr CommandInfo commands[] = {
-    {"upload", "[--verbose] [--] FILE…", "upload files and print their links"},
+    {"upload", "[--verbose] (--clipboard | [--] FILE…)",
+     "upload files, or what the clipboard holds, and print their links"},
+    {"screenshot", "[--verbose]",
+     "take a screenshot with the desktop's own tool, upload it and print its link"},
     {"login", "--server URL (--user NAME [--password-stdin] | --api-key-stdin) [--insecure-storage]",
      "sign in, or connect with an existing API key, and store the key"},
     {"setup", "[--insecure-storage] LINK", "configure from a sendova://setup link"},

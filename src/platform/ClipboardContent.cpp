@@ -5,7 +5,33 @@
 #include <QImageWriter>
 #include <QMimeData>
 
+#include <algorithm>
+
 namespace sendova {
+
+namespace {
+
+bool hasLocalFile(const QMimeData *data)
+{
+    if (!data->hasUrls())
+        return false;
+    const QList<QUrl> urls = data->urls();
+    return std::any_of(urls.begin(), urls.end(), [](const QUrl &url) { return url.isLocalFile(); });
+}
+
+} // namespace
+
+bool ClipboardContent::offered(const QMimeData *data)
+{
+    if (!data)
+        return false;
+    const QStringList formats = data->formats();
+    const bool image = std::any_of(formats.begin(), formats.end(), [](const QString &format) {
+        return format.startsWith(QLatin1String("image/")) ||
+               format == QLatin1String("application/x-qt-image");
+    });
+    return image || hasLocalFile(data) || !data->text().trimmed().isEmpty();
+}
 
 ClipboardContent ClipboardContent::from(const QMimeData *data)
 {

@@ -27,6 +27,8 @@ struct ClipboardContent
     // Qt Gui, and is the only part of this that does: a program without it
     // never calls this, so its object file stays out of that program.
     static ClipboardContent from(const QMimeData *data);
+    // Whether from() would find something, without fetching an image.
+    static bool offered(const QMimeData *data);
 };
 
 } // namespace sendova

@@ -6,6 +6,7 @@
 #include "ChildSignal.h"
 #include "LoopbackHttpServer.h"
 #include "SwaySession.h"
+#include "TestScreenshotPortal.h"
 #include "TestStatusNotifierWatcher.h"
 #include "app/AppDelegate.h"
 #include "config/ConfigService.h"
@@ -431,6 +432,73 @@ private Q_SLOTS:
             QCOMPARE(bool(model->uploadProgress().state.get<UploadState::Completed>()), status == 200);
         }
         QGuiApplication::clipboard()->clear();
+    }
+
+    // The tray's Upload Screenshot… is there only with a portal; the
+    // portal's picture is uploaded under our name for it, and a cancel in
+    // the desktop's dialog sends nothing and shows no error. Upload
+    // Clipboard is offered only while there is something to paste.
+    void screenshotAndClipboardFromTheMenu_data()
+    {
+        QTest::addColumn<int>("portalAnswer"); // -1: no portal
+        QTest::newRow("screenshot taken") << 0;
+        QTest::newRow("screenshot cancelled") << 1;
+        QTest::newRow("no portal") << -1;
+    }
+
+    void screenshotAndClipboardFromTheMenu()
+    {
+        QFETCH(int, portalAnswer);
+        const QString picturePath = m_root.filePath(u"Screenshot_20261207.png"_qs);
+        const QByteArray picture = imageBytes("png");
+        QFile file(picturePath);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(picture) == picture.size());
+        file.close();
+        TestScreenshotPortal portal;
+        portal.responseCode = uint(portalAnswer);
+        portal.picture = QUrl::fromLocalFile(picturePath);
+        if (portalAnswer >= 0)
+            QVERIFY(portal.start());
+        QGuiApplication::clipboard()->clear();
+        m_watcher.stop();
+        QVERIFY(m_watcher.start());
+        startDelegate(60000);
+        QTRY_VERIFY(m_delegate->statusItem());
+        const QList<QAction *> actions = m_delegate->statusItem()->contextMenu()->actions();
+        QAction *clipboard = actions.value(2);
+        QAction *screenshot = actions.value(3);
+        QCOMPARE(clipboard->text(), u"Upload Clipboard"_qs);
+        QTRY_VERIFY(!clipboard->isEnabled());
+        QGuiApplication::clipboard()->setText(u"pasted"_qs);
+        QTRY_VERIFY(clipboard->isEnabled());
+        if (portalAnswer < 0) {
+            QTest::qWait(200);
+            QVERIFY(!screenshot->isVisible());
+            return;
+        }
+        QTRY_VERIFY(screenshot->isVisible());
+        QCOMPARE(screenshot->text(), u"Upload Screenshot…"_qs);
+
+        if (portalAnswer == 0)
+            m_server.enqueue(ScriptedReply::json(
+                200, R"({"Success":true,"Data":{"Url":"https://s.example/f/s",)"
+                     R"("ShortCode":"s","FileName":"s","FileSize":1,"IsDuplicate":false}})"));
+        const qsizetype before = m_server.requests().size();
+        screenshot->trigger();
+        QTRY_COMPARE(portal.calls.size(), 1);
+        AppViewModel *model = m_delegate->viewModel();
+        if (portalAnswer == 0) {
+            QTRY_VERIFY(model->uploadProgress().state.get<UploadState::Completed>());
+            const QByteArray body = m_server.requests().constLast().body;
+            QVERIFY(body.contains("filename=\"Screenshot 20") && body.contains(picture));
+        } else {
+            QTest::qWait(300);
+            QCOMPARE(m_server.requests().size(), before);
+            QVERIFY(model->uploadProgress().state.get<UploadState::Idle>());
+            QVERIFY(!shownMessageBox());
+        }
+        QVERIFY(QFileInfo::exists(picturePath));
+        QCOMPARE(stagedLeft(), QStringList());
     }
 
     // A first start without a tray: the setup is the one window, also once
