@@ -127,6 +127,10 @@
         <source>The setup link is invalid or has expired</source>
         <translation>The setup link is invalid or has expired</translation>
     </message>
+    <message id="error.upload.too_large">
+        <source>%1 is larger than the server's limit of %2.</source>
+        <translation>%1 is larger than the server's limit of %2.</translation>
+    </message>
     <message id="field.secret.hide">
         <source>Hide</source>
         <translation>Hide</translation>

@@ -127,6 +127,10 @@
         <source>The setup link is invalid or has expired</source>
         <translation>El enlace de configuración no es válido o ha caducado</translation>
     </message>
+    <message id="error.upload.too_large">
+        <source>%1 is larger than the server's limit of %2.</source>
+        <translation>%1 supera el límite del servidor, de %2.</translation>
+    </message>
     <message id="field.secret.hide">
         <source>Hide</source>
         <translation>Ocultar</translation>

@@ -1,5 +1,6 @@
 #include "model/AppViewModel.h"
 
+#include "config/LoginService.h"
 #include "net/FileError.h"
 #include "net/HttpSession.h"
 #include "platform/AutostartEntry.h"
@@ -137,6 +138,25 @@ public:
     {
         return LocalizationService::shared().localized("error.clipboard.empty");
     }
+};
+
+// Refused before anything is hashed or sent: the server would refuse it
+// only once all of it had arrived.
+class ContentTooLargeError : public Error
+{
+public:
+    ContentTooLargeError(const QString &name, qint64 size, qint64 limit)
+        : Error(QStringLiteral("%1: %2 bytes, the server takes at most %3").arg(name).arg(size).arg(limit)),
+          m_name(name), m_limit(limit)
+    {}
+    QString description() const override
+    {
+        return localizedFormat("error.upload.too_large", m_name, QLocale().formattedDataSize(m_limit));
+    }
+
+private:
+    QString m_name;
+    qint64 m_limit;
 };
 
 // Detaches the transfer from the task's cancel action however the step ends.
@@ -587,6 +607,18 @@ QCoro::Task<> AppViewModel::startScreenshotUpload(QUrl file)
     return uploadStaged(name, QByteArray(), file.toLocalFile());
 }
 
+QCoro::Task<std::optional<qint64>> AppViewModel::serverLimit(QString serverUrl, QString apiKey)
+{
+    try {
+        auto asking = LoginService::shared().status(std::move(serverUrl), std::move(apiKey));
+        const StatusReply reply = co_await std::move(asking);
+        co_return reply.accepted() ? reply.maxUploadSize : std::nullopt;
+    } catch (const Error &) {
+        // Unreachable now: the upload itself will say so.
+        co_return std::nullopt;
+    }
+}
+
 QCoro::Task<> AppViewModel::uploadStaged(QString name, QByteArray bytes, QString source)
 {
     auto task = std::make_shared<UploadTask>();
@@ -595,11 +627,19 @@ QCoro::Task<> AppViewModel::uploadStaged(QString name, QByteArray bytes, QString
         setShowSetup(true);
         co_return;
     }
+    QPointer<AppViewModel> self(this);
     const bool nothing = source.isEmpty() && bytes.isEmpty();
     std::unique_ptr<StagedFile> staged;
     try {
         if (nothing)
             throw NothingToPasteError();
+        auto asking = serverLimit(m_config.serverUrl(), m_config.apiKey);
+        const std::optional<qint64> limit = co_await std::move(asking);
+        if (!self || task->isCancelled())
+            co_return;
+        const qint64 size = source.isEmpty() ? bytes.size() : QFileInfo(source).size();
+        if (limit && size > *limit)
+            throw ContentTooLargeError(name, size, *limit);
         staged = source.isEmpty() ? StagedFile::write(name, bytes) : StagedFile::copyOf(name, source);
     } catch (const Error &) {
         // Nothing was sent: no upload of its own to log, and none before it.

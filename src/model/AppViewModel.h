@@ -167,6 +167,9 @@ private:
     void failAndTell(const QString &fileName, const std::exception_ptr &failure, bool notify);
     // Stages the content (bytes, or a copy of the file at source) and uploads it.
     QCoro::Task<> uploadStaged(QString name, QByteArray bytes, QString source);
+    // The largest upload the server takes; nothing when it does not say or
+    // cannot be asked.
+    static QCoro::Task<std::optional<qint64>> serverLimit(QString serverUrl, QString apiKey);
     void savedWith(const std::exception_ptr &failure);
     void forgetAccount();
     // The automatic copy at the end of an upload.

@@ -334,7 +334,7 @@ void CommandLineClientTest::command()
     if (setting == QLatin1String("copy"))
         QCOMPARE(readClipboard(), std::optional(out.trimmed()));
     if (exitCode == 0 && (setting == u"portal" || setting.startsWith(u"clipboard"))) {
-        const QByteArray body = server.requests().value(0).body;
+        const QByteArray body = server.requests().constLast().body;
         QVERIFY2(body.contains(setting == u"portal" ? "filename=\"Screenshot 20" : "filename=\"Clipboard 20"),
                  body.constData());
         QVERIFY(body.contains(setting == u"portal" ? picture : copied));

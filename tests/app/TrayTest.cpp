@@ -364,31 +364,41 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("type");
         QTest::addColumn<QByteArray>("copied");
+        // The status reply asked for the server's limit first; none for a file.
+        QTest::addColumn<QByteArray>("limit");
+        // The upload's reply; 0 when nothing may be sent.
         QTest::addColumn<int>("status");
-        // The file name sent (a pattern); empty when nothing is to be sent.
+        // The file name sent, as a pattern.
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("sent");
+        // What the body carries, or what the failed state says when nothing is sent.
+        QTest::addColumn<QByteArray>("expected");
         const QString clipboardName = u"Clipboard \\d{4}-\\d\\d-\\d\\d \\d\\d\\.\\d\\d\\.\\d\\d\\."_qs;
         const QByteArray config = QUrl::fromLocalFile(m_root.filePath(u"Sendova/config.json"_qs)).toEncoded();
+        const QByteArray limit = R"({"success":true,"data":{"userName":"u","maxUploadSize":1000000}})";
         QTest::newRow("a file manager's files")
             << u"text/uri-list"_qs << "https://example.com/x\r\n" + config + "\r\nfile:///etc/hostname\r\n"
-            << 200 << u"config\\.json"_qs << QByteArray("serverUrl");
-        QTest::newRow("PNG image") << u"image/png"_qs << imageBytes("png") << 200 << clipboardName + u"png"_qs
-                                   << imageBytes("png");
-        QTest::newRow("BMP image, sent as PNG") << u"image/bmp"_qs << imageBytes("bmp") << 200
-                                                << clipboardName + u"png"_qs << QByteArray("\x89PNG");
-        QTest::newRow("text, refused by the server")
-            << u"UTF8_STRING"_qs << "Grüße\n"_qba << 500 << clipboardName + u"txt"_qs << "Grüße\n"_qba;
-        QTest::newRow("blank text") << u"UTF8_STRING"_qs << " \n"_qba << 0 << QString() << QByteArray();
+            << QByteArray() << 200 << u"config\\.json"_qs << QByteArray("serverUrl");
+        QTest::newRow("PNG image") << u"image/png"_qs << imageBytes("png") << limit << 200
+                                   << clipboardName + u"png"_qs << imageBytes("png");
+        QTest::newRow("BMP image as PNG, refused by the server")
+            << u"image/bmp"_qs << imageBytes("bmp") << R"({"success":true,"data":{}})"_qba << 500
+            << clipboardName + u"png"_qs << QByteArray("\x89PNG");
+        QTest::newRow("text over the server's limit")
+            << u"UTF8_STRING"_qs << "Grüße\n"_qba << QByteArray(limit).replace("1000000", "6") << 0
+            << QString() << "Clipboard 20"_qba;
+        QTest::newRow("blank text")
+            << u"UTF8_STRING"_qs << " \n"_qba << QByteArray() << 0 << QString()
+            << LocalizationService::shared().localized("error.clipboard.empty").toUtf8();
     }
 
     void pasteUploads()
     {
         QFETCH(QString, type);
         QFETCH(QByteArray, copied);
+        QFETCH(QByteArray, limit);
         QFETCH(int, status);
         QFETCH(QString, name);
-        QFETCH(QByteArray, sent);
+        QFETCH(QByteArray, expected);
         const QString copiedPath = m_root.filePath(u"copied"_qs);
         QFile copiedFile(copiedPath);
         QVERIFY(copiedFile.open(QIODevice::WriteOnly) && copiedFile.write(copied) == copied.size());
@@ -401,12 +411,14 @@ private Q_SLOTS:
         const QString format = type == u"UTF8_STRING" ? u"text/plain"_qs : type;
         QTRY_VERIFY(QGuiApplication::clipboard()->mimeData()->hasFormat(format));
 
-        const QByteArray answer = status == 200
-                                      ? R"({"Success":true,"Data":{"Url":"https://s.example/f/p",)"
-                                        R"("ShortCode":"p","FileName":"p","FileSize":1,"IsDuplicate":false}})"
-                                      : R"({"Success":false,"Error":{"Code":"FULL","Message":"Full"}})";
-        if (!name.isEmpty())
-            m_server.enqueue(ScriptedReply::json(status, answer));
+        if (!limit.isEmpty())
+            m_server.enqueue(ScriptedReply::json(200, limit));
+        if (status)
+            m_server.enqueue(ScriptedReply::json(
+                status, status == 200
+                            ? R"({"Success":true,"Data":{"Url":"https://s.example/f/p","ShortCode":"p",)"
+                              R"("FileName":"p","FileSize":1,"IsDuplicate":false}})"
+                            : R"({"Success":false,"Error":{"Code":"FULL","Message":"Full"}})"));
         const qsizetype before = m_server.requests().size();
         startDelegate(60000);
         m_delegate->activate();
@@ -419,17 +431,16 @@ private Q_SLOTS:
         QTRY_VERIFY(model->uploadProgress().state.get<UploadState::Completed>() ||
                     model->uploadProgress().state.get<UploadState::Failed>());
         QCOMPARE(stagedLeft(), QStringList());
-        if (name.isEmpty()) {
-            QCOMPARE(model->uploadProgress().state.get<UploadState::Failed>()->message,
-                     LocalizationService::shared().localized("error.clipboard.empty"));
-            QCOMPARE(m_server.requests().size(), before);
-        } else {
-            QCOMPARE(m_server.requests().size(), before + 1);
+        QCOMPARE(m_server.requests().size(), before + !limit.isEmpty() + (status != 0));
+        QCOMPARE(bool(model->uploadProgress().state.get<UploadState::Completed>()), status == 200);
+        if (status) {
             const QByteArray body = m_server.requests().constLast().body;
             const QRegularExpression disposition(u"filename=\"("_qs + name + u")\""_qs);
             QVERIFY2(disposition.match(QString::fromUtf8(body)).hasMatch(), body.left(300).constData());
-            QVERIFY2(body.contains(sent), body.toPercentEncoding().left(400).constData());
-            QCOMPARE(bool(model->uploadProgress().state.get<UploadState::Completed>()), status == 200);
+            QVERIFY2(body.contains(expected), body.toPercentEncoding().left(400).constData());
+        } else {
+            QVERIFY(model->uploadProgress().state.get<UploadState::Failed>()->message.contains(
+                QString::fromUtf8(expected)));
         }
         QGuiApplication::clipboard()->clear();
     }
@@ -479,10 +490,13 @@ private Q_SLOTS:
         QTRY_VERIFY(screenshot->isVisible());
         QCOMPARE(screenshot->text(), u"Upload Screenshot…"_qs);
 
-        if (portalAnswer == 0)
+        if (portalAnswer == 0) {
+            m_server.enqueue(
+                ScriptedReply::json(200, R"({"success":true,"data":{"maxUploadSize":1000000}})"));
             m_server.enqueue(ScriptedReply::json(
                 200, R"({"Success":true,"Data":{"Url":"https://s.example/f/s",)"
                      R"("ShortCode":"s","FileName":"s","FileSize":1,"IsDuplicate":false}})"));
+        }
         const qsizetype before = m_server.requests().size();
         screenshot->trigger();
         QTRY_COMPARE(portal.calls.size(), 1);
