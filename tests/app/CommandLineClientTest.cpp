@@ -338,6 +338,7 @@ void CommandLineClientTest::command()
         QVERIFY2(body.contains(setting == u"portal" ? "filename=\"Screenshot 20" : "filename=\"Clipboard 20"),
                  body.constData());
         QVERIFY(body.contains(setting == u"portal" ? picture : copied));
+        QVERIFY(body.contains(setting == u"portal" ? ".png\"" : ".txt\""));
         // The desktop's own file is the desktop's.
         QVERIFY(setting != u"portal" || QFileInfo::exists(picturePath));
     }
