@@ -104,6 +104,20 @@ class TrayTest : public QObject
         process.start(QStringLiteral(SENDOVA_BINARY), args);
     }
 
+    // With SENDOVA_SCREENSHOTS=DIR, the tray menu as it is now, for the README.
+    void shoot(const QString &name)
+    {
+        const QString folder = qEnvironmentVariable("SENDOVA_SCREENSHOTS");
+        if (folder.isEmpty())
+            return;
+        QMenu *menu = m_delegate->statusItem()->contextMenu();
+        menu->popup(QPoint(20, 20));
+        QTRY_VERIFY(menu->isVisible());
+        QTest::qWait(100);
+        QVERIFY(menu->grab().save(folder + u'/' + name + u".png"_qs));
+        menu->hide();
+    }
+
     void startDelegate(int trayWait = AppDelegate::trayWaitMs)
     {
         m_delegate = std::make_unique<AppDelegate>(*m_config, QDBusConnection::sessionBus());
@@ -480,6 +494,8 @@ private Q_SLOTS:
         QAction *screenshot = actions.value(3);
         QCOMPARE(clipboard->text(), u"Upload Clipboard"_qs);
         QTRY_VERIFY(!clipboard->isEnabled());
+        if (portalAnswer < 0)
+            shoot(u"tray-menu-no-portal-empty-clipboard"_qs);
         QGuiApplication::clipboard()->setText(u"pasted"_qs);
         QTRY_VERIFY(clipboard->isEnabled());
         if (portalAnswer < 0) {
@@ -489,6 +505,8 @@ private Q_SLOTS:
         }
         QTRY_VERIFY(screenshot->isVisible());
         QCOMPARE(screenshot->text(), u"Upload Screenshot…"_qs);
+        if (portalAnswer == 0)
+            shoot(u"tray-menu"_qs);
 
         if (portalAnswer == 0) {
             m_server.enqueue(
