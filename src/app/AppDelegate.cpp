@@ -24,9 +24,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSystemTrayIcon>
+#include <QWindow>
 
 #include <QCoroSignal>
 
+#include <chrono>
 #include <cstdio>
 
 namespace sendova {
@@ -155,7 +157,10 @@ void AppDelegate::createStatusItem()
     m_menu = std::make_unique<QMenu>();
     m_menu->addAction(QString(), this, &AppDelegate::showPopover);
     m_menu->addAction(QString(), this, &AppDelegate::chooseFile);
-    m_clipboardAction = m_menu->addAction(QString(), this, &AppDelegate::uploadClipboard);
+    m_clipboardAction = m_menu->addAction(QString(), this, [this] {
+        QCoro::Task<> pasting = uploadClipboard();
+        Q_UNUSED(pasting)
+    });
     m_screenshotAction = m_menu->addAction(QString(), this, [this] {
         QCoro::Task<> taking = uploadScreenshot();
         Q_UNUSED(taking)
@@ -270,18 +275,46 @@ void AppDelegate::chooseFile()
         m_popover->view()->dropZone()->openFileChooser();
 }
 
+namespace {
+
+// Wayland hands the clipboard only to the window with the keyboard focus:
+// while the menu is up (drawn by the panel), this program cannot see it.
+bool clipboardNeedsFocus()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+} // namespace
+
 void AppDelegate::offerClipboard()
 {
     if (m_clipboardAction)
-        m_clipboardAction->setEnabled(ClipboardContent::offered(QGuiApplication::clipboard()->mimeData()));
+        m_clipboardAction->setEnabled(clipboardNeedsFocus() ||
+                                      ClipboardContent::offered(QGuiApplication::clipboard()->mimeData()));
 }
 
-void AppDelegate::uploadClipboard()
+QCoro::Task<> AppDelegate::uploadClipboard()
 {
-    const ClipboardContent content = ClipboardContent::from(QGuiApplication::clipboard()->mimeData());
+    QPointer<AppDelegate> self(this);
     showPopover();
     if (m_viewModel->showSetup())
-        return;
+        co_return;
+    if (clipboardNeedsFocus()) {
+        // The popover takes the focus, and the compositor then offers it
+        // the clipboard.
+        using namespace std::chrono_literals;
+        if (!m_popover->isActiveWindow()) {
+            auto focusing = qCoro(qGuiApp, &QGuiApplication::focusWindowChanged, 2s);
+            co_await std::move(focusing);
+        }
+        if (self && !ClipboardContent::offered(QGuiApplication::clipboard()->mimeData())) {
+            auto offering = qCoro(QGuiApplication::clipboard(), &QClipboard::dataChanged, 500ms);
+            co_await std::move(offering);
+        }
+        if (!self)
+            co_return;
+    }
+    const ClipboardContent content = ClipboardContent::from(QGuiApplication::clipboard()->mimeData());
     QCoro::Task<> uploading = m_viewModel->startPasteUpload(content);
     Q_UNUSED(uploading)
 }
@@ -329,9 +362,10 @@ void AppDelegate::activateAction(const QString &name)
             showPopover();
         else if (name == QLatin1String(chooseFileAction))
             chooseFile();
-        else if (name == QLatin1String(uploadClipboardAction))
-            uploadClipboard();
-        else if (name == QLatin1String(uploadScreenshotAction)) {
+        else if (name == QLatin1String(uploadClipboardAction)) {
+            QCoro::Task<> pasting = uploadClipboard();
+            Q_UNUSED(pasting)
+        } else if (name == QLatin1String(uploadScreenshotAction)) {
             QCoro::Task<> taking = uploadScreenshot();
             Q_UNUSED(taking)
         } else if (name == QLatin1String(settingsAction))

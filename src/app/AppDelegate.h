@@ -93,7 +93,7 @@ private:
     void togglePopover();
     void showPopover();
     void chooseFile();
-    void uploadClipboard();
+    QCoro::Task<> uploadClipboard();
     QCoro::Task<> uploadScreenshot();
     // Upload Clipboard is offered while the clipboard holds something to upload.
     void offerClipboard();

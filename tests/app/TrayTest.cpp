@@ -25,6 +25,7 @@
 #include <QClipboard>
 #include <QCursor>
 #include <QDBusInterface>
+#include <QDBusMessage>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
@@ -274,6 +275,62 @@ private Q_SLOTS:
 
         QCOMPARE(sway.run(u"swaymsg"_qs, {u"workspace"_qs, u"elsewhere"_qs}), 0);
         QTRY_COMPARE_WITH_TIMEOUT(sendovaWindow(false), 2, 20000);
+        tray.terminate();
+        tray.waitForFinished();
+    }
+
+    // Wayland gives the clipboard to the focused window only: Ctrl+V in the
+    // popover and the tray's Upload Clipboard (which brings the popover up
+    // first) each upload what a Wayland program copied.
+    void waylandPaste()
+    {
+        if (!SwaySession::available())
+            QSKIP("sway, wl-clipboard or wtype is missing (scripts/install-deps installs them)");
+        SwaySession sway(SwaySession::XWayland::on);
+        QVERIFY2(sway.start(), sway.errorText().constData());
+        const QProcessEnvironment desktop = sway.environment();
+        m_watcher.stop();
+        QVERIFY(m_watcher.start());
+        const qsizetype items = m_watcher.registeredItems().size();
+        QProcess tray;
+        startSendova(tray, {}, desktop);
+        QTRY_VERIFY_WITH_TIMEOUT(m_watcher.registeredItems().size() > items, 20000);
+
+        for (const QString &way : {u"Ctrl+V"_qs, u"Upload Clipboard"_qs}) {
+            const QByteArray copied = "copied on Wayland for " + way.toUtf8();
+            QCOMPARE(sway.run(u"wl-copy"_qs, {QString::fromUtf8(copied)}), 0);
+            m_server.enqueue(ScriptedReply::json(200, R"({"success":true,"data":{}})"));
+            m_server.enqueue(ScriptedReply::json(
+                200, R"({"Success":true,"Data":{"Url":"https://s.example/f/w",)"
+                     R"("ShortCode":"w","FileName":"w","FileSize":1,"IsDuplicate":false}})"));
+            const qsizetype before = m_server.requests().size();
+            QProcess command;
+            if (way == u"Ctrl+V") {
+                startSendova(command, {}, desktop);
+                QTRY_COMPARE_WITH_TIMEOUT(
+                    sway.run(u"swaymsg"_qs, {u"-q"_qs, u"[title=Sendova con_id=__focused__] nop"_qs}), 0,
+                    20000);
+                QCOMPARE(
+                    sway.run(u"wtype"_qs, {u"-M"_qs, u"ctrl"_qs, u"-k"_qs, u"v"_qs, u"-m"_qs, u"ctrl"_qs}),
+                    0);
+            } else {
+                QDBusMessage call = QDBusMessage::createMethodCall(
+                    QLatin1String(ApplicationService::applicationId),
+                    QLatin1String(ApplicationService::objectPath),
+                    QLatin1String(ApplicationService::interfaceName), u"ActivateAction"_qs);
+                call << QLatin1String(AppDelegate::uploadClipboardAction) << QVariantList() << QVariantMap();
+                QCOMPARE(QDBusConnection::sessionBus().call(call).type(), QDBusMessage::ReplyMessage);
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(m_server.requests().size(), before + 2, 20000);
+            const QByteArray body = m_server.requests().constLast().body;
+            QVERIFY2(body.contains("filename=\"Clipboard 20") && body.contains(".txt\"") &&
+                         body.contains(copied),
+                     qPrintable(way));
+            // Closed, as when the user goes on elsewhere and copies again.
+            QCOMPARE(sway.run(u"wtype"_qs, {u"-k"_qs, u"Escape"_qs}), 0);
+            QTRY_COMPARE_WITH_TIMEOUT(sway.run(u"swaymsg"_qs, {u"-q"_qs, u"[title=Sendova] nop"_qs}), 2,
+                                      20000);
+        }
         tray.terminate();
         tray.waitForFinished();
     }
