@@ -343,7 +343,7 @@ void CommandLineClientTest::command()
         QVERIFY(setting != u"portal" || QFileInfo::exists(picturePath));
     }
     if (setting.startsWith(u"portal"))
-        QCOMPARE(portal.calls.value(0).options.value(u"interactive"_qs), QVariant(true));
+        QCOMPARE(portal.calls.value(0).value(u"interactive"_qs), QVariant(true));
     QCOMPARE(QDir(user.home.filePath(u"cache/Sendova"_qs)).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
              QStringList());
 }

@@ -57,6 +57,19 @@ QMessageBox *shownMessageBox(const QString &text = QString())
     return nullptr;
 }
 
+// The server's answers: its status naming a limit (or none), and an upload's success.
+ScriptedReply statusReply(const QByteArray &limit = "null")
+{
+    return ScriptedReply::json(200, R"({"success":true,"data":{"maxUploadSize":)" + limit + "}}");
+}
+
+ScriptedReply uploaded()
+{
+    return ScriptedReply::json(200,
+                               R"({"Success":true,"Data":{"Url":"https://s.example/f/p","ShortCode":"p",)"
+                               R"("FileName":"p","FileSize":1,"IsDuplicate":false}})");
+}
+
 QByteArray imageBytes(const char *format)
 {
     QImage image(4, 3, QImage::Format_RGB32);
@@ -299,10 +312,8 @@ private Q_SLOTS:
         for (const QString &way : {u"Ctrl+V"_qs, u"Upload Clipboard"_qs}) {
             const QByteArray copied = "copied on Wayland for " + way.toUtf8();
             QCOMPARE(sway.run(u"wl-copy"_qs, {QString::fromUtf8(copied)}), 0);
-            m_server.enqueue(ScriptedReply::json(200, R"({"success":true,"data":{}})"));
-            m_server.enqueue(ScriptedReply::json(
-                200, R"({"Success":true,"Data":{"Url":"https://s.example/f/w",)"
-                     R"("ShortCode":"w","FileName":"w","FileSize":1,"IsDuplicate":false}})"));
+            m_server.enqueue(statusReply());
+            m_server.enqueue(uploaded());
             const qsizetype before = m_server.requests().size();
             QProcess command;
             if (way == u"Ctrl+V") {
@@ -435,7 +446,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("type");
         QTest::addColumn<QByteArray>("copied");
-        // The status reply asked for the server's limit first; none for a file.
+        // The limit the server names when asked first (JSON); not asked for a file.
         QTest::addColumn<QByteArray>("limit");
         // The upload's reply; 0 when nothing may be sent.
         QTest::addColumn<int>("status");
@@ -445,18 +456,16 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("expected");
         const QString clipboardName = u"Clipboard \\d{4}-\\d\\d-\\d\\d \\d\\d\\.\\d\\d\\.\\d\\d\\."_qs;
         const QByteArray config = QUrl::fromLocalFile(m_root.filePath(u"Sendova/config.json"_qs)).toEncoded();
-        const QByteArray limit = R"({"success":true,"data":{"userName":"u","maxUploadSize":1000000}})";
         QTest::newRow("a file manager's files")
             << u"text/uri-list"_qs << "https://example.com/x\r\n" + config + "\r\nfile:///etc/hostname\r\n"
             << QByteArray() << 200 << u"config\\.json"_qs << QByteArray("serverUrl");
-        QTest::newRow("PNG image") << u"image/png"_qs << imageBytes("png") << limit << 200
+        QTest::newRow("PNG image") << u"image/png"_qs << imageBytes("png") << "1000000"_qba << 200
                                    << clipboardName + u"png"_qs << imageBytes("png");
         QTest::newRow("BMP image as PNG, refused by the server")
-            << u"image/bmp"_qs << imageBytes("bmp") << R"({"success":true,"data":{}})"_qba << 500
-            << clipboardName + u"png"_qs << QByteArray("\x89PNG");
-        QTest::newRow("text over the server's limit")
-            << u"UTF8_STRING"_qs << "Grüße\n"_qba << QByteArray(limit).replace("1000000", "6") << 0
-            << QString() << "Clipboard 20"_qba;
+            << u"image/bmp"_qs << imageBytes("bmp") << "null"_qba << 500 << clipboardName + u"png"_qs
+            << QByteArray("\x89PNG");
+        QTest::newRow("text over the server's limit") << u"UTF8_STRING"_qs << "Grüße\n"_qba
+                                                      << "6"_qba << 0 << QString() << "Clipboard 20"_qba;
         QTest::newRow("blank text")
             << u"UTF8_STRING"_qs << " \n"_qba << QByteArray() << 0 << QString()
             << LocalizationService::shared().localized("error.clipboard.empty").toUtf8();
@@ -483,13 +492,12 @@ private Q_SLOTS:
         QTRY_VERIFY(QGuiApplication::clipboard()->mimeData()->hasFormat(format));
 
         if (!limit.isEmpty())
-            m_server.enqueue(ScriptedReply::json(200, limit));
-        if (status)
-            m_server.enqueue(ScriptedReply::json(
-                status, status == 200
-                            ? R"({"Success":true,"Data":{"Url":"https://s.example/f/p","ShortCode":"p",)"
-                              R"("FileName":"p","FileSize":1,"IsDuplicate":false}})"
-                            : R"({"Success":false,"Error":{"Code":"FULL","Message":"Full"}})"));
+            m_server.enqueue(statusReply(limit));
+        if (status == 200)
+            m_server.enqueue(uploaded());
+        else if (status)
+            m_server.enqueue(
+                ScriptedReply::json(status, R"({"Success":false,"Error":{"Code":"FULL","Message":"Full"}})"));
         const qsizetype before = m_server.requests().size();
         startDelegate(60000);
         m_delegate->activate();
@@ -566,11 +574,8 @@ private Q_SLOTS:
             shoot(u"tray-menu"_qs);
 
         if (portalAnswer == 0) {
-            m_server.enqueue(
-                ScriptedReply::json(200, R"({"success":true,"data":{"maxUploadSize":1000000}})"));
-            m_server.enqueue(ScriptedReply::json(
-                200, R"({"Success":true,"Data":{"Url":"https://s.example/f/s",)"
-                     R"("ShortCode":"s","FileName":"s","FileSize":1,"IsDuplicate":false}})"));
+            m_server.enqueue(statusReply("1000000"));
+            m_server.enqueue(uploaded());
         }
         const qsizetype before = m_server.requests().size();
         screenshot->trigger();

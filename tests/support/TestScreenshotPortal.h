@@ -21,13 +21,6 @@ class TestScreenshotPortal : public QObject, protected QDBusContext
     Q_PROPERTY(uint version READ version)
 
 public:
-    struct Call
-    {
-        QString parentWindow;
-        QVariantMap options;
-        QString requestPath;
-    };
-
     ~TestScreenshotPortal() override;
 
     // On the session bus, or the bus at busAddress.
@@ -35,7 +28,8 @@ public:
     void stop();
     uint version() const { return 2; }
 
-    QList<Call> calls;
+    // The options of each call.
+    QList<QVariantMap> calls;
     // What the next Response says.
     uint responseCode = 0;
     QUrl picture;
