@@ -132,6 +132,17 @@ class TrayTest : public QObject
         menu->hide();
     }
 
+    // The built tray program in the sway session, with a panel, so that it
+    // opens as a popover.
+    void startTrayOn(const SwaySession &sway, QProcess &tray)
+    {
+        m_watcher.stop();
+        QVERIFY(m_watcher.start());
+        const qsizetype items = m_watcher.registeredItems().size();
+        startSendova(tray, {}, sway.environment());
+        QTRY_VERIFY_WITH_TIMEOUT(m_watcher.registeredItems().size() > items, 20000);
+    }
+
     void startDelegate(int trayWait = AppDelegate::trayWaitMs)
     {
         m_delegate = std::make_unique<AppDelegate>(*m_config, QDBusConnection::sessionBus());
@@ -242,13 +253,8 @@ private Q_SLOTS:
                                                               : u"[title=Sendova] nop"_qs});
         };
 
-        // A panel, so that it opens as a popover.
-        m_watcher.stop();
-        QVERIFY(m_watcher.start());
-        const qsizetype items = m_watcher.registeredItems().size();
         QProcess tray;
-        startSendova(tray, {}, desktop);
-        QTRY_VERIFY_WITH_TIMEOUT(m_watcher.registeredItems().size() > items, 20000);
+        startTrayOn(sway, tray);
 
         // The upload's reply waits for a request from here, so that the
         // popover is closed by then.
@@ -302,12 +308,8 @@ private Q_SLOTS:
         SwaySession sway(SwaySession::XWayland::on);
         QVERIFY2(sway.start(), sway.errorText().constData());
         const QProcessEnvironment desktop = sway.environment();
-        m_watcher.stop();
-        QVERIFY(m_watcher.start());
-        const qsizetype items = m_watcher.registeredItems().size();
         QProcess tray;
-        startSendova(tray, {}, desktop);
-        QTRY_VERIFY_WITH_TIMEOUT(m_watcher.registeredItems().size() > items, 20000);
+        startTrayOn(sway, tray);
 
         for (const QString &way : {u"Ctrl+V"_qs, u"Upload Clipboard"_qs}) {
             const QByteArray copied = "copied on Wayland for " + way.toUtf8();
