@@ -16,9 +16,8 @@ struct CommandInfo
 
 inline constexpr CommandInfo commands[] = {
     {"upload", "[--verbose] (--clipboard | [--] FILE…)",
-     "upload files, or what the clipboard holds, and print their links"},
-    {"screenshot", "[--verbose]",
-     "take a screenshot with the desktop's own tool, upload it and print its link"},
+     "upload files, or the clipboard, and print their links"},
+    {"screenshot", "[--verbose]", "upload a screenshot taken with the desktop's tool"},
     {"login", "--server URL (--user NAME [--password-stdin] | --api-key-stdin) [--insecure-storage]",
      "sign in, or connect with an existing API key, and store the key"},
     {"setup", "[--insecure-storage] LINK", "configure from a sendova://setup link"},
