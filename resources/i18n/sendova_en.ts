@@ -8,8 +8,12 @@
         <translation>Drop a file here</translation>
     </message>
     <message id="dropzone.or_browse">
-        <source>or click to choose one</source>
-        <translation>or click to choose one</translation>
+        <source>or click to choose one, or paste with Ctrl+V</source>
+        <translation>or click to choose one, or paste with Ctrl+V</translation>
+    </message>
+    <message id="error.clipboard.empty">
+        <source>The clipboard holds nothing to upload: copy a file, an image or some text first.</source>
+        <translation>The clipboard holds nothing to upload: copy a file, an image or some text first.</translation>
     </message>
     <message id="error.connection_failed">
         <source>Could not connect to the server</source>
@@ -103,6 +107,10 @@
         <source>Error saving configuration: %1</source>
         <translation>Error saving configuration: %1</translation>
     </message>
+    <message id="error.screenshot.failed">
+        <source>The desktop could not take the screenshot.</source>
+        <translation>The desktop could not take the screenshot.</translation>
+    </message>
     <message id="error.server_error">
         <source>Server error (%1)</source>
         <translation>Server error (%1)</translation>
@@ -118,6 +126,10 @@
     <message id="error.token_invalid">
         <source>The setup link is invalid or has expired</source>
         <translation>The setup link is invalid or has expired</translation>
+    </message>
+    <message id="error.upload.too_large">
+        <source>%1 is larger than the server's limit of %2.</source>
+        <translation>%1 is larger than the server's limit of %2.</translation>
     </message>
     <message id="field.secret.hide">
         <source>Hide</source>
@@ -463,6 +475,14 @@ Connect only if you opened this link yourself and trust this server.</translatio
         <source>The link is on the clipboard</source>
         <translation>The link is on the clipboard</translation>
     </message>
+    <message id="staged.name.clipboard">
+        <source>Clipboard</source>
+        <translation>Clipboard</translation>
+    </message>
+    <message id="staged.name.screenshot">
+        <source>Screenshot</source>
+        <translation>Screenshot</translation>
+    </message>
     <message id="time.relative.day">
         <source>%1 day ago</source>
         <translation>%1 day ago</translation>
@@ -498,6 +518,14 @@ Connect only if you opened this link yourself and trust this server.</translatio
     <message id="tray.open">
         <source>Open Sendova</source>
         <translation>Open Sendova</translation>
+    </message>
+    <message id="tray.upload_clipboard">
+        <source>Upload Clipboard</source>
+        <translation>Upload Clipboard</translation>
+    </message>
+    <message id="tray.upload_screenshot">
+        <source>Upload Screenshot…</source>
+        <translation>Upload Screenshot…</translation>
     </message>
     <message id="upload.button.cancel">
         <source>Cancel</source>

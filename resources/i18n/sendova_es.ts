@@ -8,8 +8,12 @@
         <translation>Suelta un archivo aquí</translation>
     </message>
     <message id="dropzone.or_browse">
-        <source>or click to choose one</source>
-        <translation>o haz clic para elegir uno</translation>
+        <source>or click to choose one, or paste with Ctrl+V</source>
+        <translation>o haz clic para elegir uno, o pega con Ctrl+V</translation>
+    </message>
+    <message id="error.clipboard.empty">
+        <source>The clipboard holds nothing to upload: copy a file, an image or some text first.</source>
+        <translation>El portapapeles no tiene nada que subir: copia primero un archivo, una imagen o un texto.</translation>
     </message>
     <message id="error.connection_failed">
         <source>Could not connect to the server</source>
@@ -103,6 +107,10 @@
         <source>Error saving configuration: %1</source>
         <translation>Error al guardar la configuración: %1</translation>
     </message>
+    <message id="error.screenshot.failed">
+        <source>The desktop could not take the screenshot.</source>
+        <translation>El escritorio no pudo hacer la captura de pantalla.</translation>
+    </message>
     <message id="error.server_error">
         <source>Server error (%1)</source>
         <translation>Error del servidor (%1)</translation>
@@ -118,6 +126,10 @@
     <message id="error.token_invalid">
         <source>The setup link is invalid or has expired</source>
         <translation>El enlace de configuración no es válido o ha caducado</translation>
+    </message>
+    <message id="error.upload.too_large">
+        <source>%1 is larger than the server's limit of %2.</source>
+        <translation>%1 supera el límite del servidor, de %2.</translation>
     </message>
     <message id="field.secret.hide">
         <source>Hide</source>
@@ -463,6 +475,14 @@ Conéctate solo si abriste este enlace tú mismo y confías en el servidor.</tra
         <source>The link is on the clipboard</source>
         <translation>El enlace está en el portapapeles</translation>
     </message>
+    <message id="staged.name.clipboard">
+        <source>Clipboard</source>
+        <translation>Portapapeles</translation>
+    </message>
+    <message id="staged.name.screenshot">
+        <source>Screenshot</source>
+        <translation>Captura de pantalla</translation>
+    </message>
     <message id="time.relative.day">
         <source>%1 day ago</source>
         <translation>hace %1 día</translation>
@@ -498,6 +518,14 @@ Conéctate solo si abriste este enlace tú mismo y confías en el servidor.</tra
     <message id="tray.open">
         <source>Open Sendova</source>
         <translation>Abrir Sendova</translation>
+    </message>
+    <message id="tray.upload_clipboard">
+        <source>Upload Clipboard</source>
+        <translation>Subir el portapapeles</translation>
+    </message>
+    <message id="tray.upload_screenshot">
+        <source>Upload Screenshot…</source>
+        <translation>Subir una captura de pantalla…</translation>
     </message>
     <message id="upload.button.cancel">
         <source>Cancel</source>

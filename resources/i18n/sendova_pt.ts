@@ -8,8 +8,12 @@
         <translation>Solte um arquivo aqui</translation>
     </message>
     <message id="dropzone.or_browse">
-        <source>or click to choose one</source>
-        <translation>ou clique para escolher um</translation>
+        <source>or click to choose one, or paste with Ctrl+V</source>
+        <translation>ou clique para escolher um, ou cole com Ctrl+V</translation>
+    </message>
+    <message id="error.clipboard.empty">
+        <source>The clipboard holds nothing to upload: copy a file, an image or some text first.</source>
+        <translation>A área de transferência não tem nada para enviar: copie primeiro um arquivo, uma imagem ou um texto.</translation>
     </message>
     <message id="error.connection_failed">
         <source>Could not connect to the server</source>
@@ -103,6 +107,10 @@
         <source>Error saving configuration: %1</source>
         <translation>Erro ao salvar a configuração: %1</translation>
     </message>
+    <message id="error.screenshot.failed">
+        <source>The desktop could not take the screenshot.</source>
+        <translation>A área de trabalho não conseguiu fazer a captura de tela.</translation>
+    </message>
     <message id="error.server_error">
         <source>Server error (%1)</source>
         <translation>Erro do servidor (%1)</translation>
@@ -118,6 +126,10 @@
     <message id="error.token_invalid">
         <source>The setup link is invalid or has expired</source>
         <translation>O link de configuração é inválido ou expirou</translation>
+    </message>
+    <message id="error.upload.too_large">
+        <source>%1 is larger than the server's limit of %2.</source>
+        <translation>%1 é maior que o limite do servidor, de %2.</translation>
     </message>
     <message id="field.secret.hide">
         <source>Hide</source>
@@ -463,6 +475,14 @@ Conecte-se apenas se você mesmo abriu este link e confia no servidor.</translat
         <source>The link is on the clipboard</source>
         <translation>O link está na área de transferência</translation>
     </message>
+    <message id="staged.name.clipboard">
+        <source>Clipboard</source>
+        <translation>Área de transferência</translation>
+    </message>
+    <message id="staged.name.screenshot">
+        <source>Screenshot</source>
+        <translation>Captura de tela</translation>
+    </message>
     <message id="time.relative.day">
         <source>%1 day ago</source>
         <translation>há %1 dia</translation>
@@ -498,6 +518,14 @@ Conecte-se apenas se você mesmo abriu este link e confia no servidor.</translat
     <message id="tray.open">
         <source>Open Sendova</source>
         <translation>Abrir o Sendova</translation>
+    </message>
+    <message id="tray.upload_clipboard">
+        <source>Upload Clipboard</source>
+        <translation>Enviar a área de transferência</translation>
+    </message>
+    <message id="tray.upload_screenshot">
+        <source>Upload Screenshot…</source>
+        <translation>Enviar uma captura de tela…</translation>
     </message>
     <message id="upload.button.cancel">
         <source>Cancel</source>

@@ -8,7 +8,9 @@
 #include "model/SetupModel.h"
 #include "platform/ApplicationService.h"
 #include "platform/Clipboard.h"
+#include "platform/ClipboardContent.h"
 #include "platform/DesktopNotifications.h"
+#include "platform/ScreenshotPortal.h"
 #include "platform/TrayHostWatch.h"
 #include "support/LocalizationService.h"
 #include "ui/DropZoneView.h"
@@ -17,14 +19,17 @@
 #include "ui/SheetFrame.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSystemTrayIcon>
+#include <QWindow>
 
 #include <QCoroSignal>
 
+#include <chrono>
 #include <cstdio>
 #include <utility>
 
@@ -166,9 +171,29 @@ void AppDelegate::createStatusItem()
     m_menu = std::make_unique<QMenu>();
     m_menu->addAction(QString(), this, &AppDelegate::showPopover);
     m_menu->addAction(QString(), this, &AppDelegate::chooseFile);
+    m_clipboardAction = m_menu->addAction(QString(), this, [this] {
+        QCoro::Task<> pasting = uploadClipboard();
+        Q_UNUSED(pasting)
+    });
+    m_screenshotAction = m_menu->addAction(QString(), this, [this] {
+        QCoro::Task<> taking = uploadScreenshot();
+        Q_UNUSED(taking)
+    });
+    m_screenshotAction->setVisible(false);
     m_menu->addAction(QString(), this, &AppDelegate::showSettings);
     m_menu->addSeparator();
     m_menu->addAction(QString(), this, [] { quit(); });
+
+    connect(m_menu.get(), &QMenu::aboutToShow, this, &AppDelegate::offerClipboard);
+    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &AppDelegate::offerClipboard);
+    offerClipboard();
+    // Asked once: a desktop does not gain or lose its portal while it runs.
+    [](QPointer<AppDelegate> self, QDBusConnection bus) -> QCoro::Task<> {
+        auto asking = ScreenshotPortal::available(bus);
+        const bool available = co_await std::move(asking);
+        if (self && self->m_screenshotAction)
+            self->m_screenshotAction->setVisible(available);
+    }(this, m_bus);
 
     m_statusItem = new QSystemTrayIcon(productIcon());
     m_statusItem->setContextMenu(m_menu.get());
@@ -194,7 +219,9 @@ void AppDelegate::retranslateMenu()
     if (!m_menu)
         return;
     const QList<QAction *> actions = m_menu->actions();
-    const char *keys[] = {"tray.open", "tray.choose_file", "menu.settings", nullptr, "menu.quit"};
+    const char *keys[] = {
+        "tray.open", "tray.choose_file", "tray.upload_clipboard", "tray.upload_screenshot", "menu.settings",
+        nullptr,     "menu.quit"};
     for (qsizetype i = 0; i < actions.size() && i < qsizetype(std::size(keys)); ++i) {
         if (keys[i])
             actions[i]->setText(text(keys[i]));
@@ -262,6 +289,74 @@ void AppDelegate::chooseFile()
         m_popover->view()->dropZone()->openFileChooser();
 }
 
+namespace {
+
+// Wayland hands the clipboard only to the window with the keyboard focus:
+// while the menu is up (drawn by the panel), this program cannot see it.
+bool clipboardNeedsFocus()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+} // namespace
+
+void AppDelegate::offerClipboard()
+{
+    if (m_clipboardAction)
+        m_clipboardAction->setEnabled(clipboardNeedsFocus() ||
+                                      ClipboardContent::offered(QGuiApplication::clipboard()->mimeData()));
+}
+
+QCoro::Task<> AppDelegate::uploadClipboard()
+{
+    QPointer<AppDelegate> self(this);
+    showPopover();
+    if (m_viewModel->showSetup())
+        co_return;
+    if (clipboardNeedsFocus()) {
+        // The popover takes the focus, and the compositor then offers it
+        // the clipboard.
+        using namespace std::chrono_literals;
+        if (!m_popover->isActiveWindow()) {
+            auto focusing = qCoro(qGuiApp, &QGuiApplication::focusWindowChanged, 2s);
+            co_await std::move(focusing);
+        }
+        if (self && !ClipboardContent::offered(QGuiApplication::clipboard()->mimeData())) {
+            auto offering = qCoro(QGuiApplication::clipboard(), &QClipboard::dataChanged, 500ms);
+            co_await std::move(offering);
+        }
+        if (!self)
+            co_return;
+    }
+    const ClipboardContent content = ClipboardContent::from(QGuiApplication::clipboard()->mimeData());
+    QCoro::Task<> uploading = m_viewModel->startPasteUpload(content);
+    Q_UNUSED(uploading)
+}
+
+QCoro::Task<> AppDelegate::uploadScreenshot()
+{
+    QPointer<AppDelegate> self(this);
+    if (m_viewModel->showSetup()) {
+        showPopover();
+        co_return;
+    }
+    // Out of the picture.
+    m_popover->hide();
+    auto taking = ScreenshotPortal::take(m_bus);
+    const ScreenshotPortal::Outcome outcome = co_await std::move(taking);
+    if (!self || outcome.kind == ScreenshotPortal::Outcome::Kind::cancelled)
+        co_return;
+    if (outcome.kind == ScreenshotPortal::Outcome::Kind::failed) {
+        std::fprintf(stderr, "sendova: screenshot failed: %s\n", qPrintable(outcome.reason));
+        auto telling = showAlert(QStringLiteral("Error"), text("error.screenshot.failed"));
+        co_await std::move(telling);
+        co_return;
+    }
+    QCoro::Task<> uploading = m_viewModel->startScreenshotUpload(outcome.file);
+    Q_UNUSED(uploading)
+    showPopover();
+}
+
 void AppDelegate::showSettings()
 {
     showPopover();
@@ -281,7 +376,13 @@ void AppDelegate::activateAction(const QString &name)
             showPopover();
         else if (name == QLatin1String(chooseFileAction))
             chooseFile();
-        else if (name == QLatin1String(settingsAction))
+        else if (name == QLatin1String(uploadClipboardAction)) {
+            QCoro::Task<> pasting = uploadClipboard();
+            Q_UNUSED(pasting)
+        } else if (name == QLatin1String(uploadScreenshotAction)) {
+            QCoro::Task<> taking = uploadScreenshot();
+            Q_UNUSED(taking)
+        } else if (name == QLatin1String(settingsAction))
             showSettings();
         else if (name == QLatin1String(quitAction))
             quit();

@@ -18,6 +18,7 @@
 #include <memory>
 
 class QAbstractButton;
+class QAction;
 class QMenu;
 class QMessageBox;
 class QSystemTrayIcon;
@@ -43,6 +44,8 @@ public:
     // ActivateAction takes.
     static constexpr const char *openAction = "open";
     static constexpr const char *chooseFileAction = "choose-file";
+    static constexpr const char *uploadClipboardAction = "upload-clipboard";
+    static constexpr const char *uploadScreenshotAction = "upload-screenshot";
     static constexpr const char *settingsAction = "settings";
     static constexpr const char *quitAction = "quit";
 
@@ -92,6 +95,10 @@ private:
     void togglePopover();
     void showPopover();
     void chooseFile();
+    QCoro::Task<> uploadClipboard();
+    QCoro::Task<> uploadScreenshot();
+    // Upload Clipboard is offered while the clipboard holds something to upload.
+    void offerClipboard();
     void showSettings();
     QCoro::Task<> handleSetupURL(QString link);
     // Before any request: the user sees the server the link names and says yes.
@@ -116,6 +123,9 @@ private:
     QPointer<PopoverWindow> m_popover;
     QSystemTrayIcon *m_statusItem = nullptr;
     std::unique_ptr<QMenu> m_menu;
+    QAction *m_clipboardAction = nullptr;
+    // Shown once the desktop's screenshot portal has answered.
+    QAction *m_screenshotAction = nullptr;
     TrayHostWatch *m_trayWatch = nullptr;
     QTimer m_trayDeadline;
     QList<std::function<void()>> m_waitingCalls;

@@ -12,6 +12,7 @@
 #include "net/HttpSession.h"
 #include "platform/Clipboard.h"
 #include "platform/DesktopNotifications.h"
+#include "platform/ScreenshotPortal.h"
 #include "platform/TerminationSignals.h"
 #include "support/LogService.h"
 #include "upload/HashService.h"
@@ -128,10 +129,22 @@ void describe(QCommandLineParser &parser, const QString &command)
             QStringLiteral("Uploads each file and prints its link on a line of its own, in the order given.\n"
                            "A file that fails does not stop the others; the exit status is then 1."));
         parser.addOption(verboseOption("Print each upload's log on standard error."));
+        parser.addOption(QCommandLineOption(
+            QStringLiteral("clipboard"),
+            QStringLiteral("Upload what the clipboard holds instead: its first copied file, an image\n"
+                           "(as PNG) or text (as .txt). Read through X11, or XWayland on Wayland.")));
         parser.addPositionalArgument(QStringLiteral("files"),
                                      QStringLiteral("The files to upload; put -- before names that "
                                                     "begin with a dash."),
                                      QStringLiteral("FILE…"));
+    } else if (command == QLatin1String("screenshot")) {
+        parser.setApplicationDescription(
+            QStringLiteral("Asks the desktop for a screenshot through its portal (the desktop's own tool,\n"
+                           "where you pick the area), uploads it and prints its link. Cancelling the\n"
+                           "desktop's dialog prints nothing and exits 0. Without a screenshot portal\n"
+                           "(xdg-desktop-portal and a backend for the desktop) it says so and exits 2.\n"
+                           "For a keyboard shortcut of the desktop."));
+        parser.addOption(verboseOption("Print the upload's log on standard error."));
     } else if (command == QLatin1String("login")) {
         parser.setApplicationDescription(
             QStringLiteral("Signs in with a user name and password and stores the API key the server "
@@ -331,9 +344,12 @@ QCoro::Task<int> CommandLineClient::run(QStringList arguments)
     const Options options{found.contains(QStringLiteral("verbose")),
                           found.contains(QStringLiteral("insecure-storage"))};
     if (name == QLatin1String("upload")) {
-        if (positional.isEmpty())
-            co_return usageError(QStringLiteral("upload: no file given"), name);
-        auto uploading = upload(positional, options);
+        const bool clipboard = found.contains(QStringLiteral("clipboard"));
+        if (positional.isEmpty() != clipboard)
+            co_return usageError(clipboard ? QStringLiteral("upload: --clipboard takes no file")
+                                           : QStringLiteral("upload: no file given"),
+                                 name);
+        auto uploading = upload(positional, clipboard, options);
         co_return co_await std::move(uploading);
     }
     if (name == QLatin1String("help"))
@@ -359,6 +375,10 @@ QCoro::Task<int> CommandLineClient::run(QStringList arguments)
         auto signingIn = login(server, keyFromStdin ? std::optional<QString>() : user,
                                parser.isSet(QStringLiteral("password-stdin")), options);
         co_return co_await std::move(signingIn);
+    }
+    if (name == QLatin1String("screenshot")) {
+        auto taking = screenshot(options);
+        co_return co_await std::move(taking);
     }
     if (name == QLatin1String("status")) {
         auto testing = status(options);
@@ -552,7 +572,7 @@ QCoro::Task<bool> CommandLineClient::keyCanBeKept(Options options)
     co_return false;
 }
 
-QCoro::Task<int> CommandLineClient::upload(QStringList files, Options options)
+QCoro::Task<int> CommandLineClient::upload(QStringList files, bool clipboard, Options options)
 {
     // Every upload sends and most hash first: libcurl and OpenSSL are loaded
     // while the key is read from the keyring, not after it.
@@ -560,12 +580,70 @@ QCoro::Task<int> CommandLineClient::upload(QStringList files, Options options)
         HttpSession::preload();
         HashService::preload();
     });
-    AppViewModel &model = this->model();
-    if (!model.config().isConfigured()) {
+    if (!model().config().isConfigured()) {
         auto loading = ConfigService::shared().loadAccountAsync();
         auto explaining = notConfigured(co_await std::move(loading));
         co_return co_await std::move(explaining);
     }
+    QList<UploadStart> starts;
+    if (clipboard) {
+        if (!qEnvironmentVariableIsSet("DISPLAY")) {
+            err(QStringLiteral("sendova: upload --clipboard needs an X11 display (or XWayland) to read the "
+                               "clipboard from"));
+            co_return usage;
+        }
+        const std::optional<ClipboardContent> content = Clipboard::pasteThroughKeeper();
+        if (!content) {
+            err(QStringLiteral("sendova: the clipboard could not be read"));
+            co_return failure;
+        }
+        starts << [content = *content](AppViewModel &model) { return model.startPasteUpload(content); };
+        files = QStringList{QString()};
+    }
+    for (const QString &file : std::as_const(files)) {
+        if (!clipboard) {
+            const QUrl url = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
+            starts << [url](AppViewModel &model) { return model.startUpload(url); };
+        }
+    }
+    auto uploading = uploadEach(starts, files, options);
+    co_return co_await std::move(uploading);
+}
+
+QCoro::Task<int> CommandLineClient::screenshot(Options options)
+{
+    if (!model().config().isConfigured()) {
+        auto loading = ConfigService::shared().loadAccountAsync();
+        auto explaining = notConfigured(co_await std::move(loading));
+        co_return co_await std::move(explaining);
+    }
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    auto asking = ScreenshotPortal::available(bus);
+    if (!co_await std::move(asking)) {
+        err(QStringLiteral("sendova: no screenshot portal on the session bus: this desktop runs no "
+                           "xdg-desktop-portal with a screenshot backend"));
+        co_return usage;
+    }
+    auto taking = ScreenshotPortal::take(bus);
+    const ScreenshotPortal::Outcome outcome = co_await std::move(taking);
+    if (m_stopCode)
+        co_return *m_stopCode;
+    // The user changed their mind: nothing to report.
+    if (outcome.kind == ScreenshotPortal::Outcome::Kind::cancelled)
+        co_return success;
+    if (outcome.kind == ScreenshotPortal::Outcome::Kind::failed) {
+        err(QStringLiteral("sendova: no screenshot: ") + outcome.reason);
+        co_return failure;
+    }
+    const QUrl file = outcome.file;
+    auto uploading = uploadEach({[file](AppViewModel &model) { return model.startScreenshotUpload(file); }},
+                                {QString()}, options);
+    co_return co_await std::move(uploading);
+}
+
+QCoro::Task<int> CommandLineClient::uploadEach(QList<UploadStart> starts, QStringList files, Options options)
+{
+    AppViewModel &model = this->model();
     auto preparing = prepareNotifications();
     co_await std::move(preparing);
 
@@ -577,12 +655,12 @@ QCoro::Task<int> CommandLineClient::upload(QStringList files, Options options)
             connect(&model, &AppViewModel::uploadProgressChanged, this, &CommandLineClient::scheduleProgress);
 
     int result = success;
-    for (const QString &file : std::as_const(files)) {
+    for (qsizetype i = 0; i < starts.size(); ++i) {
         // Nobody gets the links of the rest once standard output fails.
         if (m_stopCode || stdoutErrno != 0)
             break;
-        const QUrl url = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
-        auto uploading = model.startUpload(url);
+        const QString file = files.value(i);
+        auto uploading = starts[i](model);
         co_await std::move(uploading);
         if (m_stopCode)
             break;
@@ -599,7 +677,7 @@ QCoro::Task<int> CommandLineClient::upload(QStringList files, Options options)
                 !message.contains(cause->serverMessage))
                 message += QLatin1String(": ") + cause->serverMessage;
             // File-system failures already name the file.
-            const bool named = message.startsWith(url.toLocalFile());
+            const bool named = file.isEmpty() || message.startsWith(QFileInfo(file).absoluteFilePath());
             err(QStringLiteral("sendova: ") + (named ? QString() : file + QLatin1String(": ")) + message);
             result = failure;
         }

@@ -9,6 +9,7 @@
 
 #include <QCoroTask>
 
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -75,7 +76,13 @@ private:
         }
     };
 
-    QCoro::Task<int> upload(QStringList files, Options options);
+    // What `upload` sends: the files named, or the clipboard's content.
+    QCoro::Task<int> upload(QStringList files, bool clipboard, Options options);
+    QCoro::Task<int> screenshot(Options options);
+    // The uploads of one command, each started by one call on the model;
+    // files names each in failure lines (empty for content without a file).
+    using UploadStart = std::function<QCoro::Task<>(AppViewModel &)>;
+    QCoro::Task<int> uploadEach(QList<UploadStart> starts, QStringList files, Options options);
     // Without a user, connects with an API key read from standard input.
     QCoro::Task<int> login(QString server, std::optional<QString> user, bool passwordFromStdin,
                            Options options);

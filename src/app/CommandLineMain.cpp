@@ -3,6 +3,7 @@
 #include "platform/TerminationSignals.h"
 #include "platform/UrlOpener.h"
 #include "support/LocalizationService.h"
+#include "upload/StagedFile.h"
 
 #include <QCoreApplication>
 
@@ -47,6 +48,8 @@ extern "C" __attribute__((visibility("default"))) int sendovaCommandLineMain(int
                      [](int code) { QCoreApplication::exit(code); });
     client.start(QCoreApplication::arguments().mid(1));
     const int code = app.exec();
+    // A paste or a screenshot interrupted mid-upload leaves no copy behind.
+    StagedFile::removeAll();
     if (client.wasInterrupted()) {
         // The command has stopped its work, or had none worth stopping; what
         // other threads still wind down (an aborted transfer, a notification

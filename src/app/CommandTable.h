@@ -15,7 +15,9 @@ struct CommandInfo
 };
 
 inline constexpr CommandInfo commands[] = {
-    {"upload", "[--verbose] [--] FILE…", "upload files and print their links"},
+    {"upload", "[--verbose] (--clipboard | [--] FILE…)",
+     "upload files, or the clipboard, and print their links"},
+    {"screenshot", "[--verbose]", "upload a screenshot taken with the desktop's tool"},
     {"login", "--server URL (--user NAME [--password-stdin] | --api-key-stdin) [--insecure-storage]",
      "sign in, or connect with an existing API key, and store the key"},
     {"setup", "[--insecure-storage] LINK", "configure from a sendova://setup link"},

@@ -3,6 +3,7 @@
 #include "platform/ApplicationService.h"
 #include "platform/GraphicalSession.h"
 #include "platform/TerminationSignals.h"
+#include "upload/StagedFile.h"
 
 #include <QApplication>
 #include <QDir>
@@ -61,7 +62,11 @@ int runTray(int argc, char *argv[], QStringList arguments)
     delegate.start();
     if (!uris.isEmpty())
         delegate.open(uris);
-    return app.exec();
+    const int code = app.exec();
+    // An upload still running when the program ends never finishes, and
+    // would leave its private copy of a paste or a screenshot behind.
+    StagedFile::removeAll();
+    return code;
 }
 
 } // namespace

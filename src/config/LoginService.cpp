@@ -267,6 +267,10 @@ void StatusReply::readBody(const QByteArray &body)
         if (const json::Json *data = json::optionalObject(document, "data", QString())) {
             userName = json::optionalString(*data, "userName", QStringLiteral("data"));
             tenantName = json::optionalString(*data, "tenantName", QStringLiteral("data"));
+            // Older servers say nothing of it; a limit that is no count is no limit.
+            const auto limit = data->find("maxUploadSize");
+            if (limit != data->end() && limit->is_number_unsigned())
+                maxUploadSize = limit->get<qint64>();
         }
     } catch (const DecodingError &) {
         recognized = false;

@@ -135,8 +135,10 @@ struct StatusReply
     bool recognized = false;
     std::optional<QString> userName;
     std::optional<QString> tenantName;
+    // The largest file the server takes, in bytes, when it says.
+    std::optional<qint64> maxUploadSize;
 
-    // Reads a 200 reply's body into recognized, userName and tenantName.
+    // Reads a 200 reply's body into recognized, the names and the limit.
     void readBody(const QByteArray &body);
 
     // The key works: the only answer testConnection counts as success.

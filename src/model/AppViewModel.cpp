@@ -1,5 +1,6 @@
 #include "model/AppViewModel.h"
 
+#include "config/LoginService.h"
 #include "net/FileError.h"
 #include "net/HttpSession.h"
 #include "platform/AutostartEntry.h"
@@ -8,10 +9,12 @@
 #include "support/ShownText.h"
 #include "support/StrictJson.h"
 #include "upload/HashService.h"
+#include "upload/StagedFile.h"
 #include "upload/UploadError.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QPointer>
 
@@ -125,6 +128,35 @@ public:
 
 private:
     QString m_fileName;
+};
+
+class NothingToPasteError : public Error
+{
+public:
+    NothingToPasteError() : Error(QStringLiteral("the clipboard holds no file, image or text")) {}
+    QString description() const override
+    {
+        return LocalizationService::shared().localized("error.clipboard.empty");
+    }
+};
+
+// Refused before anything is hashed or sent: the server would refuse it
+// only once all of it had arrived.
+class ContentTooLargeError : public Error
+{
+public:
+    ContentTooLargeError(const QString &name, qint64 size, qint64 limit)
+        : Error(QStringLiteral("%1: %2 bytes, the server takes at most %3").arg(name).arg(size).arg(limit)),
+          m_name(name), m_limit(limit)
+    {}
+    QString description() const override
+    {
+        return localizedFormat("error.upload.too_large", m_name, QLocale().formattedDataSize(m_limit));
+    }
+
+private:
+    QString m_name;
+    qint64 m_limit;
 };
 
 // Detaches the transfer from the task's cancel action however the step ends.
@@ -547,9 +579,80 @@ QCoro::Task<> AppViewModel::upload(QUrl fileURL, std::shared_ptr<UploadTask> tas
         } catch (...) {
         }
     }
+    failAndTell(fileName, failure, config.showNotifications);
+}
+
+void AppViewModel::failAndTell(const QString &fileName, const std::exception_ptr &failure, bool notify)
+{
     const QString message = fail(failure);
-    if (config.showNotifications && m_desktop.showError)
+    if (notify && m_desktop.showError)
         m_desktop.showError(fileName, message);
+}
+
+QCoro::Task<> AppViewModel::startPasteUpload(ClipboardContent content)
+{
+    if (content.kind == ClipboardContent::Kind::file)
+        return startUpload(content.file);
+    const QString name =
+        StagedFile::nameFor(StagedFile::Origin::clipboard, QDateTime::currentDateTime(), content.suffix());
+    return uploadStaged(name, content.kind == ClipboardContent::Kind::nothing ? QByteArray() : content.bytes,
+                        QString());
+}
+
+QCoro::Task<> AppViewModel::startScreenshotUpload(QUrl file)
+{
+    const QString suffix = QFileInfo(file.fileName()).suffix();
+    const QString name = StagedFile::nameFor(StagedFile::Origin::screenshot, QDateTime::currentDateTime(),
+                                             suffix.isEmpty() ? QStringLiteral("png") : suffix.toLower());
+    return uploadStaged(name, QByteArray(), file.toLocalFile());
+}
+
+QCoro::Task<std::optional<qint64>> AppViewModel::serverLimit(QString serverUrl, QString apiKey)
+{
+    try {
+        auto asking = LoginService::shared().status(std::move(serverUrl), std::move(apiKey));
+        const StatusReply reply = co_await std::move(asking);
+        co_return reply.accepted() ? reply.maxUploadSize : std::nullopt;
+    } catch (const Error &) {
+        // Unreachable now: the upload itself will say so.
+        co_return std::nullopt;
+    }
+}
+
+QCoro::Task<> AppViewModel::uploadStaged(QString name, QByteArray bytes, QString source)
+{
+    auto task = std::make_shared<UploadTask>();
+    setCurrentUploadTask(task);
+    if (!m_config.isConfigured()) {
+        setShowSetup(true);
+        co_return;
+    }
+    QPointer<AppViewModel> self(this);
+    const bool nothing = source.isEmpty() && bytes.isEmpty();
+    std::unique_ptr<StagedFile> staged;
+    try {
+        if (nothing)
+            throw NothingToPasteError();
+        auto asking = serverLimit(m_config.serverUrl(), m_config.apiKey);
+        const std::optional<qint64> limit = co_await std::move(asking);
+        if (!self || task->isCancelled())
+            co_return;
+        const qint64 size = source.isEmpty() ? bytes.size() : QFileInfo(source).size();
+        if (limit && size > *limit)
+            throw ContentTooLargeError(name, size, *limit);
+        staged = source.isEmpty() ? StagedFile::write(name, bytes) : StagedFile::copyOf(name, source);
+    } catch (const Error &) {
+        // Nothing was sent: no upload of its own to log, and none before it.
+        ++m_uploadsStarted;
+        LogService::shared().clear();
+        m_lastFailure.reset();
+        failAndTell(name, std::current_exception(), m_config.showNotifications && !nothing);
+        co_return;
+    }
+    // The file holds it now; the upload reads from there.
+    bytes = QByteArray();
+    auto uploading = upload(staged->url(), std::move(task));
+    co_await std::move(uploading);
 }
 
 QString AppViewModel::fail(const std::exception_ptr &failure)

@@ -4,6 +4,7 @@
 #include "config/ConfigService.h"
 #include "config/RecentUpload.h"
 #include "model/DesktopActions.h"
+#include "platform/ClipboardContent.h"
 #include "upload/UploadProgress.h"
 #include "upload/UploadService.h"
 #include "upload/UploadTask.h"
@@ -99,6 +100,14 @@ public:
     // state. Once its task is cancelled, an upload stops at its next step and
     // touches neither the progress nor the log of an upload started after it.
     QCoro::Task<> upload(QUrl fileURL, std::shared_ptr<UploadTask> task = {});
+    // A paste (Ctrl+V, the tray's Upload Clipboard, `upload --clipboard`):
+    // a file goes as a dropped one does; an image or text is uploaded from a
+    // private file named for what it was, removed once the upload ends.
+    // Nothing usable ends in the failed state, saying so.
+    QCoro::Task<> startPasteUpload(ClipboardContent content);
+    // The file a screenshot tool handed over, uploaded from a private copy
+    // under our name for it.
+    QCoro::Task<> startScreenshotUpload(QUrl file);
     // Set when an upload ends in the failed state, cleared when the next one
     // starts.
     const std::optional<UploadFailure> &lastFailure() const { return m_lastFailure; }
@@ -154,6 +163,13 @@ private:
     // Logs the failure, shows it in the progress state and returns the
     // user-facing text (with the server's explanation, when it gave one).
     QString fail(const std::exception_ptr &failure);
+    // fail(), and the notification that goes with it.
+    void failAndTell(const QString &fileName, const std::exception_ptr &failure, bool notify);
+    // Stages the content (bytes, or a copy of the file at source) and uploads it.
+    QCoro::Task<> uploadStaged(QString name, QByteArray bytes, QString source);
+    // The largest upload the server takes; nothing when it does not say or
+    // cannot be asked.
+    static QCoro::Task<std::optional<qint64>> serverLimit(QString serverUrl, QString apiKey);
     void savedWith(const std::exception_ptr &failure);
     void forgetAccount();
     // The automatic copy at the end of an upload.

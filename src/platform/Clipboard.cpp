@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMimeData>
 #include <QPointer>
+#include <QProcess>
 
 #include <cerrno>
 #include <csignal>
@@ -248,6 +249,38 @@ QString Clipboard::keeperProgram()
             return info.absoluteFilePath();
     }
     return {};
+}
+
+std::optional<ClipboardContent> Clipboard::pasteThroughKeeper()
+{
+    const QString program = keeperProgram();
+    if (program.isEmpty())
+        return std::nullopt;
+    QProcess keeper;
+    keeper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    keeper.start(program, {QStringLiteral("--paste")});
+    keeper.closeWriteChannel();
+    // Twice the owner's allowance: an X11 owner gets five seconds per answer.
+    if (!keeper.waitForFinished(keeperHandshakeMs) || keeper.exitStatus() != QProcess::NormalExit ||
+        keeper.exitCode() != 0) {
+        keeper.kill();
+        keeper.waitForFinished();
+        return std::nullopt;
+    }
+    const QByteArray answer = keeper.readAllStandardOutput();
+    const qsizetype lineEnd = answer.indexOf('\n');
+    const QByteArray kind = answer.left(lineEnd);
+    ClipboardContent content;
+    if (kind.startsWith("file ")) {
+        content.kind = ClipboardContent::Kind::file;
+        content.file = QUrl::fromEncoded(kind.mid(5), QUrl::StrictMode);
+    } else if (kind == "image" || kind == "text") {
+        content.kind = kind == "image" ? ClipboardContent::Kind::image : ClipboardContent::Kind::text;
+        content.bytes = answer.mid(lineEnd + 1);
+    } else if (kind != "nothing") {
+        return std::nullopt;
+    }
+    return content;
 }
 
 Clipboard::CopyResult Clipboard::copyPersistently(const QString &text)

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "platform/ClipboardContent.h"
+
 #include <QString>
+
+#include <optional>
 
 namespace sendova {
 
@@ -68,6 +72,12 @@ public:
     // serves the text itself when no keeper can be started. Blocks until the
     // keeper owns the clipboard (a few tens of milliseconds).
     static CopyResult copyPersistently(const QString &text);
+
+    // What a paste would upload, read by the keeper program for a process
+    // without Qt Gui (the command line). Nothing when it could not be read:
+    // no X11 display (or XWayland) to read it from, or no keeper. Blocks
+    // until the keeper has it (the owner may take a few seconds to answer).
+    static std::optional<ClipboardContent> pasteThroughKeeper();
 
     // Where the keeper program is looked for, in order: next to the running
     // program, the installed location, the build tree.

@@ -9,7 +9,14 @@
 // X server did; under Wayland that is XWayland, whose selection reaches
 // Wayland programs only where the compositor passes it on). Any other ending
 // means failure.
+//
+// With --paste it serves the other way round, for the command line, which
+// has no Qt Gui of its own: it reads what a paste would upload and writes
+// "file URL", "image", "text" or "nothing" on a line, then the image's PNG
+// or the text's UTF-8 up to end-of-file. It reads through X11 (XWayland in
+// a Wayland session, where the compositor passes the clipboard on).
 
+#include "platform/ClipboardContent.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
 #include <QClipboard>
@@ -271,6 +278,32 @@ int serveThroughX11(int argc, char **argv, const QByteArray &text)
 
 } // namespace
 
+int pasteThroughX11(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "xcb;minimal");
+    QGuiApplication app(argc, argv);
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return 2;
+    using sendova::ClipboardContent;
+    const ClipboardContent content = ClipboardContent::from(QGuiApplication::clipboard()->mimeData());
+    QByteArray answer;
+    switch (content.kind) {
+    case ClipboardContent::Kind::file:
+        answer = "file " + content.file.toEncoded() + '\n';
+        break;
+    case ClipboardContent::Kind::image:
+        answer = "image\n" + content.bytes;
+        break;
+    case ClipboardContent::Kind::text:
+        answer = "text\n" + content.bytes;
+        break;
+    case ClipboardContent::Kind::nothing:
+        answer = "nothing\n";
+        break;
+    }
+    return writeAll(STDOUT_FILENO, answer) ? 0 : 1;
+}
+
 int main(int argc, char **argv)
 {
     // Anything the copying program left open is not ours to keep alive.
@@ -286,6 +319,8 @@ int main(int argc, char **argv)
     const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
     if (!wayland && !x11)
         return 2;
+    if (argc == 2 && std::strcmp(argv[1], "--paste") == 0)
+        return x11 ? pasteThroughX11(argc, argv) : 2;
 
     QByteArray text;
     if (!readAll(STDIN_FILENO, text))

@@ -5,11 +5,14 @@
 #include "widgets/Symbols.h"
 #include "widgets/TextStyle.h"
 
+#include <QClipboard>
 #include <QDragEnterEvent>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
+#include <QShortcut>
 
 namespace sendova {
 
@@ -61,9 +64,22 @@ DropZoneView::DropZoneView(AppViewModel *viewModel, QWidget *parent) : QWidget(p
         update();
     });
 
+    // A shortcut of the window rather than a key of the zone: the focus is
+    // rarely on the zone itself. Only while the zone is shown, which is
+    // when no upload is on.
+    auto *pasting = new QShortcut(QKeySequence::Paste, this);
+    pasting->setContext(Qt::WindowShortcut);
+    connect(pasting, &QShortcut::activated, this, &DropZoneView::paste);
+
     connect(&LocalizationService::shared(), &LocalizationService::currentLanguageChanged, this,
             &DropZoneView::retranslate);
     retranslate();
+}
+
+void DropZoneView::paste()
+{
+    const ClipboardContent content = ClipboardContent::from(QGuiApplication::clipboard()->mimeData());
+    startLater([content](AppViewModel &model) { model.startPasteUpload(content); });
 }
 
 void DropZoneView::retranslate()
@@ -228,13 +244,18 @@ void DropZoneView::dropEvent(QDropEvent *event)
 
 void DropZoneView::upload(const QUrl &file)
 {
-    // After the drag or the chooser has finished with us: the upload's first
-    // steps swap the popover's body, this zone included.
+    startLater([file](AppViewModel &model) { model.startUpload(file); });
+}
+
+void DropZoneView::startLater(std::function<void(AppViewModel &)> start)
+{
+    // After the drag, the chooser or the shortcut has finished with us: the
+    // upload's first steps swap the popover's body, this zone included.
     QMetaObject::invokeMethod(
         this,
-        [this, file] {
+        [this, start = std::move(start)] {
             if (m_viewModel)
-                m_viewModel->startUpload(file);
+                start(*m_viewModel);
         },
         Qt::QueuedConnection);
 }

@@ -6,6 +6,8 @@
 #include <QVariantAnimation>
 #include <QWidget>
 
+#include <functional>
+
 namespace sendova {
 
 class AppViewModel;
@@ -13,6 +15,7 @@ class AppViewModel;
 // The target the user drops a file on, or clicks to choose one: a dashed
 // rounded rectangle that lights up in the accent colour while a file hovers
 // over it. Hands the file to the view model's upload and nothing else.
+// Ctrl+V anywhere in its window uploads what the clipboard holds.
 class DropZoneView : public QWidget
 {
     Q_OBJECT
@@ -30,6 +33,8 @@ public:
     // for it: the upload starts when it reports its choice.
     QFileDialog *fileChooser() const { return m_chooser; }
     void openFileChooser();
+    // What Ctrl+V does while the zone is on screen.
+    void paste();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -45,6 +50,7 @@ private:
     void setTargeted(bool targeted);
     void retranslate();
     void upload(const QUrl &file);
+    void startLater(std::function<void(AppViewModel &)> start);
     static void acceptAsCopy(QDropEvent *event);
 
     QPointer<AppViewModel> m_viewModel;

@@ -6,6 +6,7 @@
 #include "LoopbackHttpServer.h"
 #include "PrivateBus.h"
 #include "TestNotificationServer.h"
+#include "TestScreenshotPortal.h"
 #include "XvfbDisplay.h"
 
 #include <QDir>
@@ -78,6 +79,7 @@ struct User
         env.insert(QStringLiteral("HOME"), home.path());
         env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
         QFile file(home.filePath(QStringLiteral("a.txt")));
         if (file.open(QIODevice::WriteOnly))
@@ -206,6 +208,24 @@ void CommandLineClientTest::command_data()
     QTest::newRow("--version") << u"--version"_qs << QByteArray() << none << QString() << 0
                                << QByteArray("sendova " SENDOVA_VERSION "\n") << QByteArray();
 
+    // What was no file is sent from a private copy, gone once the command
+    // ends; the desktop's screenshot tool answers through its portal, and a
+    // cancel there is no failure.
+    QTest::newRow("clipboard text") << u"upload --clipboard"_qs << QByteArray() << json(200, uploadedReply)
+                                    << u"clipboard Grüße"_qs << 0 << link << QByteArray();
+    QTest::newRow("blank clipboard") << u"upload --clipboard"_qs << QByteArray() << none << u"clipboard  "_qs
+                                     << 1 << QByteArray()
+                                     << QByteArray("The clipboard holds nothing to upload");
+    QTest::newRow("clipboard and a file")
+        << u"upload --clipboard a.txt"_qs << QByteArray() << none << QString() << 2 << QByteArray()
+        << QByteArray("--clipboard takes no file");
+    QTest::newRow("screenshot") << u"screenshot"_qs << QByteArray() << json(200, uploadedReply)
+                                << u"portal"_qs << 0 << link << QByteArray();
+    QTest::newRow("screenshot cancelled") << u"screenshot"_qs << QByteArray() << none << u"portal cancel"_qs
+                                          << 0 << QByteArray() << QByteArray();
+    QTest::newRow("screenshot without a portal") << u"screenshot"_qs << QByteArray() << none << QString() << 2
+                                                 << QByteArray() << QByteArray("no screenshot portal");
+
     // A hostile server: a link that would be two lines, a command when
     // pasted, a terminal's title or a reversed text is no link; messages and
     // names lose what a terminal would act on. Every row's output is checked
@@ -263,8 +283,26 @@ void CommandLineClientTest::command()
     // one stands for a key given to a keyring this bus lacks.
     const User user;
     const QByteArray key = QByteArray(QTest::currentDataTag()).contains("out of reach") ? "" : "sk_test";
-    if (line.startsWith(u"status"_qs) || line.startsWith(u"upload"_qs))
+    if (line.startsWith(u"status"_qs) || line.startsWith(u"upload"_qs) || line.startsWith(u"screenshot"_qs))
         QVERIFY(user.configure(server.baseUrl(), setting == QLatin1String("copy"), key));
+    const QByteArray picture = "\x89PNG\r\n\x1a\n a picture";
+    const QString picturePath = user.home.filePath(u"Screenshot from the desktop.png"_qs);
+    TestScreenshotPortal portal;
+    if (setting.startsWith(u"portal")) {
+        QFile file(picturePath);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(picture) == picture.size());
+        portal.picture = QUrl::fromLocalFile(picturePath);
+        portal.responseCode = setting.endsWith(u"cancel") ? 1 : 0;
+        QVERIFY(portal.start(m_bus.address()));
+    }
+    const QByteArray copied = setting.mid(10).toUtf8();
+    if (setting.startsWith(u"clipboard")) {
+        QProcess xclip;
+        xclip.start(u"xclip"_qs, {u"-selection"_qs, u"clipboard"_qs, u"-t"_qs, u"UTF8_STRING"_qs});
+        xclip.write(copied);
+        xclip.closeWriteChannel();
+        QVERIFY(xclip.waitForFinished());
+    }
     QProcess process;
     // Qt's choice of X stays: it needs a display as much as the default.
     if (setting == QLatin1String("no display"))
@@ -298,6 +336,19 @@ void CommandLineClientTest::command()
         QCOMPARE(notificationServer.notifyCalls.value(0).actions, QStringList());
     if (setting == QLatin1String("copy"))
         QCOMPARE(readClipboard(), std::optional(out.trimmed()));
+    if (exitCode == 0 && (setting == u"portal" || setting.startsWith(u"clipboard"))) {
+        const QByteArray body = server.requests().constLast().body;
+        QVERIFY2(body.contains(setting == u"portal" ? "filename=\"Screenshot 20" : "filename=\"Clipboard 20"),
+                 body.constData());
+        QVERIFY(body.contains(setting == u"portal" ? picture : copied));
+        QVERIFY(body.contains(setting == u"portal" ? ".png\"" : ".txt\""));
+        // The desktop's own file is the desktop's.
+        QVERIFY(setting != u"portal" || QFileInfo::exists(picturePath));
+    }
+    if (setting.startsWith(u"portal"))
+        QCOMPARE(portal.calls.value(0).value(u"interactive"_qs), QVariant(true));
+    QCOMPARE(QDir(user.home.filePath(u"cache/Sendova"_qs)).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+             QStringList());
 }
 
 // Eight commands whose replies arrive together each add their upload to the

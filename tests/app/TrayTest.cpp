@@ -6,25 +6,32 @@
 #include "ChildSignal.h"
 #include "LoopbackHttpServer.h"
 #include "SwaySession.h"
+#include "TestScreenshotPortal.h"
 #include "TestStatusNotifierWatcher.h"
 #include "app/AppDelegate.h"
 #include "config/ConfigService.h"
 #include "config/KeychainService.h"
 #include "platform/ApplicationService.h"
+#include "support/LocalizationService.h"
 #include "ui/DropZoneView.h"
 #include "ui/MenuBarView.h"
 #include "ui/SettingsView.h"
 #include "ui/SetupView.h"
+#include "upload/StagedFile.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
 #include <QCursor>
 #include <QDBusInterface>
+#include <QDBusMessage>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
@@ -48,6 +55,36 @@ QMessageBox *shownMessageBox(const QString &text = QString())
             return box;
     }
     return nullptr;
+}
+
+// The server's answers: its status naming a limit (or none), and an upload's success.
+ScriptedReply statusReply(const QByteArray &limit = "null")
+{
+    return ScriptedReply::json(200, R"({"success":true,"data":{"maxUploadSize":)" + limit + "}}");
+}
+
+ScriptedReply uploaded()
+{
+    return ScriptedReply::json(200,
+                               R"({"Success":true,"Data":{"Url":"https://s.example/f/p","ShortCode":"p",)"
+                               R"("FileName":"p","FileSize":1,"IsDuplicate":false}})");
+}
+
+QByteArray imageBytes(const char *format)
+{
+    QImage image(4, 3, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+// What the private folder of pasted content holds: nothing once an upload is over.
+QStringList stagedLeft()
+{
+    return QDir(StagedFile::cacheFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
 }
 
 } // namespace
@@ -79,6 +116,31 @@ class TrayTest : public QObject
         environment.insert(u"XDG_DATA_HOME"_qs, m_root.path());
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(SENDOVA_BINARY), args);
+    }
+
+    // With SENDOVA_SCREENSHOTS=DIR, the tray menu as it is now, for the README.
+    void shoot(const QString &name)
+    {
+        const QString folder = qEnvironmentVariable("SENDOVA_SCREENSHOTS");
+        if (folder.isEmpty())
+            return;
+        QMenu *menu = m_delegate->statusItem()->contextMenu();
+        menu->popup(QPoint(20, 20));
+        QTRY_VERIFY(menu->isVisible());
+        QTest::qWait(100);
+        QVERIFY(menu->grab().save(folder + u'/' + name + u".png"_qs));
+        menu->hide();
+    }
+
+    // The built tray program in the sway session, with a panel, so that it
+    // opens as a popover.
+    void startTrayOn(const SwaySession &sway, QProcess &tray)
+    {
+        m_watcher.stop();
+        QVERIFY(m_watcher.start());
+        const qsizetype items = m_watcher.registeredItems().size();
+        startSendova(tray, {}, sway.environment());
+        QTRY_VERIFY_WITH_TIMEOUT(m_watcher.registeredItems().size() > items, 20000);
     }
 
     void startDelegate(int trayWait = AppDelegate::trayWaitMs)
@@ -227,13 +289,8 @@ private Q_SLOTS:
                                                               : u"[title=Sendova] nop"_qs});
         };
 
-        // A panel, so that it opens as a popover.
-        m_watcher.stop();
-        QVERIFY(m_watcher.start());
-        const qsizetype items = m_watcher.registeredItems().size();
         QProcess tray;
-        startSendova(tray, {}, desktop);
-        QTRY_VERIFY_WITH_TIMEOUT(m_watcher.registeredItems().size() > items, 20000);
+        startTrayOn(sway, tray);
 
         // The upload's reply waits for a request from here, so that the
         // popover is closed by then.
@@ -273,6 +330,56 @@ private Q_SLOTS:
 
         QCOMPARE(sway.run(u"swaymsg"_qs, {u"workspace"_qs, u"elsewhere"_qs}), 0);
         QTRY_COMPARE_WITH_TIMEOUT(sendovaWindow(false), 2, 20000);
+        tray.terminate();
+        tray.waitForFinished();
+    }
+
+    // Wayland gives the clipboard to the focused window only: Ctrl+V in the
+    // popover and the tray's Upload Clipboard (which brings the popover up
+    // first) each upload what a Wayland program copied.
+    void waylandPaste()
+    {
+        if (!SwaySession::available())
+            QSKIP("sway, wl-clipboard or wtype is missing (scripts/install-deps installs them)");
+        SwaySession sway(SwaySession::XWayland::on);
+        QVERIFY2(sway.start(), sway.errorText().constData());
+        const QProcessEnvironment desktop = sway.environment();
+        QProcess tray;
+        startTrayOn(sway, tray);
+
+        for (const QString &way : {u"Ctrl+V"_qs, u"Upload Clipboard"_qs}) {
+            const QByteArray copied = "copied on Wayland for " + way.toUtf8();
+            QCOMPARE(sway.run(u"wl-copy"_qs, {QString::fromUtf8(copied)}), 0);
+            m_server.enqueue(statusReply());
+            m_server.enqueue(uploaded());
+            const qsizetype before = m_server.requests().size();
+            QProcess command;
+            if (way == u"Ctrl+V") {
+                startSendova(command, {}, desktop);
+                QTRY_COMPARE_WITH_TIMEOUT(
+                    sway.run(u"swaymsg"_qs, {u"-q"_qs, u"[title=Sendova con_id=__focused__] nop"_qs}), 0,
+                    20000);
+                QCOMPARE(
+                    sway.run(u"wtype"_qs, {u"-M"_qs, u"ctrl"_qs, u"-k"_qs, u"v"_qs, u"-m"_qs, u"ctrl"_qs}),
+                    0);
+            } else {
+                QDBusMessage call = QDBusMessage::createMethodCall(
+                    QLatin1String(ApplicationService::applicationId),
+                    QLatin1String(ApplicationService::objectPath),
+                    QLatin1String(ApplicationService::interfaceName), u"ActivateAction"_qs);
+                call << QLatin1String(AppDelegate::uploadClipboardAction) << QVariantList() << QVariantMap();
+                QCOMPARE(QDBusConnection::sessionBus().call(call).type(), QDBusMessage::ReplyMessage);
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(m_server.requests().size(), before + 2, 20000);
+            const QByteArray body = m_server.requests().constLast().body;
+            QVERIFY2(body.contains("filename=\"Clipboard 20") && body.contains(".txt\"") &&
+                         body.contains(copied),
+                     qPrintable(way));
+            // Closed, as when the user goes on elsewhere and copies again.
+            QCOMPARE(sway.run(u"wtype"_qs, {u"-k"_qs, u"Escape"_qs}), 0);
+            QTRY_COMPARE_WITH_TIMEOUT(sway.run(u"swaymsg"_qs, {u"-q"_qs, u"[title=Sendova] nop"_qs}), 2,
+                                      20000);
+        }
         tray.terminate();
         tray.waitForFinished();
     }
@@ -368,6 +475,163 @@ private Q_SLOTS:
         QApplication::sendEvent(zone, &drop);
         QVERIFY(drop.isAccepted());
         QCOMPARE(drop.dropAction(), Qt::CopyAction);
+    }
+
+    // Ctrl+V in the popover uploads what another program copied: the first
+    // local file of a file manager's copy, an image (as PNG), or text (as
+    // .txt), under a name saying what it was; the private file of what was
+    // no file is gone however the upload ended.
+    void pasteUploads_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QByteArray>("copied");
+        // The limit the server names when asked first (JSON); not asked for a file.
+        QTest::addColumn<QByteArray>("limit");
+        // The upload's reply; 0 when nothing may be sent.
+        QTest::addColumn<int>("status");
+        // The file name sent, as a pattern.
+        QTest::addColumn<QString>("name");
+        // What the body carries, or what the failed state says when nothing is sent.
+        QTest::addColumn<QByteArray>("expected");
+        const QString clipboardName = u"Clipboard \\d{4}-\\d\\d-\\d\\d \\d\\d\\.\\d\\d\\.\\d\\d\\."_qs;
+        const QByteArray config = QUrl::fromLocalFile(m_root.filePath(u"Sendova/config.json"_qs)).toEncoded();
+        QTest::newRow("a file manager's files")
+            << u"text/uri-list"_qs << "https://example.com/x\r\n" + config + "\r\nfile:///etc/hostname\r\n"
+            << QByteArray() << 200 << u"config\\.json"_qs << QByteArray("serverUrl");
+        QTest::newRow("PNG image") << u"image/png"_qs << imageBytes("png") << "1000000"_qba << 200
+                                   << clipboardName + u"png"_qs << imageBytes("png");
+        QTest::newRow("BMP image as PNG, refused by the server")
+            << u"image/bmp"_qs << imageBytes("bmp") << "null"_qba << 500 << clipboardName + u"png"_qs
+            << QByteArray("\x89PNG");
+        QTest::newRow("text over the server's limit") << u"UTF8_STRING"_qs << "Grüße\n"_qba
+                                                      << "6"_qba << 0 << QString() << "Clipboard 20"_qba;
+        QTest::newRow("blank text")
+            << u"UTF8_STRING"_qs << " \n"_qba << QByteArray() << 0 << QString()
+            << LocalizationService::shared().localized("error.clipboard.empty").toUtf8();
+    }
+
+    void pasteUploads()
+    {
+        QFETCH(QString, type);
+        QFETCH(QByteArray, copied);
+        QFETCH(QByteArray, limit);
+        QFETCH(int, status);
+        QFETCH(QString, name);
+        QFETCH(QByteArray, expected);
+        const QString copiedPath = m_root.filePath(u"copied"_qs);
+        QFile copiedFile(copiedPath);
+        QVERIFY(copiedFile.open(QIODevice::WriteOnly) && copiedFile.write(copied) == copied.size());
+        copiedFile.close();
+        // Another program owns the clipboard, as when a user copies elsewhere.
+        QProcess xclip;
+        xclip.start(u"xclip"_qs, {u"-selection"_qs, u"clipboard"_qs, u"-t"_qs, type, u"-i"_qs, copiedPath});
+        QVERIFY(xclip.waitForFinished());
+        // Once this process has heard of the new owner.
+        const QString format = type == u"UTF8_STRING" ? u"text/plain"_qs : type;
+        QTRY_VERIFY(QGuiApplication::clipboard()->mimeData()->hasFormat(format));
+
+        if (!limit.isEmpty())
+            m_server.enqueue(statusReply(limit));
+        if (status == 200)
+            m_server.enqueue(uploaded());
+        else if (status)
+            m_server.enqueue(
+                ScriptedReply::json(status, R"({"Success":false,"Error":{"Code":"FULL","Message":"Full"}})"));
+        const qsizetype before = m_server.requests().size();
+        startDelegate(60000);
+        m_delegate->activate();
+        PopoverWindow *popover = m_delegate->popover();
+        QTRY_VERIFY(popover->isVisible());
+        QApplication::setActiveWindow(popover);
+        QTest::keyClick(popover, Qt::Key_V, Qt::ControlModifier);
+
+        AppViewModel *model = m_delegate->viewModel();
+        QTRY_VERIFY(model->uploadProgress().state.get<UploadState::Completed>() ||
+                    model->uploadProgress().state.get<UploadState::Failed>());
+        QCOMPARE(stagedLeft(), QStringList());
+        QCOMPARE(m_server.requests().size(), before + !limit.isEmpty() + (status != 0));
+        QCOMPARE(bool(model->uploadProgress().state.get<UploadState::Completed>()), status == 200);
+        if (status) {
+            const QByteArray body = m_server.requests().constLast().body;
+            const QRegularExpression disposition(u"filename=\"("_qs + name + u")\""_qs);
+            QVERIFY2(disposition.match(QString::fromUtf8(body)).hasMatch(), body.left(300).constData());
+            QVERIFY2(body.contains(expected), body.toPercentEncoding().left(400).constData());
+        } else {
+            QVERIFY(model->uploadProgress().state.get<UploadState::Failed>()->message.contains(
+                QString::fromUtf8(expected)));
+        }
+        QGuiApplication::clipboard()->clear();
+    }
+
+    // The tray's Upload Screenshot… is there only with a portal; the
+    // portal's picture is uploaded under our name for it, and a cancel in
+    // the desktop's dialog sends nothing and shows no error. Upload
+    // Clipboard is offered only while there is something to paste.
+    void screenshotAndClipboardFromTheMenu_data()
+    {
+        QTest::addColumn<int>("portalAnswer"); // -1: no portal
+        QTest::newRow("screenshot taken") << 0;
+        QTest::newRow("screenshot cancelled") << 1;
+        QTest::newRow("no portal") << -1;
+    }
+
+    void screenshotAndClipboardFromTheMenu()
+    {
+        QFETCH(int, portalAnswer);
+        const QString picturePath = m_root.filePath(u"Screenshot_20261207.png"_qs);
+        const QByteArray picture = imageBytes("png");
+        QFile file(picturePath);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(picture) == picture.size());
+        file.close();
+        TestScreenshotPortal portal;
+        portal.responseCode = uint(portalAnswer);
+        portal.picture = QUrl::fromLocalFile(picturePath);
+        if (portalAnswer >= 0)
+            QVERIFY(portal.start());
+        QGuiApplication::clipboard()->clear();
+        m_watcher.stop();
+        QVERIFY(m_watcher.start());
+        startDelegate(60000);
+        QTRY_VERIFY(m_delegate->statusItem());
+        const QList<QAction *> actions = m_delegate->statusItem()->contextMenu()->actions();
+        QAction *clipboard = actions.value(2);
+        QAction *screenshot = actions.value(3);
+        QCOMPARE(clipboard->text(), u"Upload Clipboard"_qs);
+        QTRY_VERIFY(!clipboard->isEnabled());
+        if (portalAnswer < 0)
+            shoot(u"tray-menu-no-portal-empty-clipboard"_qs);
+        QGuiApplication::clipboard()->setText(u"pasted"_qs);
+        QTRY_VERIFY(clipboard->isEnabled());
+        if (portalAnswer < 0) {
+            QTest::qWait(200);
+            QVERIFY(!screenshot->isVisible());
+            return;
+        }
+        QTRY_VERIFY(screenshot->isVisible());
+        QCOMPARE(screenshot->text(), u"Upload Screenshot…"_qs);
+        if (portalAnswer == 0)
+            shoot(u"tray-menu"_qs);
+
+        if (portalAnswer == 0) {
+            m_server.enqueue(statusReply("1000000"));
+            m_server.enqueue(uploaded());
+        }
+        const qsizetype before = m_server.requests().size();
+        screenshot->trigger();
+        QTRY_COMPARE(portal.calls.size(), 1);
+        AppViewModel *model = m_delegate->viewModel();
+        if (portalAnswer == 0) {
+            QTRY_VERIFY(model->uploadProgress().state.get<UploadState::Completed>());
+            const QByteArray body = m_server.requests().constLast().body;
+            QVERIFY(body.contains("filename=\"Screenshot 20") && body.contains(picture));
+        } else {
+            QTest::qWait(300);
+            QCOMPARE(m_server.requests().size(), before);
+            QVERIFY(model->uploadProgress().state.get<UploadState::Idle>());
+            QVERIFY(!shownMessageBox());
+        }
+        QVERIFY(QFileInfo::exists(picturePath));
+        QCOMPARE(stagedLeft(), QStringList());
     }
 
     // A first start without a tray: the setup is the one window, also once
