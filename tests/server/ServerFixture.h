@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -85,16 +86,20 @@ public:
     {
         std::string received;
         char buffer[4096];
-        for (ssize_t got = 0;
-             (untilClosed || received.empty()) && (got = ::recv(m_fd, buffer, sizeof buffer, 0)) > 0;) {
+        ssize_t got = 0;
+        while ((untilClosed || received.empty()) && (got = ::recv(m_fd, buffer, sizeof buffer, 0)) > 0) {
             received.append(buffer, static_cast<std::size_t>(got));
         }
+        m_peerClosed = got == 0 || (got < 0 && errno == ECONNRESET);
         return received;
     }
+    // Whether the last read ended because the server closed, not by the 30 s time-out.
+    bool peerClosed() const { return m_peerClosed; }
 
 private:
     int m_fd;
     bool m_connected = false;
+    bool m_peerClosed = false;
 };
 
 // The test session's PostgreSQL, when it could start one.
