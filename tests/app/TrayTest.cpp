@@ -346,7 +346,8 @@ private Q_SLOTS:
 
     // A first start without a tray: the setup is the one window, also once
     // the wait for a tray is over; a file handed over meanwhile waits for the
-    // account, and the drop zone comes with it.
+    // account, and the drop zone comes with it, as a window whose close ends
+    // the program.
     void setupComesFirst()
     {
         // No panel any more.
@@ -382,6 +383,10 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(m_server.requests().size() >= before + 3 &&
                                      m_server.requests()[before + 2].body.contains("early\n"),
                                  10000);
+        // Without a tray, closing the window ends the program.
+        QTimer::singleShot(0, m_delegate->popover(), &QWidget::close);
+        QTimer::singleShot(5000, this, [] { QCoreApplication::exit(99); });
+        QCOMPARE(QCoreApplication::exec(), 0);
     }
 
     // Ten recent uploads on a short screen: however the popover grows as the
