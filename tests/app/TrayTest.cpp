@@ -192,17 +192,20 @@ private Q_SLOTS:
     }
 
     // The built program, on the first start or with the settings up, ended
-    // by the signal a session's end sends: at once, with 143.
+    // by the signal a session's end sends, or by Ctrl-C in its terminal: at
+    // once, with 143 or 130.
     void signalEndsTheProgram_data()
     {
         QTest::addColumn<bool>("configured");
-        QTest::newRow("first start: the setup") << false;
-        QTest::newRow("the settings") << true;
+        QTest::addColumn<int>("signal");
+        QTest::newRow("first start: the setup, SIGTERM") << false << SIGTERM;
+        QTest::newRow("the settings, SIGINT") << true << SIGINT;
     }
 
     void signalEndsTheProgram()
     {
         QFETCH(bool, configured);
+        QFETCH(int, signal);
         if (!configured)
             forgetAccount();
         const qsizetype items = m_watcher.registeredItems().size();
@@ -220,9 +223,10 @@ private Q_SLOTS:
         }
         // The sheet is up by then.
         QTest::qWait(1000);
-        QVERIFY(signalChild(sendova.processId(), SIGTERM));
-        QVERIFY2(sendova.waitForFinished(1000), "still running a second after SIGTERM");
-        QCOMPARE(sendova.exitCode(), 143);
+        QVERIFY(signalChild(sendova.processId(), signal));
+        QVERIFY2(sendova.waitForFinished(1000), "still running a second after the signal");
+        QCOMPARE(sendova.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sendova.exitCode(), 128 + signal);
     }
 
     // At rest, with its key read from the keyring, the program maps neither
@@ -394,6 +398,8 @@ private Q_SLOTS:
         QTest::newRow("first start: the session ends") << false << u"session"_qs;
         QTest::newRow("settings up: the tray menu's Quit") << true << u"menu"_qs;
         QTest::newRow("settings up: the session ends") << true << u"session"_qs;
+        QTest::newRow("settings up: the popover's Quit") << true << u"popover"_qs;
+        QTest::newRow("first start: the desktop entry's Quit") << false << u"action"_qs;
     }
 
     void everyWayOutEndsIt()
@@ -417,6 +423,10 @@ private Q_SLOTS:
                 sheet->close();
             else if (way == u"menu")
                 m_delegate->statusItem()->contextMenu()->actions().constLast()->trigger();
+            else if (way == u"popover")
+                Q_EMIT m_delegate->popover()->view()->quitRequested();
+            else if (way == u"action")
+                m_delegate->activateAction(QLatin1String(AppDelegate::quitAction));
             else
                 QCoreApplication::postEvent(qApp, new QEvent(QEvent::Quit));
         });
@@ -435,8 +445,9 @@ private Q_SLOTS:
         PopoverWindow *popover = m_delegate->popover();
         // Without a window manager, X ignores focus requests stamped before the
         // last unmap, and nothing here makes time pass for it: the switches of
-        // focus are made in the toolkit instead.
-        m_delegate->activate();
+        // focus are made in the toolkit instead. Opened by a click on the item.
+        QTRY_VERIFY(m_delegate->statusItem());
+        Q_EMIT m_delegate->statusItem()->activated(QSystemTrayIcon::Trigger);
         QTRY_VERIFY(popover->isVisible());
         QApplication::setActiveWindow(popover);
         QMessageBox alert(QMessageBox::Information, u"Sendova"_qs, u"Alert"_qs, QMessageBox::Ok, popover);
@@ -636,7 +647,8 @@ private Q_SLOTS:
 
     // A first start without a tray: the setup is the one window, also once
     // the wait for a tray is over; a file handed over meanwhile waits for the
-    // account, and the drop zone comes with it.
+    // account, and the drop zone comes with it, as a window whose close ends
+    // the program.
     void setupComesFirst()
     {
         // No panel any more.
@@ -672,6 +684,10 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(m_server.requests().size() >= before + 3 &&
                                      m_server.requests()[before + 2].body.contains("early\n"),
                                  10000);
+        // Without a tray, closing the window ends the program.
+        QTimer::singleShot(0, m_delegate->popover(), &QWidget::close);
+        QTimer::singleShot(5000, this, [] { QCoreApplication::exit(99); });
+        QCOMPARE(QCoreApplication::exec(), 0);
     }
 
     // Ten recent uploads on a short screen: however the popover grows as the

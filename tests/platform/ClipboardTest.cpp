@@ -9,8 +9,10 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstdlib>
 
 #include <sys/prctl.h>
+#include <xcb/xcb.h>
 
 using namespace sendova;
 
@@ -32,6 +34,20 @@ QByteArray runWriter(const QByteArray &mode, const QByteArray &text,
     if (!writer.waitForFinished(20000))
         return "the pipe stayed open after the copier exited";
     return writer.readAllStandardOutput().trimmed();
+}
+
+// Gives the clipboard to nobody, as a clipboard manager's "clear" does. The
+// keeper is told only that it lost it, not to whom, and a later copy tells it
+// nothing at all. (Qt's own clear would need this process to own it first.)
+void clearWithoutOwning()
+{
+    xcb_connection_t *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    xcb_intern_atom_reply_t *atom =
+        xcb_intern_atom_reply(x11, xcb_intern_atom(x11, 0, 9, "CLIPBOARD"), nullptr);
+    QVERIFY(atom);
+    xcb_set_selection_owner(x11, XCB_NONE, atom->atom, XCB_CURRENT_TIME);
+    std::free(atom);
+    xcb_flush(x11);
 }
 
 } // namespace
@@ -97,10 +113,7 @@ private Q_SLOTS:
         QCOMPARE(sendova::test::readClipboard(), std::optional<QByteArray>(text));
 
         if (clearedFirst) {
-            // This process never owned the clipboard, so Qt's clear would
-            // do nothing: claim it first, then give it up.
-            QGuiApplication::clipboard()->setText(QStringLiteral("briefly"));
-            Clipboard::clear();
+            clearWithoutOwning();
             QCOMPARE(sendova::test::readClipboard(), std::nullopt);
         }
         runWriter("persistent", "https://files.example/f/newer");

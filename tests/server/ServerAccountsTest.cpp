@@ -38,14 +38,43 @@ class ServerAccountsTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void login()
+    void accountState_data()
     {
-        RunningServer server;
-        const std::string key = jsonOf(logIn(server, "alice", TestPassword))["data"]["apiKey"];
-        QCOMPARE(statusOf(server.client().Get("/api/status", httplib::Headers{{"X-API-Key", key}})), 200);
+        QTest::addColumn<bool>("active");
+        QTest::addColumn<QByteArray>("password");
+        QTest::addColumn<QByteArray>("login");
+        QTest::addColumn<QByteArray>("keyOutcome"); // of the key issued before, on /api/status
+        QTest::newRow("active") << true << QByteArray(TestPassword) << QByteArray("ok") << QByteArray("ok");
+        QTest::newRow("inactive, right password")
+            << false << QByteArray(TestPassword) << QByteArray("TENANT_INACTIVE")
+            << QByteArray("TENANT_INACTIVE");
         // Without the password, nobody learns that the account exists but is off.
-        server.server().accounts().setActive("alice", false);
-        QCOMPARE(outcomeOf(jsonOf(logIn(server, "alice", "nope"))), "INVALID_CREDENTIALS");
+        QTest::newRow("inactive, wrong password")
+            << false << QByteArray("nope") << QByteArray("INVALID_CREDENTIALS")
+            << QByteArray("TENANT_INACTIVE");
+    }
+
+    // Bob's, beside alice, so that a status naming anyone but the key's owner shows.
+    void accountState()
+    {
+        QFETCH(bool, active);
+        QFETCH(QByteArray, password);
+        QFETCH(QByteArray, login);
+        QFETCH(QByteArray, keyOutcome);
+        RunningServer server;
+        const std::string issued = server.addUser("bob");
+        server.server().accounts().setActive("bob", active);
+        const Json loggedIn = jsonOf(logIn(server, "bob", password.toStdString()));
+        QCOMPARE(outcomeOf(loggedIn), login);
+        QCOMPARE(loggedIn.contains("/data/apiKey"_json_pointer), login == "ok");
+        for (const Json &key : {Json(issued), loggedIn.value("/data/apiKey"_json_pointer, Json())}) {
+            if (key.is_string()) {
+                const Json status =
+                    jsonOf(server.client().Get("/api/status", httplib::Headers{{"X-API-Key", key}}));
+                QCOMPARE(outcomeOf(status), keyOutcome);
+                QCOMPARE(status.value("/data/userName"_json_pointer, Json()), active ? Json("bob") : Json());
+            }
+        }
     }
 
     void loginAttemptsAreLimited_data()
@@ -84,6 +113,45 @@ private Q_SLOTS:
         const auto reply = differentUsers ? attempt(failures, "guess") : logIn(server, "alice", TestPassword);
         QCOMPARE(reply->status, retryAfter == 0 ? 401 : 429);
         QCOMPARE(reply->get_header_value("Retry-After"), retryAfter == 0 ? "" : std::to_string(retryAfter));
+    }
+
+    void setupTokenOutcomes_data()
+    {
+        QTest::addColumn<QByteArray>("change");
+        QTest::addColumn<QByteArray>("outcome");
+        QTest::addColumn<QByteArray>("thenToken"); // the token itself sent afterwards, the account active
+        QTest::newRow("fresh") << QByteArray() << QByteArray("ok") << QByteArray("TOKEN_ALREADY_USED");
+        QTest::newRow("past its hour")
+            << QByteArray("expire") << QByteArray("TOKEN_EXPIRED") << QByteArray("TOKEN_EXPIRED");
+        QTest::newRow("unknown, another pending")
+            << QByteArray("unknown") << QByteArray("INVALID_TOKEN") << QByteArray("ok");
+        QTest::newRow("empty") << QByteArray("empty") << QByteArray("INVALID_TOKEN") << QByteArray("ok");
+        // Left unused: the link works again once the account is back.
+        QTest::newRow("account inactive")
+            << QByteArray("disable") << QByteArray("TENANT_INACTIVE") << QByteArray("ok");
+    }
+
+    void setupTokenOutcomes()
+    {
+        QFETCH(QByteArray, change);
+        QFETCH(QByteArray, outcome);
+        QFETCH(QByteArray, thenToken);
+        RunningServer server;
+        const auto token = server.server().accounts().createSetupToken(server.user.id, std::chrono::hours(1));
+        if (change == "expire") {
+            server.advanceClock(std::chrono::seconds(3601));
+        }
+        server.server().accounts().setActive("alice", change != "disable");
+        const std::string sent = change == "unknown" ? token + "0" : change == "empty" ? "" : token;
+        const Json reply = jsonOf(exchangeToken(server, sent));
+        QCOMPARE(outcomeOf(reply), outcome);
+        if (outcome == "ok") {
+            QCOMPARE(statusOf(server.client().Get("/api/status",
+                                                  httplib::Headers{{"X-API-Key", reply["apiKey"]}})),
+                     200);
+        }
+        server.server().accounts().setActive("alice", true);
+        QCOMPARE(outcomeOf(jsonOf(exchangeToken(server, token))), thenToken);
     }
 
     // Sent four times at once: one exchange wins, whatever the timing.

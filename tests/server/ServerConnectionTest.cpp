@@ -53,6 +53,36 @@ private Q_SLOTS:
         QCOMPARE_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
     }
 
+    void lingeringConnectionIsClosed_data()
+    {
+        QTest::addColumn<bool>("dripping");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::newRow("head dripping past the deadline") << true << QByteArray("HTTP/1.1 408 ");
+        QTest::newRow("kept alive, then silent") << false << QByteArray("HTTP/1.1 200 ");
+    }
+
+    // Short deadlines, and a generous bound on when the server must have
+    // closed: the read gives up only after 30 s.
+    void lingeringConnectionIsClosed()
+    {
+        QFETCH(bool, dripping);
+        QFETCH(QByteArray, reply);
+        ServerOptions options = testOptions();
+        options.connections.requestTimeout = std::chrono::seconds(1);
+        options.connections.keepAliveTimeout = std::chrono::seconds(1);
+        RunningServer server(options);
+        RawConnection connection(server.port());
+        QVERIFY(connection.send(dripping ? "GET / HTTP/1.1\r\n" : "GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
+        std::jthread drip([&](std::stop_token stop) {
+            while (dripping && !stop.stop_requested() && connection.send("X-Drip: y\r\n")) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            }
+        });
+        const std::string received = connection.read();
+        QVERIFY2(received.starts_with(reply.toStdString()), received.c_str());
+        QVERIFY(connection.peerClosed());
+    }
+
     // Connections cost memory and descriptors even without a worker: one
     // address may hold only so many.
     void connectionsPerAddressAreCapped()

@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -85,16 +86,20 @@ public:
     {
         std::string received;
         char buffer[4096];
-        for (ssize_t got = 0;
-             (untilClosed || received.empty()) && (got = ::recv(m_fd, buffer, sizeof buffer, 0)) > 0;) {
+        ssize_t got = 0;
+        while ((untilClosed || received.empty()) && (got = ::recv(m_fd, buffer, sizeof buffer, 0)) > 0) {
             received.append(buffer, static_cast<std::size_t>(got));
         }
+        m_peerClosed = got == 0 || (got < 0 && errno == ECONNRESET);
         return received;
     }
+    // Whether the last read ended because the server closed, not by the 30 s time-out.
+    bool peerClosed() const { return m_peerClosed; }
 
 private:
     int m_fd;
     bool m_connected = false;
+    bool m_peerClosed = false;
 };
 
 // The test session's PostgreSQL, when it could start one.
@@ -198,6 +203,19 @@ private:
     std::string m_conninfo;
 };
 
+// One database for all the servers of a test program, emptied for each:
+// creating and migrating a database takes longer than most tests.
+inline const std::string &emptiedTestDatabase()
+{
+    static const TestDatabase database;
+    PgConnection db(database.conninfo());
+    const auto tables = db.exec("SELECT string_agg(quote_ident(table_name), ', ') FROM "
+                                "information_schema.tables WHERE table_schema = 'public' AND "
+                                "table_name <> 'schema_version'");
+    db.exec("TRUNCATE " + tables.text(0, 0) + " RESTART IDENTITY CASCADE");
+    return database.conninfo();
+}
+
 // Quiet, fast to log in to, and swept only when a test says so, so that no
 // sweep races its clock.
 inline ServerOptions testOptions()
@@ -218,8 +236,8 @@ public:
     {
         options.dataDir = dataDir();
         if (onPostgres()) {
-            m_database = std::make_unique<TestDatabase>();
-            options.database = m_database->conninfo();
+            m_conninfo = emptiedTestDatabase();
+            options.database = m_conninfo;
         }
         if (onObjectStore()) {
             m_bucket = std::make_unique<TestBucket>();
@@ -339,10 +357,10 @@ public:
     // or every row of every table of the shared database as text.
     std::string storedRecords() const
     {
-        if (!m_database) {
+        if (m_conninfo.empty()) {
             return readFile(dataDir() / "sendova-server.db") + readFile(dataDir() / "sendova-server.db-wal");
         }
-        PgConnection db(m_database->conninfo());
+        PgConnection db(m_conninfo);
         const auto tables =
             db.exec("SELECT table_name FROM information_schema.tables WHERE table_schema = 'public'");
         std::string out;
@@ -360,7 +378,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    std::unique_ptr<TestDatabase> m_database;
+    std::string m_conninfo; // of the shared database, if the server uses one
     std::unique_ptr<TestBucket> m_bucket;
     std::shared_ptr<std::atomic<std::int64_t>> m_now =
         std::make_shared<std::atomic<std::int64_t>>(toMillis(std::chrono::system_clock::now()));

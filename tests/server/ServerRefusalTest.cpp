@@ -45,6 +45,11 @@ private Q_SLOTS:
             "POST /api/upload HTTP/1.1\r\nX-API-Key: KEY\r\nX-File-Hash: " +
                 QByteArray(prefixedHash("else").c_str()) + "\r\n" + Form,
             form(part("file", "a.txt", "payload")), 400, "HASH_MISMATCH");
+        // A check or a status without a key must not answer as if for someone.
+        row("check without a key",
+            "GET /api/check/" + QByteArray(prefixedHash("kept").c_str()) + " HTTP/1.1\r\n", {}, 401,
+            "MISSING_API_KEY");
+        row("status without a key", "GET /api/status HTTP/1.1\r\n", {}, 401, "MISSING_API_KEY");
         row("check path with ..", "GET /api/check/..%2F..%2Fsendova-server.db HTTP/1.1\r\nX-API-Key: KEY\r\n",
             {}, 400, "INVALID_HASH");
         // httplib would keep a chunk-size line that never ends in memory.

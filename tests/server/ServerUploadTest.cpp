@@ -53,6 +53,52 @@ private Q_SLOTS:
         }
     }
 
+    void checkTellsOnlyTheAskersLinks_data()
+    {
+        QTest::addColumn<bool>("prefixed"); // the tray program's form; the share program's is bare
+        QTest::addColumn<bool>("byOwner");
+        QTest::addColumn<int>("days");
+        QTest::addColumn<bool>("exists");
+        QTest::newRow("prefixed form, PascalCase") << true << true << 0 << true;
+        QTest::newRow("bare form, lower case") << false << true << 0 << true;
+        QTest::newRow("another user's content") << true << false << 0 << false;
+        QTest::newRow("expired link") << false << true << 8 << false;
+    }
+
+    // Each form is answered in its client's spelling, and only in that one;
+    // the link itself is public until it expires.
+    void checkTellsOnlyTheAskersLinks()
+    {
+        QFETCH(bool, prefixed);
+        QFETCH(bool, byOwner);
+        QFETCH(int, days);
+        QFETCH(bool, exists);
+        RunningServer server;
+        const std::string content = "checked";
+        const Json uploaded = jsonOf(server.upload("c.txt", content));
+        const std::string key = byOwner ? server.apiKey : server.addUser("bob");
+        server.advanceClock(std::chrono::days(days));
+        const auto reply = server.client().Get(
+            "/api/check/" + (prefixed ? prefixedHash(content) : sha256Hex(content)), {{"X-API-Key", key}});
+        Json data = exists ? Json{{"Exists", true},
+                                  {"Url", uploaded["Data"]["Url"]},
+                                  {"ExpiresAt", uploaded["Data"]["ExpiresAt"]}}
+                           : Json{{"Exists", false}};
+        Json expected{{"Success", true}, {"Data", data}};
+        if (!prefixed) {
+            const auto lower = [](const Json &object) {
+                Json out = Json::object();
+                for (const auto &[name, value] : object.items()) {
+                    out[char(std::tolower(name[0])) + name.substr(1)] = value;
+                }
+                return out;
+            };
+            expected = Json{{"success", true}, {"data", lower(data)}};
+        }
+        QCOMPARE(jsonOf(reply), expected);
+        QCOMPARE(statusOf(server.client().Get(server.pathOf(uploaded))), days == 0 ? 200 : 404);
+    }
+
     void linkServesRanges_data()
     {
         QTest::addColumn<QByteArray>("range");

@@ -103,26 +103,37 @@ private Q_SLOTS:
         QVERIFY(fixture.server.requests()[0].body.contains("filename=\"file1.txt\""));
     }
 
-    // Ctrl+Q ends the program from either sheet, each a window of its own.
-    void quitFromASheet_data()
+    // Ctrl+Q ends the program from the popover and from either sheet, each a
+    // window of its own; so does the popover's Quit button.
+    void quitFromEveryWindow_data()
     {
-        QTest::addColumn<bool>("settings");
-        QTest::newRow("settings") << true;
-        QTest::newRow("setup") << false;
+        QTest::addColumn<QString>("from");
+        QTest::newRow("settings") << u"settings"_qs;
+        QTest::newRow("setup") << u"setup"_qs;
+        QTest::newRow("popover") << u"popover"_qs;
+        QTest::newRow("popover's Quit button") << u"button"_qs;
     }
 
-    void quitFromASheet()
+    void quitFromEveryWindow()
     {
-        QFETCH(bool, settings);
+        QFETCH(QString, from);
         ModelFixture fixture;
         MenuBarView view(fixture.model.get());
         QSignalSpy quit(&view, &MenuBarView::quitRequested);
         view.show();
-        settings ? fixture.model->setShowSettings(true) : fixture.model->setShowSetup(true);
-        QWidget *sheet = settings ? static_cast<QWidget *>(view.settingsView()) : view.setupView();
-        QVERIFY(sheet);
-        QVERIFY(QTest::qWaitForWindowActive(sheet));
-        QTest::keyClick(sheet, Qt::Key_Q, Qt::ControlModifier);
+        if (from == u"settings")
+            fixture.model->setShowSettings(true);
+        else if (from == u"setup")
+            fixture.model->setShowSetup(true);
+        QWidget *window = from == u"settings" ? static_cast<QWidget *>(view.settingsView())
+                          : from == u"setup"  ? static_cast<QWidget *>(view.setupView())
+                                              : &view;
+        QVERIFY(window);
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        if (from == u"button")
+            qobject_cast<QAbstractButton *>(view.footer())->click();
+        else
+            QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
         QCOMPARE(quit.size(), 1);
     }
 
