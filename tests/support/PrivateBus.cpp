@@ -65,4 +65,24 @@ QDBusConnection PrivateBus::connect(const QString &connectionName) const
     return QDBusConnection::connectToBus(m_address, connectionName);
 }
 
+bool serveOnBus(const QString &connectionName, const QString &busAddress, const char *objectPath,
+                const char *serviceName, QObject *object, QDBusConnection::RegisterOptions options)
+{
+    QDBusConnection bus = busAddress.isEmpty()
+                              ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName)
+                              : QDBusConnection::connectToBus(busAddress, connectionName);
+    return bus.isConnected() && bus.registerObject(QLatin1String(objectPath), object, options) &&
+           bus.registerService(QLatin1String(serviceName));
+}
+
+void stopServing(const QString &connectionName, const char *objectPath, const char *serviceName)
+{
+    QDBusConnection bus(connectionName);
+    if (!bus.isConnected())
+        return;
+    bus.unregisterService(QLatin1String(serviceName));
+    bus.unregisterObject(QLatin1String(objectPath));
+    QDBusConnection::disconnectFromBus(connectionName);
+}
+
 } // namespace sendova::test

@@ -36,4 +36,11 @@ private:
     QString m_address;
 };
 
+// Serves a stand-in for a desktop service (the notification server, the
+// screenshot portal) on a connection of its own, the session bus's or the
+// given bus's, so that the program under test meets it as another peer.
+bool serveOnBus(const QString &connectionName, const QString &busAddress, const char *objectPath,
+                const char *serviceName, QObject *object, QDBusConnection::RegisterOptions options);
+void stopServing(const QString &connectionName, const char *objectPath, const char *serviceName);
+
 } // namespace sendova::test

@@ -1,5 +1,7 @@
 #include "TestNotificationServer.h"
 
+#include "PrivateBus.h"
+
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 
@@ -28,25 +30,13 @@ TestNotificationServer::~TestNotificationServer()
 
 bool TestNotificationServer::start(const QString &busAddress)
 {
-    QDBusConnection bus = busAddress.isEmpty()
-                              ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName)
-                              : QDBusConnection::connectToBus(busAddress, m_connectionName);
-    if (!bus.isConnected())
-        return false;
-    if (!bus.registerObject(QLatin1String(objectPath), this,
-                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals))
-        return false;
-    return bus.registerService(QLatin1String(serviceName));
+    return serveOnBus(m_connectionName, busAddress, objectPath, serviceName, this,
+                      QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals);
 }
 
 void TestNotificationServer::stop()
 {
-    QDBusConnection bus(m_connectionName);
-    if (!bus.isConnected())
-        return;
-    bus.unregisterService(QLatin1String(serviceName));
-    bus.unregisterObject(QLatin1String(objectPath));
-    QDBusConnection::disconnectFromBus(m_connectionName);
+    stopServing(m_connectionName, objectPath, serviceName);
 }
 
 void TestNotificationServer::click(uint id, const QString &actionKey)

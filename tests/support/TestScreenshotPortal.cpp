@@ -1,5 +1,7 @@
 #include "TestScreenshotPortal.h"
 
+#include "PrivateBus.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QTimer>
@@ -20,23 +22,13 @@ TestScreenshotPortal::~TestScreenshotPortal()
 
 bool TestScreenshotPortal::start(const QString &busAddress)
 {
-    QDBusConnection bus = busAddress.isEmpty()
-                              ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName)
-                              : QDBusConnection::connectToBus(busAddress, m_connectionName);
-    return bus.isConnected() &&
-           bus.registerObject(QLatin1String(objectPath), this,
-                              QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties) &&
-           bus.registerService(QLatin1String(serviceName));
+    return serveOnBus(m_connectionName, busAddress, objectPath, serviceName, this,
+                      QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties);
 }
 
 void TestScreenshotPortal::stop()
 {
-    QDBusConnection bus(m_connectionName);
-    if (!bus.isConnected())
-        return;
-    bus.unregisterService(QLatin1String(serviceName));
-    bus.unregisterObject(QLatin1String(objectPath));
-    QDBusConnection::disconnectFromBus(m_connectionName);
+    stopServing(m_connectionName, objectPath, serviceName);
 }
 
 QDBusObjectPath TestScreenshotPortal::Screenshot(const QString &parent_window, const QVariantMap &options)
