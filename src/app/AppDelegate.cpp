@@ -66,13 +66,17 @@ AppDelegate::~AppDelegate()
     // the coroutine waiting on it ends now, instead of the popover deleting
     // the dialog under it.
     for (const QPointer<QMessageBox> &box : std::exchange(m_openDialogs, {})) {
-        if (box) {
+        if (!box)
+            continue;
+        // The wait resumes through a queued call, which the ended event loop
+        // would never deliver: an answer already given goes first, so that
+        // the box is never answered twice.
+        QCoreApplication::sendPostedEvents(box, QEvent::MetaCall);
+        if (box->isVisible()) {
             box->reject();
-            // The wait resumes through a queued call, which the ended event
-            // loop would never deliver.
             QCoreApplication::sendPostedEvents(box, QEvent::MetaCall);
-            delete box.data();
         }
+        delete box.data();
     }
     delete m_statusItem;
     delete m_popover;

@@ -820,15 +820,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("overPopover");
         QTest::addColumn<bool>("connected");
-        QTest::newRow("question over the popover") << true << false;
-        QTest::newRow("question on its own") << false << false;
-        QTest::newRow("exchange under way") << true << true;
+        QTest::addColumn<bool>("answeredFirst");
+        QTest::newRow("question over the popover") << true << false << false;
+        QTest::newRow("question on its own") << false << false << false;
+        QTest::newRow("answered, not yet delivered") << true << false << true;
+        QTest::newRow("exchange under way") << true << true << false;
     }
 
     void quitWithSetupUnderWay()
     {
         QFETCH(bool, overPopover);
         QFETCH(bool, connected);
+        QFETCH(bool, answeredFirst);
         startDelegate();
         if (overPopover) {
             m_delegate->activate();
@@ -851,6 +854,8 @@ private Q_SLOTS:
             }
             QTRY_COMPARE(m_server.requests().size(), before + 1);
         }
+        if (answeredFirst)
+            box->close();
         m_delegate.reset();
         QVERIFY(!box);
         QCOMPARE(handled.size(), connected ? 0 : 1);
