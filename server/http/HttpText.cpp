@@ -12,6 +12,24 @@ namespace sendova::server {
 namespace {
 
 constexpr char Hex[] = "0123456789ABCDEF";
+
+// Every byte the predicate does not keep becomes %XX.
+template<typename Keep>
+std::string encodeExcept(std::string_view text, Keep keep)
+{
+    std::string out;
+    for (unsigned char c : text) {
+        if (keep(c)) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out.push_back('%');
+            out.push_back(Hex[c >> 4]);
+            out.push_back(Hex[c & 0x0F]);
+        }
+    }
+    return out;
+}
+
 constexpr std::size_t MaxFileNameBytes = 255;
 constexpr std::string_view ReplacementCharacter = "\xEF\xBF\xBD";
 
@@ -167,7 +185,6 @@ std::string sanitizeFileName(std::string_view raw)
 std::string contentDisposition(std::string_view fileName)
 {
     std::string fallback;
-    std::string encoded;
     for (std::size_t i = 0; i < fileName.size();) {
         const auto length = std::max<std::size_t>(utf8SequenceLength(fileName, i), 1);
         const auto c = static_cast<unsigned char>(fileName[i]);
@@ -175,49 +192,22 @@ std::string contentDisposition(std::string_view fileName)
         fallback.push_back(plain ? static_cast<char>(c) : '_');
         i += length;
     }
-    for (unsigned char c : fileName) {
-        // RFC 8187 attr-char: unreserved plus a few marks that need no escape.
-        const bool attrChar = isUnreserved(c) || c == '!' || c == '#' || c == '$' || c == '&' || c == '+' ||
-                              c == '^' || c == '`' || c == '|';
-        if (attrChar) {
-            encoded.push_back(static_cast<char>(c));
-        } else {
-            encoded.push_back('%');
-            encoded.push_back(Hex[c >> 4]);
-            encoded.push_back(Hex[c & 0x0F]);
-        }
-    }
+    // RFC 8187 attr-char: unreserved plus a few marks that need no escape.
+    const std::string encoded = encodeExcept(fileName, [](unsigned char c) {
+        return isUnreserved(c) || c == '!' || c == '#' || c == '$' || c == '&' || c == '+' || c == '^' ||
+               c == '`' || c == '|';
+    });
     return "attachment; filename=\"" + fallback + "\"; filename*=UTF-8''" + encoded;
 }
 
 std::string percentEncode(std::string_view text)
 {
-    std::string out;
-    for (unsigned char c : text) {
-        if (isUnreserved(c)) {
-            out.push_back(static_cast<char>(c));
-        } else {
-            out.push_back('%');
-            out.push_back(Hex[c >> 4]);
-            out.push_back(Hex[c & 0x0F]);
-        }
-    }
-    return out;
+    return encodeExcept(text, [](unsigned char c) { return isUnreserved(c); });
 }
 
 std::string escapeForLog(std::string_view text)
 {
-    std::string out;
-    for (unsigned char c : text) {
-        if (c > 0x20 && c < 0x7F && c != '%') {
-            out.push_back(static_cast<char>(c));
-        } else {
-            out.push_back('%');
-            out.push_back(Hex[c >> 4]);
-            out.push_back(Hex[c & 0x0F]);
-        }
-    }
-    return out;
+    return encodeExcept(text, [](unsigned char c) { return c > 0x20 && c < 0x7F && c != '%'; });
 }
 
 std::string formatTimestamp(TimePoint time)
