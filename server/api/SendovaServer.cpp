@@ -263,17 +263,12 @@ void SendovaServer::start()
         throw std::logic_error("start() needs a successful bind() first");
     }
     m_runThread = std::thread([this] { run(); });
-    // stop() is a no-op until the accept loop runs, so it must be running
-    // before anyone can ask for a stop.
-    while (!m_http->is_running()) {
-        std::this_thread::yield();
-    }
 }
 
 void SendovaServer::stop()
 {
     m_http->closeConnections();
-    m_http->stop();
+    m_http->stopListening();
     {
         std::lock_guard lock(m_stopMutex);
         m_stopping = true;

@@ -626,6 +626,18 @@ void HttpServer::closeConnections()
     [[maybe_unused]] const auto written = ::write(m_stopFd, &one, sizeof one);
 }
 
+void HttpServer::stopListening()
+{
+    // httplib's own stop() does nothing until its accept loop has begun, so a
+    // stop that came first (a SIGTERM just after start-up) was lost and the
+    // loop then served for ever. A loop yet to begin finds no socket instead.
+    const socket_t sock = svr_sock_.exchange(INVALID_SOCKET);
+    if (sock != INVALID_SOCKET) {
+        ::shutdown(sock, SHUT_RDWR);
+        ::close(sock);
+    }
+}
+
 void HttpServer::allowSlowBody()
 {
     if (s_current) {

@@ -59,9 +59,11 @@ public:
     void setPreRoutingHandler(HandlerWithResponse handler);
     void setErrorHandler(HandlerWithResponse handler);
 
-    // Ends every connection at its next wait, so that stop() returns
-    // promptly; called before stop().
+    // Ends every connection at its next wait, so that the accept loop's end
+    // is prompt; called before stopListening().
     void closeConnections();
+    // Ends the accept loop, or has it end at once if it has not begun yet.
+    void stopListening();
 
     // For the handler on the calling thread: the body it is about to read
     // may take longer than the request timeout, as long as it keeps the

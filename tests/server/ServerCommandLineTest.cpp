@@ -60,6 +60,21 @@ private Q_SLOTS:
         QVERIFY(serve.readAllStandardOutput().contains("sendova-server stopped"));
     }
 
+    // A stop that comes as soon as the server is up, when its accept loop may
+    // not have begun, still ends it: a service manager restarting it at once
+    // would otherwise wait for ever.
+    void serveStopsWhenSignalledAtOnce()
+    {
+        for (int round = 0; round < 20; ++round) {
+            QProcess serve;
+            start(serve, "serve --listen 127.0.0.1:0 --quiet --data " + m_home.path().toUtf8() + "/quick");
+            QVERIFY(serve.waitForReadyRead(30000));
+            QVERIFY(sendova::test::signalChild(serve.processId(), SIGTERM));
+            QVERIFY2(serve.waitForFinished(5000), qPrintable(QStringLiteral("round %1 did not stop").arg(round)));
+            QCOMPARE(serve.exitCode(), 0);
+        }
+    }
+
 private:
     // Started in a session of its own: without a controlling terminal a
     // password prompt cannot wait on whoever runs the tests.
