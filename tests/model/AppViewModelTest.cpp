@@ -213,7 +213,9 @@ private Q_SLOTS:
         enqueueFastReader();
         auto model = makeModel(false);
         connect(model.get(), &AppViewModel::uploadProgressChanged, this, [&] {
-            if (model->uploadProgress().state.get<UploadState::Uploading>())
+            // Only once the server has the request: a hang-up before it saw
+            // one would be no cancelled transfer.
+            if (model->uploadProgress().state.get<UploadState::Uploading>() && m_server->waitForRequests(1))
                 QTimer::singleShot(50, model.get(), &AppViewModel::cancelUpload);
         });
 

@@ -179,6 +179,7 @@ private Q_SLOTS:
         QVERIFY(QFile::resize(file.toLocalFile(), 64 * 1024 * 1024));
         fixture.model->startUpload(file);
         QTRY_VERIFY(fixture.model->uploadProgress().state.get<UploadState::Uploading>());
+        QVERIFY(fixture.server.waitForRequests(1));
 
         view.progressView()->cancelButton()->click();
 
