@@ -15,6 +15,10 @@
         <source>The clipboard holds nothing to upload: copy a file, an image or some text first.</source>
         <translation>The clipboard holds nothing to upload: copy a file, an image or some text first.</translation>
     </message>
+    <message id="error.clipboard.unreadable_image">
+        <source>The image on the clipboard could not be read: copy it again, or save it as a file and upload that.</source>
+        <translation>The image on the clipboard could not be read: copy it again, or save it as a file and upload that.</translation>
+    </message>
     <message id="error.connection_failed">
         <source>Could not connect to the server</source>
         <translation>Could not connect to the server</translation>

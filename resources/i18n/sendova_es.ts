@@ -15,6 +15,10 @@
         <source>The clipboard holds nothing to upload: copy a file, an image or some text first.</source>
         <translation>El portapapeles no tiene nada que subir: copia primero un archivo, una imagen o un texto.</translation>
     </message>
+    <message id="error.clipboard.unreadable_image">
+        <source>The image on the clipboard could not be read: copy it again, or save it as a file and upload that.</source>
+        <translation>No se pudo leer la imagen del portapapeles: cópiala de nuevo, o guárdala como archivo y sube ese archivo.</translation>
+    </message>
     <message id="error.connection_failed">
         <source>Could not connect to the server</source>
         <translation>No se pudo conectar con el servidor</translation>

@@ -15,6 +15,10 @@
         <source>The clipboard holds nothing to upload: copy a file, an image or some text first.</source>
         <translation>A área de transferência não tem nada para enviar: copie primeiro um arquivo, uma imagem ou um texto.</translation>
     </message>
+    <message id="error.clipboard.unreadable_image">
+        <source>The image on the clipboard could not be read: copy it again, or save it as a file and upload that.</source>
+        <translation>Não foi possível ler a imagem da área de transferência: copie-a de novo, ou salve-a como arquivo e envie esse arquivo.</translation>
+    </message>
     <message id="error.connection_failed">
         <source>Could not connect to the server</source>
         <translation>Não foi possível conectar ao servidor</translation>

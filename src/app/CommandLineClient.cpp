@@ -132,7 +132,7 @@ void describe(QCommandLineParser &parser, const QString &command)
         parser.addOption(QCommandLineOption(
             QStringLiteral("clipboard"),
             QStringLiteral("Upload what the clipboard holds instead: its first copied file, an image\n"
-                           "(as PNG) or text (as .txt). Read through X11, or XWayland on Wayland.")));
+                           "(as PNG) or text (as .txt). Needs a graphical session (X11 or Wayland).")));
         parser.addPositionalArgument(QStringLiteral("files"),
                                      QStringLiteral("The files to upload; put -- before names that "
                                                     "begin with a dash."),
@@ -311,6 +311,8 @@ void CommandLineClient::interrupt(int signalNumber)
     // Each stops at its next step; the run then ends with the stop code. A
     // key that a finished request brought is saved before the run ends.
     LoginService::shared().cancel();
+    if (m_paste)
+        m_paste->stop();
     if (m_model)
         m_model->cancelUpload();
 }
@@ -587,12 +589,16 @@ QCoro::Task<int> CommandLineClient::upload(QStringList files, bool clipboard, Op
     }
     QList<UploadStart> starts;
     if (clipboard) {
-        if (!qEnvironmentVariableIsSet("DISPLAY")) {
-            err(QStringLiteral("sendova: upload --clipboard needs an X11 display (or XWayland) to read the "
-                               "clipboard from"));
+        if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+            err(QStringLiteral("sendova: upload --clipboard needs a graphical session (X11 or Wayland) to "
+                               "read the clipboard from"));
             co_return usage;
         }
-        const std::optional<ClipboardContent> content = Clipboard::pasteThroughKeeper();
+        m_paste = std::make_unique<KeeperPaste>();
+        auto reading = m_paste->read();
+        const std::optional<ClipboardContent> content = co_await std::move(reading);
+        if (m_stopCode)
+            co_return *m_stopCode;
         if (!content) {
             err(QStringLiteral("sendova: the clipboard could not be read"));
             co_return failure;

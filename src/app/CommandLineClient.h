@@ -19,6 +19,7 @@ class QCommandLineParser;
 namespace sendova {
 
 class AppViewModel;
+class KeeperPaste;
 class PasswordPrompt;
 
 // `sendova <command> …`: the same configuration, keychain, workflow and
@@ -115,6 +116,8 @@ private:
     std::unique_ptr<AppViewModel> m_model;
     std::future<void> m_preloading;
     std::unique_ptr<PasswordPrompt> m_prompt;
+    // Reads the clipboard for upload --clipboard.
+    std::unique_ptr<KeeperPaste> m_paste;
     QCoro::Task<> m_execution;
     std::optional<int> m_stopCode;
     bool m_finished = false;

@@ -17,6 +17,10 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QPointer>
+#include <QPromise>
+#include <QThreadPool>
+
+#include <QCoroFuture>
 
 #include <sys/stat.h>
 
@@ -139,6 +143,40 @@ public:
         return LocalizationService::shared().localized("error.clipboard.empty");
     }
 };
+
+// An image on the clipboard that decodes in no format offered: said so,
+// rather than sending the text that came with it.
+class UnreadableImageError : public Error
+{
+public:
+    UnreadableImageError() : Error(QStringLiteral("the clipboard's image could not be decoded")) {}
+    QString description() const override
+    {
+        return LocalizationService::shared().localized("error.clipboard.unreadable_image");
+    }
+};
+
+struct StagingOutcome
+{
+    std::shared_ptr<StagedFile> file;
+    std::exception_ptr failure;
+};
+
+// Runs work on the shared pool of threads; the future's result reaches a
+// coroutine through the event loop.
+template<typename Work>
+auto onWorker(Work work) -> QFuture<decltype(work())>
+{
+    using Result = decltype(work());
+    auto promise = std::make_shared<QPromise<Result>>();
+    QFuture<Result> future = promise->future();
+    promise->start();
+    QThreadPool::globalInstance()->start([promise, work = std::move(work)]() mutable {
+        promise->addResult(work());
+        promise->finish();
+    });
+    return future;
+}
 
 // Refused before anything is hashed or sent: the server would refuse it
 // only once all of it had arrived.
@@ -595,8 +633,12 @@ QCoro::Task<> AppViewModel::startPasteUpload(ClipboardContent content)
         return startUpload(content.file);
     const QString name =
         StagedFile::nameFor(StagedFile::Origin::clipboard, QDateTime::currentDateTime(), content.suffix());
-    return uploadStaged(name, content.kind == ClipboardContent::Kind::nothing ? QByteArray() : content.bytes,
-                        QString());
+    Staging staging;
+    staging.unreadableImage = content.kind == ClipboardContent::Kind::unreadableImage;
+    if (content.kind == ClipboardContent::Kind::image || content.kind == ClipboardContent::Kind::text)
+        staging.bytes = std::move(content.bytes);
+    staging.toPng = std::move(content.toPng);
+    return uploadStaged(name, std::move(staging));
 }
 
 QCoro::Task<> AppViewModel::startScreenshotUpload(QUrl file)
@@ -604,7 +646,9 @@ QCoro::Task<> AppViewModel::startScreenshotUpload(QUrl file)
     const QString suffix = QFileInfo(file.fileName()).suffix();
     const QString name = StagedFile::nameFor(StagedFile::Origin::screenshot, QDateTime::currentDateTime(),
                                              suffix.isEmpty() ? QStringLiteral("png") : suffix.toLower());
-    return uploadStaged(name, QByteArray(), file.toLocalFile());
+    Staging staging;
+    staging.source = file.toLocalFile();
+    return uploadStaged(name, std::move(staging));
 }
 
 QCoro::Task<std::optional<qint64>> AppViewModel::serverLimit(QString serverUrl, QString apiKey)
@@ -619,7 +663,7 @@ QCoro::Task<std::optional<qint64>> AppViewModel::serverLimit(QString serverUrl, 
     }
 }
 
-QCoro::Task<> AppViewModel::uploadStaged(QString name, QByteArray bytes, QString source)
+QCoro::Task<> AppViewModel::uploadStaged(QString name, Staging staging)
 {
     auto task = std::make_shared<UploadTask>();
     setCurrentUploadTask(task);
@@ -628,19 +672,55 @@ QCoro::Task<> AppViewModel::uploadStaged(QString name, QByteArray bytes, QString
         co_return;
     }
     QPointer<AppViewModel> self(this);
-    const bool nothing = source.isEmpty() && bytes.isEmpty();
-    std::unique_ptr<StagedFile> staged;
+    const bool nothing = staging.source.isEmpty() && staging.bytes.isEmpty() && !staging.unreadableImage;
+    std::shared_ptr<StagedFile> staged;
     try {
         if (nothing)
             throw NothingToPasteError();
+        if (staging.unreadableImage)
+            throw UnreadableImageError();
+        // Decoding and encoding a screen-sized picture takes seconds: on a
+        // worker, while the server is asked for its limit, and shown as the
+        // upload's first step meanwhile.
+        std::optional<QFuture<std::optional<QByteArray>>> converting;
+        if (staging.toPng) {
+            setUploadProgress(UploadProgress{UploadState::hashing(0.0), name, 0, 0, 0.0});
+            converting = onWorker([toPng = std::move(staging.toPng), bytes = std::exchange(staging.bytes, {})] {
+                return toPng(bytes);
+            });
+        }
         auto asking = serverLimit(m_config.serverUrl(), m_config.apiKey);
         const std::optional<qint64> limit = co_await std::move(asking);
         if (!self || task->isCancelled())
             co_return;
-        const qint64 size = source.isEmpty() ? bytes.size() : QFileInfo(source).size();
+        if (converting) {
+            const std::optional<QByteArray> png = co_await *converting;
+            if (!self || task->isCancelled())
+                co_return;
+            if (!png)
+                throw UnreadableImageError();
+            staging.bytes = *png;
+        }
+        // What is sent is what counts: a converted picture by its PNG.
+        const qint64 size = staging.source.isEmpty() ? staging.bytes.size() : QFileInfo(staging.source).size();
         if (limit && size > *limit)
             throw ContentTooLargeError(name, size, *limit);
-        staged = source.isEmpty() ? StagedFile::write(name, bytes) : StagedFile::copyOf(name, source);
+        auto writing = onWorker([name, bytes = std::exchange(staging.bytes, {}), source = staging.source] {
+            StagingOutcome outcome;
+            try {
+                outcome.file = source.isEmpty() ? StagedFile::write(name, bytes) : StagedFile::copyOf(name, source);
+            } catch (...) {
+                outcome.failure = std::current_exception();
+            }
+            return outcome;
+        });
+        StagingOutcome outcome = co_await writing;
+        // A staging that was no longer wanted goes with its outcome.
+        if (!self || task->isCancelled())
+            co_return;
+        if (outcome.failure)
+            std::rethrow_exception(outcome.failure);
+        staged = std::move(outcome.file);
     } catch (const Error &) {
         // Nothing was sent: no upload of its own to log, and none before it.
         ++m_uploadsStarted;
@@ -650,7 +730,6 @@ QCoro::Task<> AppViewModel::uploadStaged(QString name, QByteArray bytes, QString
         co_return;
     }
     // The file holds it now; the upload reads from there.
-    bytes = QByteArray();
     auto uploading = upload(staged->url(), std::move(task));
     co_await std::move(uploading);
 }

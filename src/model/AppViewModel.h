@@ -165,8 +165,17 @@ private:
     QString fail(const std::exception_ptr &failure);
     // fail(), and the notification that goes with it.
     void failAndTell(const QString &fileName, const std::exception_ptr &failure, bool notify);
-    // Stages the content (bytes, or a copy of the file at source) and uploads it.
-    QCoro::Task<> uploadStaged(QString name, QByteArray bytes, QString source);
+    // What uploadStaged() stages: bytes, or a copy of the file at source.
+    struct Staging
+    {
+        QByteArray bytes;
+        QString source;
+        // Set for an image to convert before its size is known.
+        std::function<std::optional<QByteArray>(const QByteArray &)> toPng;
+        bool unreadableImage = false;
+    };
+    // Stages the content and uploads it.
+    QCoro::Task<> uploadStaged(QString name, Staging staging);
     // The largest upload the server takes; nothing when it does not say or
     // cannot be asked.
     static QCoro::Task<std::optional<qint64>> serverLimit(QString serverUrl, QString apiKey);

@@ -3,6 +3,7 @@
 #include "platform/ClipboardDisplay.h"
 
 #include <QCoreApplication>
+#include <QCoroProcess>
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
@@ -251,23 +252,24 @@ QString Clipboard::keeperProgram()
     return {};
 }
 
-std::optional<ClipboardContent> Clipboard::pasteThroughKeeper()
+QCoro::Task<std::optional<ClipboardContent>> KeeperPaste::read()
 {
-    const QString program = keeperProgram();
-    if (program.isEmpty())
-        return std::nullopt;
-    QProcess keeper;
-    keeper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    keeper.start(program, {QStringLiteral("--paste")});
-    keeper.closeWriteChannel();
-    // Twice the owner's allowance: an X11 owner gets five seconds per answer.
-    if (!keeper.waitForFinished(keeperHandshakeMs) || keeper.exitStatus() != QProcess::NormalExit ||
-        keeper.exitCode() != 0) {
-        keeper.kill();
-        keeper.waitForFinished();
-        return std::nullopt;
+    const QString program = Clipboard::keeperProgram();
+    if (program.isEmpty() || m_stopped)
+        co_return std::nullopt;
+    m_keeper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_keeper.start(program, {QStringLiteral("--paste")}, QIODevice::ReadOnly);
+    // Twice the owner's allowance: it gets five seconds per answer.
+    auto waiting = qCoro(m_keeper).waitForFinished(std::chrono::milliseconds(keeperHandshakeMs));
+    co_await std::move(waiting);
+    if (m_keeper.state() != QProcess::NotRunning) {
+        m_keeper.kill();
+        m_keeper.waitForFinished();
+        co_return std::nullopt;
     }
-    const QByteArray answer = keeper.readAllStandardOutput();
+    if (m_stopped || m_keeper.exitStatus() != QProcess::NormalExit || m_keeper.exitCode() != 0)
+        co_return std::nullopt;
+    const QByteArray answer = m_keeper.readAllStandardOutput();
     const qsizetype lineEnd = answer.indexOf('\n');
     const QByteArray kind = answer.left(lineEnd);
     ClipboardContent content;
@@ -277,10 +279,20 @@ std::optional<ClipboardContent> Clipboard::pasteThroughKeeper()
     } else if (kind == "image" || kind == "text") {
         content.kind = kind == "image" ? ClipboardContent::Kind::image : ClipboardContent::Kind::text;
         content.bytes = answer.mid(lineEnd + 1);
+    } else if (kind == "unreadable image") {
+        content.kind = ClipboardContent::Kind::unreadableImage;
     } else if (kind != "nothing") {
-        return std::nullopt;
+        co_return std::nullopt;
     }
-    return content;
+    co_return content;
+}
+
+void KeeperPaste::stop()
+{
+    m_stopped = true;
+    // The read wakes as the event loop learns of the keeper's end.
+    if (m_keeper.state() != QProcess::NotRunning)
+        m_keeper.kill();
 }
 
 Clipboard::CopyResult Clipboard::copyPersistently(const QString &text)

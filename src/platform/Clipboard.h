@@ -2,6 +2,8 @@
 
 #include "platform/ClipboardContent.h"
 
+#include <QCoroTask>
+#include <QProcess>
 #include <QString>
 
 #include <optional>
@@ -73,12 +75,6 @@ public:
     // keeper owns the clipboard (a few tens of milliseconds).
     static CopyResult copyPersistently(const QString &text);
 
-    // What a paste would upload, read by the keeper program for a process
-    // without Qt Gui (the command line). Nothing when it could not be read:
-    // no X11 display (or XWayland) to read it from, or no keeper. Blocks
-    // until the keeper has it (the owner may take a few seconds to answer).
-    static std::optional<ClipboardContent> pasteThroughKeeper();
-
     // Where the keeper program is looked for, in order: next to the running
     // program, the installed location, the build tree.
     static QString keeperProgram();
@@ -93,6 +89,25 @@ private:
     // True when the display confirms that this process now owns the clipboard.
     static bool serveInProcess(const QString &text);
     static CopyResult copyThroughKeeper(const QString &text);
+};
+
+// What a paste would upload, read by the keeper program for a process without
+// Qt Gui (the command line): through data-control on Wayland where the
+// compositor offers it, else through X11 (XWayland on GNOME).
+class KeeperPaste
+{
+public:
+    // Nothing when it could not be read: no display to read it from, no
+    // keeper, an owner that did not answer in time, or stop() was called.
+    // The owner may take a few seconds to answer; the event loop runs
+    // meanwhile.
+    QCoro::Task<std::optional<ClipboardContent>> read();
+    // Ends a read at once; its keeper goes with it.
+    void stop();
+
+private:
+    QProcess m_keeper;
+    bool m_stopped = false;
 };
 
 } // namespace sendova

@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QImageReader>
 #include <QImageWriter>
 #include <QMimeData>
 
@@ -17,6 +18,21 @@ bool hasLocalFile(const QMimeData *data)
         return false;
     const QList<QUrl> urls = data->urls();
     return std::any_of(urls.begin(), urls.end(), [](const QUrl &url) { return url.isLocalFile(); });
+}
+
+std::optional<QByteArray> encodePng(const QImage &image)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (image.isNull() || !QImageWriter(&buffer, "png").write(image))
+        return std::nullopt;
+    return png;
+}
+
+std::optional<QByteArray> convertToPng(const QByteArray &bytes)
+{
+    return encodePng(QImage::fromData(bytes));
 }
 
 } // namespace
@@ -55,15 +71,28 @@ ClipboardContent ClipboardContent::from(const QMimeData *data)
         content.bytes = png;
         return content;
     }
-    if (data->hasImage()) {
-        const QImage image = qvariant_cast<QImage>(data->imageData());
-        QBuffer buffer(&content.bytes);
-        buffer.open(QIODevice::WriteOnly);
-        if (!image.isNull() && QImageWriter(&buffer, "png").write(image)) {
+    // Any other format Qt reads is taken as copied and converted later:
+    // decoding and encoding a screen-sized picture takes seconds.
+    const QList<QByteArray> readable = QImageReader::supportedMimeTypes();
+    for (const QString &format : data->formats()) {
+        if (!format.startsWith(QLatin1String("image/")) || !readable.contains(format.toLatin1()))
+            continue;
+        QByteArray copied = data->data(format);
+        if (!copied.isEmpty()) {
             content.kind = Kind::image;
+            content.bytes = std::move(copied);
+            content.toPng = convertToPng;
             return content;
         }
-        content.bytes.clear();
+    }
+    // Offered only as a picture in memory (by a program of ours), or in
+    // formats Qt cannot read: an image that fails to decode is said to,
+    // rather than replaced by whatever text came with it.
+    if (data->hasImage()) {
+        const std::optional<QByteArray> png = encodePng(qvariant_cast<QImage>(data->imageData()));
+        content.kind = png ? Kind::image : Kind::unreadableImage;
+        content.bytes = png.value_or(QByteArray());
+        return content;
     }
     // Blank text is nothing anybody meant to share.
     const QString text = data->text();

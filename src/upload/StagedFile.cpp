@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -19,8 +20,9 @@ namespace sendova {
 
 namespace {
 
-// The folders of this process's staged files. The programs stage on their
-// main thread only.
+// The folders of this process's staged files. Staging runs on worker
+// threads, so that writing a large paste does not stall a window.
+QMutex liveFoldersLock;
 QSet<QString> &liveFolders()
 {
     static QSet<QString> folders;
@@ -82,17 +84,20 @@ QString StagedFile::cacheFolder()
 
 StagedFile::StagedFile(QString folder, QString path) : m_folder(std::move(folder)), m_path(std::move(path))
 {
+    const QMutexLocker locked(&liveFoldersLock);
     liveFolders().insert(m_folder);
 }
 
 StagedFile::~StagedFile()
 {
     QDir(m_folder).removeRecursively();
+    const QMutexLocker locked(&liveFoldersLock);
     liveFolders().remove(m_folder);
 }
 
 void StagedFile::removeAll()
 {
+    const QMutexLocker locked(&liveFoldersLock);
     for (const QString &folder : std::as_const(liveFolders()))
         QDir(folder).removeRecursively();
     liveFolders().clear();

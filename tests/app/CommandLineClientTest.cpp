@@ -5,12 +5,16 @@
 #include "ChildSignal.h"
 #include "LoopbackHttpServer.h"
 #include "PrivateBus.h"
+#include "SwaySession.h"
 #include "TestNotificationServer.h"
 #include "TestScreenshotPortal.h"
 #include "XvfbDisplay.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -21,6 +25,8 @@
 #include <algorithm>
 #include <array>
 #include <csignal>
+#include <memory>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 using namespace sendova::test;
@@ -70,12 +76,17 @@ struct User
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
     // On the test's bus and display, in a session of its own: no terminal to
-    // ask a password on.
-    void start(QProcess &process, const QString &busAddress, const QStringList &arguments) const
+    // ask a password on. With a Wayland desktop, on that alone.
+    void start(QProcess &process, const QString &busAddress, const QStringList &arguments,
+               const SwaySession *desktop = nullptr) const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("SENDOVA_SERVER"));
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        if (desktop) {
+            env = desktop->environment(env);
+            env.remove(QStringLiteral("DISPLAY"));
+        }
         env.insert(QStringLiteral("HOME"), home.path());
         env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
@@ -101,15 +112,34 @@ private Q_SLOTS:
     void initTestCase() { QVERIFY(m_bus.start() && m_display.startForThisProcess()); }
     void command_data();
     void command();
+    void clipboardOnWayland_data();
+    void clipboardOnWayland();
+    void ctrlCWhileTheClipboardOwnerHangs();
     void parallelUploadsKeepEveryRecent();
     void commandLoadsNoGui();
     void programLinksOnlyWhatItNeedsAtStart_data();
     void programLinksOnlyWhatItNeedsAtStart();
 
 private:
+    // A desktop without XWayland, started by the first test that needs it.
+    const SwaySession *sway();
+
     PrivateBus m_bus;
     XvfbDisplay m_display;
+    std::unique_ptr<SwaySession> m_sway;
+    bool m_swayRuns = false;
 };
+
+const SwaySession *CommandLineClientTest::sway()
+{
+    if (!m_sway) {
+        m_sway = std::make_unique<SwaySession>(SwaySession::XWayland::off);
+        m_swayRuns = m_sway->start();
+        if (!m_swayRuns)
+            qWarning("%s", m_sway->errorText().constData());
+    }
+    return m_swayRuns ? m_sway.get() : nullptr;
+}
 
 void CommandLineClientTest::command_data()
 {
@@ -349,6 +379,147 @@ void CommandLineClientTest::command()
         QCOMPARE(portal.calls.value(0).value(u"interactive"_qs), QVariant(true));
     QCOMPARE(QDir(user.home.filePath(u"cache/Sendova"_qs)).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
              QStringList());
+}
+
+namespace {
+
+QByteArray encoded(const QImage &image, const char *format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+// The one file part of an upload's body.
+QByteArray sentFile(const RecordedRequest &request)
+{
+    const QByteArray type = request.header("Content-Type").value_or(QByteArray());
+    const QByteArray boundary = "\r\n--" + type.mid(type.indexOf("boundary=") + 9);
+    const QByteArray &body = request.body;
+    const qsizetype start = body.indexOf("\r\n\r\n", body.indexOf("filename=")) + 4;
+    return body.mid(start, body.indexOf(boundary, start) - start);
+}
+
+} // namespace
+
+// With only a Wayland display the command reads the clipboard through
+// data-control, and chooses as a paste does on X11: a copied file, else an
+// image (sent as PNG), else text.
+void CommandLineClientTest::clipboardOnWayland_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QByteArray>("copied");
+    QTest::addColumn<QString>("fileName");
+    // The copied bytes go as they are, or the copied picture as PNG.
+    QTest::addColumn<bool>("converted");
+
+    QImage picture(5, 3, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, qRgb(40 * x, 80 * y, 200));
+    }
+    const QString stamped = u"Clipboard 20\\d\\d-\\d\\d-\\d\\d \\d\\d\\.\\d\\d\\.\\d\\d\\."_qs;
+    QTest::newRow("text") << QString() << QByteArray("Grüße aus Sway\n") << stamped + u"txt"_qs << false;
+    QTest::newRow("PNG as copied") << u"image/png"_qs << encoded(picture, "PNG") << stamped + u"png"_qs
+                                   << false;
+    QTest::newRow("BMP as PNG") << u"image/bmp"_qs << encoded(picture, "BMP") << stamped + u"png"_qs << true;
+    QTest::newRow("copied file") << u"text/uri-list"_qs << QByteArray("{a.txt}\r\n") << u"a\\.txt"_qs
+                                 << false;
+    // Said so, not replaced by anything else that came with it.
+    QTest::newRow("undecodable image") << u"image/bmp"_qs << QByteArray("BM, but no picture") << QString()
+                                       << false;
+}
+
+void CommandLineClientTest::clipboardOnWayland()
+{
+    QFETCH(QString, type);
+    QFETCH(QByteArray, copied);
+    QFETCH(QString, fileName);
+    QFETCH(bool, converted);
+    if (!SwaySession::available())
+        QSKIP("sway, wl-clipboard or wtype is not installed");
+    const SwaySession *desktop = sway();
+    QVERIFY(desktop);
+    LoopbackHttpServer server;
+    server.setDefaultReply(ScriptedReply::json(200, uploadedReply));
+    const User user;
+    QVERIFY(user.configure(server.baseUrl()));
+    copied.replace("{a.txt}", QUrl::fromLocalFile(user.home.filePath(u"a.txt"_qs)).toEncoded());
+
+    QProcess copy;
+    copy.setProcessEnvironment(desktop->environment());
+    // It stays behind as the owner: it must not hold our pipes.
+    copy.setStandardOutputFile(QProcess::nullDevice());
+    copy.setStandardErrorFile(QProcess::nullDevice());
+    copy.start(u"wl-copy"_qs, type.isEmpty() ? QStringList() : QStringList{u"--type"_qs, type});
+    copy.write(copied);
+    copy.closeWriteChannel();
+    QVERIFY(copy.waitForFinished(10000) && copy.exitCode() == 0);
+
+    QProcess process;
+    user.start(process, m_bus.address(), {u"upload"_qs, u"--clipboard"_qs}, desktop);
+    QVERIFY(process.waitForFinished(20000));
+    if (fileName.isEmpty()) {
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY(process.readAllStandardError().contains("The image on the clipboard could not be read"));
+        QCOMPARE(server.requests().size(), 0);
+        return;
+    }
+    QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
+    QCOMPARE(process.readAllStandardOutput(), QByteArray("http://127.0.0.1/f/abc\n"));
+    const RecordedRequest request = server.requests().constLast();
+    QVERIFY2(QRegularExpression(u"filename=\""_qs + fileName + u"\""_qs)
+                 .match(QString::fromUtf8(request.body))
+                 .hasMatch(),
+             request.body.left(400).constData());
+    const QByteArray sent = sentFile(request);
+    if (converted) {
+        QVERIFY(sent.startsWith("\x89PNG\r\n\x1a\n"));
+        QCOMPARE(QImage::fromData(sent, "PNG").convertToFormat(QImage::Format_RGB32),
+                 QImage::fromData(copied).convertToFormat(QImage::Format_RGB32));
+    } else {
+        QCOMPARE(sent, fileName.startsWith(u'a') ? QByteArray("a") : copied);
+    }
+}
+
+// A clipboard owner that never answers (stopped) holds the read; Ctrl-C ends
+// the command at once all the same, and takes the keeper along.
+void CommandLineClientTest::ctrlCWhileTheClipboardOwnerHangs()
+{
+    if (!SwaySession::available())
+        QSKIP("sway, wl-clipboard or wtype is not installed");
+    const SwaySession *desktop = sway();
+    QVERIFY(desktop);
+    // A keeper left behind is then ours to find.
+    QCOMPARE(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    LoopbackHttpServer server;
+    const User user;
+    QVERIFY(user.configure(server.baseUrl()));
+    QProcess owner;
+    owner.setProcessEnvironment(desktop->environment());
+    owner.start(u"wl-copy"_qs, {u"--foreground"_qs, u"held"_qs});
+    QTRY_COMPARE_WITH_TIMEOUT(desktop->clipboard(), std::optional(QByteArray("held")), 10000);
+    QVERIFY(signalChild(owner.processId(), SIGSTOP));
+
+    QProcess process;
+    user.start(process, m_bus.address(), {u"upload"_qs, u"--clipboard"_qs}, desktop);
+    QTRY_VERIFY_WITH_TIMEOUT(!keepersOf(process.processId()).isEmpty(), 5000);
+    // Well inside the keeper's five seconds for the owner's answer.
+    QTest::qWait(1000);
+    QElapsedTimer stopping;
+    stopping.start();
+    QVERIFY(signalChild(process.processId(), SIGINT));
+    QVERIFY(process.waitForFinished(10000));
+    const qint64 took = stopping.elapsed();
+    signalChild(owner.processId(), SIGCONT);
+    owner.kill();
+    owner.waitForFinished();
+    QCOMPARE(process.exitCode(), 130);
+    QVERIFY2(took < 2000, QByteArray::number(took).constData());
+    QTRY_VERIFY_WITH_TIMEOUT(adoptedKeepers().isEmpty(), 1000);
+    QCOMPARE(server.requests().size(), 0);
 }
 
 // Eight commands whose replies arrive together each add their upload to the

@@ -70,9 +70,9 @@ ScriptedReply uploaded()
                                R"("FileName":"p","FileSize":1,"IsDuplicate":false}})");
 }
 
-QByteArray imageBytes(const char *format)
+QByteArray imageBytes(const char *format, QSize size = {4, 3})
 {
-    QImage image(4, 3, QImage::Format_RGB32);
+    QImage image(size, QImage::Format_RGB32);
     image.fill(Qt::darkCyan);
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -514,6 +514,21 @@ private Q_SLOTS:
         QTest::newRow("BMP image as PNG, refused by the server")
             << u"image/bmp"_qs << imageBytes("bmp") << "null"_qba << 500 << clipboardName + u"png"_qs
             << QByteArray("\x89PNG");
+        // A picture's size is its PNG's, known once converted; a picture
+        // that does not decode is said to be unreadable.
+        const QByteArray bigBmp = imageBytes("bmp", {300, 200});
+        const QByteArray bigPng = imageBytes("png", {300, 200});
+        QTest::newRow("BMP image within the limit once converted")
+            << u"image/bmp"_qs << bigBmp << QByteArray::number(bigBmp.size() - 1) << 200
+            << clipboardName + u"png"_qs << bigPng;
+        QTest::newRow("BMP image over the limit once converted")
+            << u"image/bmp"_qs << bigBmp << QByteArray::number(bigPng.size() / 2) << 0 << QString()
+            << "Clipboard 20"_qba;
+        QTest::newRow("undecodable image") << u"image/bmp"_qs << "BM, but no picture"_qba << "null"_qba << 0
+                                           << QString()
+                                           << LocalizationService::shared()
+                                                  .localized("error.clipboard.unreadable_image")
+                                                  .toUtf8();
         QTest::newRow("text over the server's limit") << u"UTF8_STRING"_qs << "Grüße\n"_qba
                                                       << "6"_qba << 0 << QString() << "Clipboard 20"_qba;
         QTest::newRow("blank text")

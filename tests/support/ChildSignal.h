@@ -20,11 +20,8 @@ inline bool signalChild(qint64 pid, int signalNumber)
     return pid > 0 && ::kill(pid_t(pid), signalNumber) == 0;
 }
 
-// The clipboard keepers still running that this process adopted. Keepers
-// detach from whoever started them; a test that made itself a child
-// subreaper (prctl PR_SET_CHILD_SUBREAPER) adopts them instead of init, and
-// can then find them and watch them leave instead of guessing.
-inline QList<qint64> adoptedKeepers()
+// The clipboard keepers still running whose parent is the given process.
+inline QList<qint64> keepersOf(qint64 parent)
 {
     QList<qint64> keepers;
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
@@ -33,11 +30,19 @@ inline QList<qint64> adoptedKeepers()
         // "pid (name) state ppid ...", the name cut to 15 bytes; Z for ended.
         const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
         const QList<QByteArray> rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (line.contains("(sendova-clipboa)") && rest.value(0) != "Z" &&
-            rest.value(1).toLongLong() == ::getpid())
+        if (line.contains("(sendova-clipboa)") && rest.value(0) != "Z" && rest.value(1).toLongLong() == parent)
             keepers << entry.toLongLong();
     }
     return keepers;
+}
+
+// The clipboard keepers still running that this process adopted. Keepers
+// detach from whoever started them; a test that made itself a child
+// subreaper (prctl PR_SET_CHILD_SUBREAPER) adopts them instead of init, and
+// can then find them and watch them leave instead of guessing.
+inline QList<qint64> adoptedKeepers()
+{
+    return keepersOf(::getpid());
 }
 
 } // namespace sendova::test
