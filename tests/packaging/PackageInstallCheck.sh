@@ -106,7 +106,7 @@ leaks=$(grep -rlF -e "$build" -e "$source" "$work/unpacked")
 check "no file names the build or source tree" test -z "$leaks"
 [ -z "$leaks" ] || echo "$leaks" | sed 's/^/     /'
 
-lintian --fail-on error --no-tag-display-limit "$client" "$server" >"$work/lintian.log" 2>&1
+lintian --fail-on error --tag-display-limit 0 "$client" "$server" >"$work/lintian.log" 2>&1
 check "lintian finds no errors" test $? -eq 0
 sed 's/^/     /' "$work/lintian.log"
 
@@ -193,10 +193,10 @@ leftovers() { # what may stay
 in_root env DEBIAN_FRONTEND=noninteractive apt-get remove -y -q sendova sendova-server >>"$work/apt.log" 2>&1
 check "apt-get remove" test $? -eq 0
 # Until the purge: data, the administrator's configuration and dpkg's record of both.
-left=$(leftovers '/root/\.local/share/Sendova(/.*)?|/var/lib/sendova-server(/.*)?|/etc/default/sendova-server|/var/lib/dpkg/info/sendova-server\.(conffiles|list|postrm|md5sums)|/var/lib/systemd/deb-systemd-helper-(enabled|masked)(/.*)?')
+left=$(leftovers '/root/\.local/share/Sendova(/.*)?|/var/lib/sendova-server(/.*)?|/etc/default/sendova-server|/var/lib/dpkg/info/sendova(-server)?\.(conffiles|list|postrm|md5sums)|/var/lib/systemd/deb-systemd-helper-(enabled|masked)(/.*)?')
 check "after remove only data and configuration are left" test -z "$left"
 [ -z "$left" ] || echo "$left" | sed 's/^/     /'
-in_root env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q sendova-server >>"$work/apt.log" 2>&1
+in_root env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q sendova sendova-server >>"$work/apt.log" 2>&1
 left=$(leftovers '/root/\.local/share/Sendova(/.*)?')
 check "after purge only the client user's own data is left" test -z "$left"
 [ -z "$left" ] || echo "$left" | sed 's/^/     /'
