@@ -24,10 +24,11 @@ options() { grep -oE -- '(^|[^a-z0-9-])--?[a-z][a-z0-9-]*' | grep -oE -- '--?[a-
 # name other programs' options (systemctl --now, sudo -u).
 pageOptions() { sed '/^\.SH ENVIRONMENT/,$d; s/\\-/-/g; s/\\f[BIRP]//g' "$1" | options; }
 
-# Versions, without a display: packaging scripts and text consoles ask too.
+# Versions on standard output, without a display: packaging scripts and text
+# consoles ask too.
 for program in "$sendova" "$tray" "$share" "$server"; do
     same "$(basename "$program") --version" "$(basename "$program") $version" \
-        "$(env -u DISPLAY -u WAYLAND_DISPLAY "$program" --version 2>&1)"
+        "$(env -u DISPLAY -u WAYLAND_DISPLAY "$program" --version 2>/dev/null)"
 done
 
 # Manual pages against --help. sendova's page covers every command's help.
