@@ -40,6 +40,10 @@ Commands:
                         stop and run again.
   help                  Show this text.
 
+Options:
+  -h, --help            Show this text; also accepted after any command.
+  --version             Show the version.
+
 Options of every command:
   --data DIR            Data folder (default: $XDG_DATA_HOME/Sendova-server,
                         or ~/.local/share/Sendova-server).

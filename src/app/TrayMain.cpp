@@ -9,7 +9,10 @@
 #include <QDir>
 
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <optional>
 
 using namespace sendova;
 
@@ -21,6 +24,30 @@ constexpr int usage = 2;
 // How the desktop's D-Bus activation starts the program (see the service
 // file): it sends Activate or Open right after, so nothing shows by itself.
 const char serviceOption[] = "--gapplication-service";
+
+const char usageText[] =
+    "Usage: sendova-tray [FILE|sendova:LINK…]\n"
+    "The Sendova status item and popover. Files given are uploaded and a sendova: link\n"
+    "is opened, by this program or by the Sendova already running in the session.\n"
+    "Usually started as 'sendova' or by the desktop; 'sendova help' lists the commands.\n"
+    "\n"
+    "  -h, --help   show this help\n"
+    "  --version    show the version\n";
+
+// Answered before the application object exists, which needs a display:
+// packaging scripts and users on a text console ask these too.
+std::optional<int> answerWithoutDisplay(int argc, char *argv[])
+{
+    if (argc != 2)
+        return std::nullopt;
+    if (std::strcmp(argv[1], "--version") == 0)
+        std::printf("sendova-tray %s\n", SENDOVA_VERSION);
+    else if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)
+        std::fputs(usageText, stdout);
+    else
+        return std::nullopt;
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
 
 int runTray(int argc, char *argv[], QStringList arguments)
 {
@@ -73,6 +100,8 @@ int runTray(int argc, char *argv[], QStringList arguments)
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> answered = answerWithoutDisplay(argc, argv))
+        return *answered;
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QCoroProcess>
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QPointer>
@@ -236,18 +237,19 @@ Clipboard::CopyResult Clipboard::writeText(const QString &text)
 
 QString Clipboard::keeperProgram()
 {
-    QStringList candidates;
-    if (QCoreApplication::instance())
-        candidates << QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(keeperName);
-    else
-        candidates << QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath() + QLatin1Char('/') +
-                          QLatin1String(keeperName);
-    candidates << QStringLiteral(SENDOVA_CLIPBOARD_KEEPER_INSTALLED)
-               << QStringLiteral(SENDOVA_CLIPBOARD_KEEPER_BUILT);
+    // Beside the program in a build tree; under the program's own prefix
+    // once installed; the build's own as the last resort (tests).
+    const QString programFolder = QCoreApplication::instance()
+                                      ? QCoreApplication::applicationDirPath()
+                                      : QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+    const QStringList candidates = {
+        programFolder + QLatin1Char('/') + QLatin1String(keeperName),
+        programFolder + QLatin1Char('/') + QStringLiteral(SENDOVA_CLIPBOARD_KEEPER_INSTALLED),
+        QStringLiteral(SENDOVA_CLIPBOARD_KEEPER_BUILT)};
     for (const QString &candidate : std::as_const(candidates)) {
         const QFileInfo info(candidate);
         if (info.isFile() && info.isExecutable())
-            return info.absoluteFilePath();
+            return QDir::cleanPath(info.absoluteFilePath());
     }
     return {};
 }

@@ -1,0 +1,47 @@
+# Run at install time (install(SCRIPT)), when the prefix is known: the
+# packaged unit is the example unit beside this file, run as the package's
+# system user with its options from the defaults file. Where the prefix is
+# /usr (a package) the unit and the defaults go where the system reads them;
+# under any other prefix they stay inside it.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    set(unitDir /lib/systemd/system)
+    set(defaultsDir /etc/default)
+else()
+    set(unitDir "${CMAKE_INSTALL_PREFIX}/lib/systemd/system")
+    set(defaultsDir "${CMAKE_INSTALL_PREFIX}/${SENDOVA_SERVER_SYSCONFDIR}/default")
+endif()
+set(program "${CMAKE_INSTALL_PREFIX}/${SENDOVA_SERVER_SBINDIR}/sendova-server")
+
+file(STRINGS "${SENDOVA_SERVER_UNIT_TEMPLATE}" lines)
+set(unit "")
+set(inExecStart FALSE)
+foreach(line IN LISTS lines)
+    # The example's leading comment tells how to install it by hand.
+    if(line MATCHES "^#" AND unit STREQUAL "")
+        continue()
+    endif()
+    if(inExecStart)
+        if(NOT line MATCHES "\\\\$")
+            set(inExecStart FALSE)
+        endif()
+        continue()
+    endif()
+    if(line MATCHES "^ExecStart=")
+        if(line MATCHES "\\\\$")
+            set(inExecStart TRUE)
+        endif()
+        string(APPEND unit "EnvironmentFile=-${defaultsDir}/sendova-server\n"
+               "ExecStart=${program} serve --data /var/lib/sendova-server $SENDOVA_SERVER_OPTIONS\n")
+        continue()
+    endif()
+    if(line MATCHES "^(User|Group)=")
+        string(REGEX REPLACE "=.*" "=sendova-server" line "${line}")
+    endif()
+    string(APPEND unit "${line}\n")
+    if(line STREQUAL "Description=Sendova reference server")
+        string(APPEND unit "Documentation=man:sendova-server(8)\n")
+    endif()
+endforeach()
+file(WRITE "${SENDOVA_SERVER_GENERATED}/sendova-server.service" "${unit}")
+file(INSTALL "${SENDOVA_SERVER_GENERATED}/sendova-server.service" DESTINATION "${unitDir}")
+file(INSTALL "${SENDOVA_SERVER_DEFAULTS_TEMPLATE}" DESTINATION "${defaultsDir}" RENAME sendova-server)
