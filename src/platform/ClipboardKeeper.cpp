@@ -23,7 +23,6 @@
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <QImage>
 #include <QMimeData>
 #include <QTimer>
 
@@ -36,7 +35,6 @@
 #include <csignal>
 #include <cstring>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <optional>
 
@@ -53,10 +51,22 @@ constexpr int pasteTimeoutMs = 5000;
 // the very time of our claim; a cheap look now and then catches that too.
 constexpr int ownershipCheckMs = 2000;
 
-bool readAll(int fd, QByteArray &into)
+// Reads to end-of-file; with a time limit, false once it has passed.
+bool readAll(int fd, QByteArray &into, int timeoutMs = -1)
 {
+    QElapsedTimer waited;
+    waited.start();
     char buffer[65536];
     for (;;) {
+        if (timeoutMs >= 0) {
+            const qint64 left = timeoutMs - waited.elapsed();
+            pollfd waitFor{fd, POLLIN, 0};
+            const int ready = left > 0 ? ::poll(&waitFor, 1, int(left)) : 0;
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready <= 0)
+                return false;
+        }
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n == 0)
             return true;
@@ -320,19 +330,10 @@ protected:
             const QByteArray bytes = receive(type);
             return type == QLatin1String("STRING") ? QString::fromLatin1(bytes) : QString::fromUtf8(bytes);
         }
-        if (format == QLatin1String("application/x-qt-image")) {
-            // PNG first: the one every image owner offers, and lossless.
-            QStringList images;
-            std::copy_if(m_types.begin(), m_types.end(), std::back_inserter(images), isImageType);
-            std::stable_partition(images.begin(), images.end(),
-                                  [](const QString &type) { return type == QLatin1String("image/png"); });
-            for (const QString &type : std::as_const(images)) {
-                const QImage image = QImage::fromData(receive(type));
-                if (!image.isNull())
-                    return image;
-            }
+        // By the time a picture is asked for, every image type Qt reads has
+        // been taken as copied; what is left is an image nothing here decodes.
+        if (format == QLatin1String("application/x-qt-image"))
             return {};
-        }
         if (!m_types.contains(format))
             return {};
         return receive(format);
@@ -408,31 +409,7 @@ private:
         ::close(ends[1]);
         const int from = ends[0];
         QByteArray bytes;
-        bool complete = false;
-        if (wl_display_flush(m_connection.display()) >= 0) {
-            // The owner writes straight into the pipe; one that never
-            // finishes (hung, stopped) fails the paste as it does on X11.
-            QElapsedTimer waited;
-            waited.start();
-            char buffer[65536];
-            for (;;) {
-                const qint64 left = pasteTimeoutMs - waited.elapsed();
-                pollfd waitFor{from, POLLIN, 0};
-                const int ready = left > 0 ? ::poll(&waitFor, 1, int(left)) : 0;
-                if (ready < 0 && errno == EINTR)
-                    continue;
-                if (ready <= 0)
-                    break;
-                const ssize_t n = ::read(from, buffer, sizeof buffer);
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n <= 0) {
-                    complete = n == 0;
-                    break;
-                }
-                bytes.append(buffer, n);
-            }
-        }
+        const bool complete = wl_display_flush(m_connection.display()) >= 0 && readAll(from, bytes, pasteTimeoutMs);
         ::close(from);
         if (!complete)
             return std::nullopt;
