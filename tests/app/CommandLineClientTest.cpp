@@ -352,9 +352,10 @@ void CommandLineClientTest::command()
     // The event loop runs meanwhile, so the notification server can answer.
     QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 10000);
 
-    QCOMPARE(process.exitCode(), exitCode);
     const QByteArray stdoutText = process.readAllStandardOutput();
     const QByteArray stderrText = process.readAllStandardError();
+    QVERIFY2(process.exitCode() == exitCode,
+             QByteArray::number(process.exitCode()).append(": ").append(stderrText).constData());
     QVERIFY2(out.isEmpty() ? stdoutText.isEmpty() : stdoutText.contains(out), stdoutText.constData());
     QVERIFY2(err.isEmpty() ? stderrText.isEmpty() : stderrText.contains(err), stderrText.constData());
     QVERIFY(!actsOnTerminal(QString::fromUtf8(stdoutText + stderrText)));
