@@ -504,15 +504,12 @@ private Q_SLOTS:
             << QByteArray() << 200 << u"config\\.json"_qs << QByteArray("serverUrl");
         QTest::newRow("PNG image") << u"image/png"_qs << imageBytes("png") << "1000000"_qba << 200
                                    << clipboardName + u"png"_qs << imageBytes("png");
-        QTest::newRow("BMP image as PNG, refused by the server")
-            << u"image/bmp"_qs << imageBytes("bmp") << "null"_qba << 500 << clipboardName + u"png"_qs
-            << QByteArray("\x89PNG");
         // A picture's size is its PNG's, known once converted; a picture
         // that does not decode is said to be unreadable.
         const QByteArray bigBmp = imageBytes("bmp", {300, 200});
         const QByteArray bigPng = imageBytes("png", {300, 200});
-        QTest::newRow("BMP image within the limit once converted")
-            << u"image/bmp"_qs << bigBmp << QByteArray::number(bigBmp.size() - 1) << 200
+        QTest::newRow("BMP image as PNG within the limit, refused by the server")
+            << u"image/bmp"_qs << bigBmp << QByteArray::number(bigBmp.size() - 1) << 500
             << clipboardName + u"png"_qs << bigPng;
         QTest::newRow("BMP image over the limit once converted")
             << u"image/bmp"_qs << bigBmp << QByteArray::number(bigPng.size() / 2) << 0 << QString()
