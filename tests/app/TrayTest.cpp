@@ -13,7 +13,6 @@
 #include "config/KeychainService.h"
 #include "platform/ApplicationService.h"
 #include "support/LocalizationService.h"
-#include "ui/DropZoneView.h"
 #include "ui/MenuBarView.h"
 #include "ui/SettingsView.h"
 #include "ui/SetupView.h"
@@ -455,30 +454,6 @@ private Q_SLOTS:
         elsewhere.show();
         QApplication::setActiveWindow(&elsewhere);
         QTRY_VERIFY(!popover->isVisible());
-    }
-
-    // A file manager's drag proposes a move (Shift held, or its own
-    // default): the drop zone answers with a copy, or the source may delete
-    // the original.
-    void dropIsACopy()
-    {
-        startDelegate(60000);
-        DropZoneView *zone = m_delegate->popover()->view()->dropZone();
-        QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(m_root.filePath(u"Sendova/config.json"_qs))});
-        const QPoint centre = zone->rect().center();
-        const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
-        QDragEnterEvent enter(centre, offered, &data, Qt::LeftButton, Qt::ShiftModifier);
-        QCOMPARE(enter.proposedAction(), Qt::MoveAction);
-        QApplication::sendEvent(zone, &enter);
-        QCOMPARE(enter.dropAction(), Qt::CopyAction);
-        QDragMoveEvent move(centre, offered, &data, Qt::LeftButton, Qt::ShiftModifier);
-        QApplication::sendEvent(zone, &move);
-        QCOMPARE(move.dropAction(), Qt::CopyAction);
-        QDropEvent drop(QPointF(centre), offered, &data, Qt::LeftButton, Qt::ShiftModifier);
-        QApplication::sendEvent(zone, &drop);
-        QVERIFY(drop.isAccepted());
-        QCOMPARE(drop.dropAction(), Qt::CopyAction);
     }
 
     // Ctrl+V in the popover uploads what another program copied: the first

@@ -90,14 +90,23 @@ private Q_SLOTS:
         if (plainText)
             data.setText(u"/etc/hostname"_qs);
 
+        // A file manager's drag proposes a move (Shift held, or its own
+        // default): the answer is a copy, or the source may delete the original.
         const QPoint centre = zone->rect().center();
-        QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
+        QDragEnterEvent enter(centre, offered, &data, Qt::LeftButton, Qt::ShiftModifier);
+        QCOMPARE(enter.proposedAction(), Qt::MoveAction);
         QApplication::sendEvent(zone, &enter);
         QCOMPARE(enter.isAccepted(), files > 0);
         if (files == 0)
             return;
-        QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCOMPARE(enter.dropAction(), Qt::CopyAction);
+        QDragMoveEvent move(centre, offered, &data, Qt::LeftButton, Qt::ShiftModifier);
+        QApplication::sendEvent(zone, &move);
+        QCOMPARE(move.dropAction(), Qt::CopyAction);
+        QDropEvent drop(QPointF(centre), offered, &data, Qt::LeftButton, Qt::ShiftModifier);
         QApplication::sendEvent(zone, &drop);
+        QVERIFY(drop.isAccepted() && drop.dropAction() == Qt::CopyAction);
         QTRY_COMPARE(fixture.server.requests().size(), 1);
         QVERIFY(fixture.server.requests()[0].body.contains("filename=\"file1.txt\""));
     }
