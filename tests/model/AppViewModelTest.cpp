@@ -103,33 +103,18 @@ private Q_SLOTS:
         LogService::shared().clear();
     }
 
-    // Through upload() without a task of its own, which makes one. Unnamed by
-    // the server, the entry keeps the file's name and size and lasts a week,
-    // as the other programs reading recents.json expect.
-    void uploadsAndRemembers()
-    {
-        m_server->enqueue(ScriptedReply::json(200, notStoredReply));
-        m_server->enqueue(ScriptedReply::json(200, bareReply));
-        auto model = makeModel();
-
-        blockingWait(model->upload(writeFile(u"report.txt"_qs, QByteArray(4000, 'z'))));
-
-        const QString url = u"https://s.example/f/abc"_qs;
-        QCOMPARE(model->uploadProgress().state, UploadState::completed(url, false));
-        QCOMPARE(m_desktopCalls, (QStringList{url, u"report.txt "_qs + url}));
-        const RecentUpload entry = model->recentUploads().value(0);
-        QCOMPARE(entry, (RecentUpload{entry.id, u"report.txt"_qs, 4000, url, entry.uploadedAt,
-                                      entry.uploadedAt.addSecs(7 * 24 * 3600)}));
-    }
-
-    // Content the server already holds is not sent again: its link is the
-    // result, copied and announced, and no recent entry is made for it. A
-    // lookup that says "exists" but gives no link is no result: the file goes.
+    // Through upload() without a task of its own, which makes one. Content
+    // the server already holds is not sent again: its link is the result,
+    // copied and announced, and no recent entry is made for it. A lookup that
+    // says "exists" but gives no link is no result: the file goes. Unnamed by
+    // the server, a sent file's entry keeps the file's name and size and
+    // lasts a week, as the other programs reading recents.json expect.
     void lookup_data()
     {
         QTest::addColumn<QByteArray>("lookupReply");
         QTest::addColumn<QString>("url");
         QTest::addColumn<bool>("sent");
+        QTest::newRow("not stored") << notStoredReply << u"https://s.example/f/abc"_qs << true;
         QTest::newRow("stored") << storedReply << u"https://s.example/f/old"_qs << false;
         QTest::newRow("exists without a link") << QByteArray(R"({"Success":true,"Data":{"Exists":true}})")
                                                << u"https://s.example/f/abc"_qs << true;
@@ -143,12 +128,16 @@ private Q_SLOTS:
         m_server->enqueue(ScriptedReply::json(200, bareReply));
         auto model = makeModel();
 
-        blockingWait(model->upload(writeFile(u"report.txt"_qs, "z")));
+        blockingWait(model->upload(writeFile(u"report.txt"_qs, QByteArray(4000, 'z'))));
 
         QCOMPARE(model->uploadProgress().state, UploadState::completed(url, !sent));
         QCOMPARE(m_server->requests().size(), sent ? 2 : 1);
         QCOMPARE(m_desktopCalls, (QStringList{url, u"report.txt "_qs + url}));
         QCOMPARE(model->recentUploads().size(), sent ? 1 : 0);
+        const RecentUpload entry = model->recentUploads().value(0);
+        if (sent)
+            QCOMPARE(entry, (RecentUpload{entry.id, u"report.txt"_qs, 4000, url, entry.uploadedAt,
+                                          entry.uploadedAt.addSecs(7 * 24 * 3600)}));
     }
 
     // Without a key a drop opens the setup and leaves the last upload's
