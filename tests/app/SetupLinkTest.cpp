@@ -33,8 +33,6 @@ private Q_SLOTS:
             << u"sendova://setup?token="_qs + longest << longest + u" https://sendova.app"_qs;
         QTest::newRow("token too long") << u"sendova://setup?token=t"_qs + longest << QString();
         QTest::newRow("bidi override in the token") << u"sendova://setup?token=T%E2%80%AEX"_qs << QString();
-        QTest::newRow("javascript server")
-            << u"sendova://setup?token=T&server=javascript%3Aalert(1)"_qs << u"T refused"_qs;
         QTest::newRow("file server") << u"sendova://setup?token=T&server=file%3A%2F%2F%2Fetc%2Fpasswd"_qs
                                      << u"T refused"_qs;
         QTest::newRow("server hiding behind user info")

@@ -77,17 +77,6 @@ class AppViewModelTest : public QObject
         return QUrl::fromLocalFile(path);
     }
 
-    // A reply read at about 50 MB/s: a large upload reports many times, and
-    // a cancel lands while the body goes out.
-    void enqueueFastReader()
-    {
-        ScriptedReply reply = ScriptedReply::json(200, bareReply);
-        reply.reading = ScriptedReply::Reading::slowly;
-        reply.slowChunkBytes = 256 * 1024;
-        reply.slowInterval = std::chrono::milliseconds(5);
-        m_server->enqueue(reply);
-    }
-
     // A configured view model talking to the loopback server.
     std::unique_ptr<AppViewModel> makeModel(bool checkDuplicates = true)
     {
@@ -114,33 +103,18 @@ private Q_SLOTS:
         LogService::shared().clear();
     }
 
-    // Through upload() without a task of its own, which makes one. Unnamed by
-    // the server, the entry keeps the file's name and size and lasts a week,
-    // as the other programs reading recents.json expect.
-    void uploadsAndRemembers()
-    {
-        m_server->enqueue(ScriptedReply::json(200, notStoredReply));
-        m_server->enqueue(ScriptedReply::json(200, bareReply));
-        auto model = makeModel();
-
-        blockingWait(model->upload(writeFile(u"report.txt"_qs, QByteArray(4000, 'z'))));
-
-        const QString url = u"https://s.example/f/abc"_qs;
-        QCOMPARE(model->uploadProgress().state, UploadState::completed(url, false));
-        QCOMPARE(m_desktopCalls, (QStringList{url, u"report.txt "_qs + url}));
-        const RecentUpload entry = model->recentUploads().value(0);
-        QCOMPARE(entry, (RecentUpload{entry.id, u"report.txt"_qs, 4000, url, entry.uploadedAt,
-                                      entry.uploadedAt.addSecs(7 * 24 * 3600)}));
-    }
-
-    // Content the server already holds is not sent again: its link is the
-    // result, copied and announced, and no recent entry is made for it. A
-    // lookup that says "exists" but gives no link is no result: the file goes.
+    // Through upload() without a task of its own, which makes one. Content
+    // the server already holds is not sent again: its link is the result,
+    // copied and announced, and no recent entry is made for it. A lookup that
+    // says "exists" but gives no link is no result: the file goes. Unnamed by
+    // the server, a sent file's entry keeps the file's name and size and
+    // lasts a week, as the other programs reading recents.json expect.
     void lookup_data()
     {
         QTest::addColumn<QByteArray>("lookupReply");
         QTest::addColumn<QString>("url");
         QTest::addColumn<bool>("sent");
+        QTest::newRow("not stored") << notStoredReply << u"https://s.example/f/abc"_qs << true;
         QTest::newRow("stored") << storedReply << u"https://s.example/f/old"_qs << false;
         QTest::newRow("exists without a link") << QByteArray(R"({"Success":true,"Data":{"Exists":true}})")
                                                << u"https://s.example/f/abc"_qs << true;
@@ -154,12 +128,16 @@ private Q_SLOTS:
         m_server->enqueue(ScriptedReply::json(200, bareReply));
         auto model = makeModel();
 
-        blockingWait(model->upload(writeFile(u"report.txt"_qs, "z")));
+        blockingWait(model->upload(writeFile(u"report.txt"_qs, QByteArray(4000, 'z'))));
 
         QCOMPARE(model->uploadProgress().state, UploadState::completed(url, !sent));
         QCOMPARE(m_server->requests().size(), sent ? 2 : 1);
         QCOMPARE(m_desktopCalls, (QStringList{url, u"report.txt "_qs + url}));
         QCOMPARE(model->recentUploads().size(), sent ? 1 : 0);
+        const RecentUpload entry = model->recentUploads().value(0);
+        if (sent)
+            QCOMPARE(entry, (RecentUpload{entry.id, u"report.txt"_qs, 4000, url, entry.uploadedAt,
+                                          entry.uploadedAt.addSecs(7 * 24 * 3600)}));
     }
 
     // Without a key a drop opens the setup and leaves the last upload's
@@ -184,7 +162,12 @@ private Q_SLOTS:
     // 0.125 s after the one before.
     void transferProgressThinned()
     {
-        enqueueFastReader();
+        // Read at about 50 MB/s: a large upload reports many times.
+        ScriptedReply reply = ScriptedReply::json(200, bareReply);
+        reply.reading = ScriptedReply::Reading::slowly;
+        reply.slowChunkBytes = 256 * 1024;
+        reply.slowInterval = std::chrono::milliseconds(5);
+        m_server->enqueue(reply);
         auto model = makeModel(false);
         double now = 0;
         model->setClock([&now] { return now += 0.0625; });
@@ -206,30 +189,8 @@ private Q_SLOTS:
         }
     }
 
-    // Cancelled while the bytes go out: the transfer is aborted, the server
-    // sees the client hang up, and the popover is back at rest, unannounced.
-    void cancelDuringTransfer()
-    {
-        enqueueFastReader();
-        auto model = makeModel(false);
-        connect(model.get(), &AppViewModel::uploadProgressChanged, this, [&] {
-            // Only once the server has the request: a hang-up before it saw
-            // one would be no cancelled transfer.
-            if (model->uploadProgress().state.get<UploadState::Uploading>() && m_server->waitForRequests(1))
-                QTimer::singleShot(50, model.get(), &AppViewModel::cancelUpload);
-        });
-
-        const QUrl file = writeFile(u"big.bin"_qs, QByteArray());
-        QVERIFY(QFile::resize(file.toLocalFile(), 64 * 1024 * 1024));
-
-        blockingWait(model->startUpload(file));
-
-        QVERIFY(m_server->waitForClientClose(1));
-        QVERIFY(!m_server->requests().value(0).complete);
-        QCOMPARE(model->uploadProgress(), UploadProgress{});
-        QVERIFY(m_desktopCalls.isEmpty());
-        QVERIFY(LogService::shared().logText().contains(u"Cancelled by user"_qs));
-    }
+    // Cancelled while the bytes go out: MenuBarViewTest::cancelDuringTransfer,
+    // through the popover's Cancel button.
 
     // Neither a folder nor the JSON decoder's own words reach the user; a
     // refusal's own explanation does, as plain text under the status line.

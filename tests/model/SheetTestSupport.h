@@ -7,7 +7,6 @@
 #include "support/LocalizationService.h"
 
 #include <QFile>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <memory>

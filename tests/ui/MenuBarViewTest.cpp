@@ -1,11 +1,11 @@
 #include "ui/MenuBarView.h"
 #include "UiTestSupport.h"
+#include "support/LogService.h"
 #include "ui/DropZoneView.h"
 #include "ui/ErrorPanel.h"
 #include "ui/RecentUploadRow.h"
 #include "ui/ResultView.h"
 #include "ui/SettingsView.h"
-#include "ui/SetupView.h"
 #include "ui/UploadProgressView.h"
 
 #include <QAbstractButton>
@@ -91,25 +91,33 @@ private Q_SLOTS:
         if (plainText)
             data.setText(u"/etc/hostname"_qs);
 
+        // A file manager's drag proposes a move (Shift held, or its own
+        // default): the answer is a copy, or the source may delete the original.
         const QPoint centre = zone->rect().center();
-        QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
+        QDragEnterEvent enter(centre, offered, &data, Qt::LeftButton, Qt::ShiftModifier);
+        QCOMPARE(enter.proposedAction(), Qt::MoveAction);
         QApplication::sendEvent(zone, &enter);
         QCOMPARE(enter.isAccepted(), files > 0);
         if (files == 0)
             return;
-        QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCOMPARE(enter.dropAction(), Qt::CopyAction);
+        QDragMoveEvent move(centre, offered, &data, Qt::LeftButton, Qt::ShiftModifier);
+        QApplication::sendEvent(zone, &move);
+        QCOMPARE(move.dropAction(), Qt::CopyAction);
+        QDropEvent drop(QPointF(centre), offered, &data, Qt::LeftButton, Qt::ShiftModifier);
         QApplication::sendEvent(zone, &drop);
+        QVERIFY(drop.isAccepted() && drop.dropAction() == Qt::CopyAction);
         QTRY_COMPARE(fixture.server.requests().size(), 1);
         QVERIFY(fixture.server.requests()[0].body.contains("filename=\"file1.txt\""));
     }
 
-    // Ctrl+Q ends the program from the popover and from either sheet, each a
-    // window of its own; so does the popover's Quit button.
+    // Ctrl+Q ends the program from the popover and from a sheet, a window of
+    // its own (either sheet: one shortcut); so does the popover's Quit button.
     void quitFromEveryWindow_data()
     {
         QTest::addColumn<QString>("from");
         QTest::newRow("settings") << u"settings"_qs;
-        QTest::newRow("setup") << u"setup"_qs;
         QTest::newRow("popover") << u"popover"_qs;
         QTest::newRow("popover's Quit button") << u"button"_qs;
     }
@@ -123,11 +131,7 @@ private Q_SLOTS:
         view.show();
         if (from == u"settings")
             fixture.model->setShowSettings(true);
-        else if (from == u"setup")
-            fixture.model->setShowSetup(true);
-        QWidget *window = from == u"settings" ? static_cast<QWidget *>(view.settingsView())
-                          : from == u"setup"  ? static_cast<QWidget *>(view.setupView())
-                                              : &view;
+        QWidget *window = from == u"settings" ? static_cast<QWidget *>(view.settingsView()) : &view;
         QVERIFY(window);
         QVERIFY(QTest::qWaitForWindowActive(window));
         if (from == u"button")
@@ -164,7 +168,9 @@ private Q_SLOTS:
     }
 
     // Cancel in the middle of a transfer: the popover is back at its drop
-    // zone at once, and the server sees the client hang up.
+    // zone at once, the transfer is aborted (the server sees the client hang
+    // up before the body's end), and it ends as the user's choice, not as a
+    // failure to announce.
     void cancelDuringTransfer()
     {
         ModelFixture fixture;
@@ -185,6 +191,9 @@ private Q_SLOTS:
 
         QCOMPARE(shownParts(view), u"header dropZone footer"_qs);
         QVERIFY(fixture.server.waitForClientClose(1));
+        QVERIFY(!fixture.server.requests().value(0).complete);
+        QTRY_VERIFY(LogService::shared().logText().contains(u"Cancelled by user"_qs));
+        QCOMPARE(fixture.model->uploadProgress(), UploadProgress{});
     }
 
     // The popover's body with a list of recent uploads. A row copies its own
