@@ -77,6 +77,17 @@ class AppViewModelTest : public QObject
         return QUrl::fromLocalFile(path);
     }
 
+    // A reply read at about 50 MB/s: a large upload reports many times, and
+    // a cancel lands while the body goes out.
+    void enqueueFastReader()
+    {
+        ScriptedReply reply = ScriptedReply::json(200, bareReply);
+        reply.reading = ScriptedReply::Reading::slowly;
+        reply.slowChunkBytes = 256 * 1024;
+        reply.slowInterval = std::chrono::milliseconds(5);
+        m_server->enqueue(reply);
+    }
+
     // A configured view model talking to the loopback server.
     std::unique_ptr<AppViewModel> makeModel(bool checkDuplicates = true)
     {
@@ -162,12 +173,7 @@ private Q_SLOTS:
     // 0.125 s after the one before.
     void transferProgressThinned()
     {
-        // Read at about 50 MB/s: a large upload reports many times.
-        ScriptedReply reply = ScriptedReply::json(200, bareReply);
-        reply.reading = ScriptedReply::Reading::slowly;
-        reply.slowChunkBytes = 256 * 1024;
-        reply.slowInterval = std::chrono::milliseconds(5);
-        m_server->enqueue(reply);
+        enqueueFastReader();
         auto model = makeModel(false);
         double now = 0;
         model->setClock([&now] { return now += 0.0625; });
@@ -189,8 +195,30 @@ private Q_SLOTS:
         }
     }
 
-    // Cancelled while the bytes go out: MenuBarViewTest::cancelDuringTransfer,
-    // through the popover's Cancel button.
+    // Cancelled while the bytes go out: the transfer is aborted, the server
+    // sees the client hang up, and the popover is back at rest, unannounced.
+    void cancelDuringTransfer()
+    {
+        enqueueFastReader();
+        auto model = makeModel(false);
+        connect(model.get(), &AppViewModel::uploadProgressChanged, this, [&] {
+            // Only once the server has the request: a hang-up before it saw
+            // one would be no cancelled transfer.
+            if (model->uploadProgress().state.get<UploadState::Uploading>() && m_server->waitForRequests(1))
+                QTimer::singleShot(50, model.get(), &AppViewModel::cancelUpload);
+        });
+
+        const QUrl file = writeFile(u"big.bin"_qs, QByteArray());
+        QVERIFY(QFile::resize(file.toLocalFile(), 64 * 1024 * 1024));
+
+        blockingWait(model->startUpload(file));
+
+        QVERIFY(m_server->waitForClientClose(1));
+        QVERIFY(!m_server->requests().value(0).complete);
+        QCOMPARE(model->uploadProgress(), UploadProgress{});
+        QVERIFY(m_desktopCalls.isEmpty());
+        QVERIFY(LogService::shared().logText().contains(u"Cancelled by user"_qs));
+    }
 
     // Neither a folder nor the JSON decoder's own words reach the user; a
     // refusal's own explanation does, as plain text under the status line.
