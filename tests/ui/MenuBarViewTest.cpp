@@ -5,6 +5,7 @@
 #include "ui/RecentUploadRow.h"
 #include "ui/ResultView.h"
 #include "ui/SettingsView.h"
+#include "ui/SetupView.h"
 #include "ui/UploadProgressView.h"
 
 #include <QAbstractButton>
@@ -111,12 +112,13 @@ private Q_SLOTS:
         QVERIFY(fixture.server.requests()[0].body.contains("filename=\"file1.txt\""));
     }
 
-    // Ctrl+Q ends the program from the popover and from a sheet, a window of
-    // its own (either sheet: one shortcut); so does the popover's Quit button.
+    // Ctrl+Q ends the program from the popover and from either sheet, each a
+    // window of its own; so does the popover's Quit button.
     void quitFromEveryWindow_data()
     {
         QTest::addColumn<QString>("from");
         QTest::newRow("settings") << u"settings"_qs;
+        QTest::newRow("setup") << u"setup"_qs;
         QTest::newRow("popover") << u"popover"_qs;
         QTest::newRow("popover's Quit button") << u"button"_qs;
     }
@@ -130,7 +132,11 @@ private Q_SLOTS:
         view.show();
         if (from == u"settings")
             fixture.model->setShowSettings(true);
-        QWidget *window = from == u"settings" ? static_cast<QWidget *>(view.settingsView()) : &view;
+        else if (from == u"setup")
+            fixture.model->setShowSetup(true);
+        QWidget *window = from == u"settings" ? static_cast<QWidget *>(view.settingsView())
+                          : from == u"setup"  ? static_cast<QWidget *>(view.setupView())
+                                              : &view;
         QVERIFY(window);
         QVERIFY(QTest::qWaitForWindowActive(window));
         if (from == u"button")
