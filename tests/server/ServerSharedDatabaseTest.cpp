@@ -70,19 +70,9 @@ private:
     int m_port = -1;
 };
 
-std::string multipartBody(const std::string &content, const std::string &boundary)
-{
-    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"f.bin\"\r\n\r\n" +
-           content + "\r\n--" + boundary + "--\r\n";
-}
-
-constexpr auto Boundary = "5C3B0E2A-1D4F-4E6A-9B8C-7D6E5F4A3B2C";
-
 httplib::Result uploadTo(const Instance &instance, const std::string &key, const std::string &content)
 {
-    return instance.client().Post("/api/upload", httplib::Headers{{"X-API-Key", key}},
-                                  multipartBody(content, Boundary),
-                                  std::string("multipart/form-data; boundary=") + Boundary);
+    return postUpload(instance.client(), {{"X-API-Key", key}}, "f.bin", content);
 }
 
 std::string patterned(std::size_t size, char seed)
@@ -223,10 +213,10 @@ private Q_SLOTS:
         const auto kept = patterned(100000, 'k');
         const std::string code = jsonOf(uploadTo(*m_second, m_key, kept))["Data"]["ShortCode"];
         const auto content = patterned(4 << 20, 'z');
-        const auto body = multipartBody(content, Boundary);
+        const auto body = uploadForm("f.bin", content);
         RawConnection upload(m_first->port());
         QVERIFY(upload.send("POST /api/upload HTTP/1.1\r\nHost: x\r\nX-API-Key: " + m_key +
-                            "\r\nContent-Type: multipart/form-data; boundary=" + Boundary +
+                            "\r\nContent-Type: multipart/form-data; boundary=" + UploadBoundary +
                             "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
                             body.substr(0, body.size() / 2)));
         // Half the body has reached the spool file by now.
@@ -310,10 +300,8 @@ private Q_SLOTS:
             for (const auto &[key, content] :
                  {std::pair{carol, patterned(200000, 'a')}, std::pair{carol, patterned(3000, 'b')},
                   std::pair{dave, patterned(200000, 'a')}}) {
-                httplib::Client client("127.0.0.1", old.port());
-                const auto reply = jsonOf(client.Post(
-                    "/api/upload", httplib::Headers{{"X-API-Key", key}}, multipartBody(content, Boundary),
-                    std::string("multipart/form-data; boundary=") + Boundary));
+                const auto reply = jsonOf(postUpload(httplib::Client("127.0.0.1", old.port()),
+                                                     {{"X-API-Key", key}}, "f.bin", content));
                 served["/f/" + reply["Data"]["ShortCode"].get<std::string>()] = content;
             }
         }
