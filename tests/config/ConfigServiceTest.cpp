@@ -142,8 +142,6 @@ private Q_SLOTS:
                                      << QString() << u"is damaged: "_qs;
         QTest::newRow("a folder") << QByteArray("folder") << QString() << true << QString()
                                   << u"is a folder, not a settings file"_qs;
-        QTest::newRow("key in the file")
-            << withKey << QString() << false << QStringLiteral("file-key") << QString();
         QTest::newRow("file's key wins")
             << withKey << QStringLiteral("kc") << false << QStringLiteral("file-key") << QString();
         QTest::newRow("keychain's key")
