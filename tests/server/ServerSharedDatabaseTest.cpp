@@ -22,13 +22,12 @@ namespace {
 class Instance
 {
 public:
-    Instance(const std::string &conninfo, const QString &dataDir, const std::string &blobStore = {})
+    Instance(const std::string &conninfo, const std::filesystem::path &dataDir, const std::string &blobStore)
     {
-        QStringList arguments{QStringLiteral("serve"),        QStringLiteral("--listen"),
-                              QStringLiteral("127.0.0.1:0"),  QStringLiteral("--quiet"),
-                              QStringLiteral("--public-url"), QStringLiteral("https://files.example.org"),
-                              QStringLiteral("--database"),   QString::fromStdString(conninfo),
-                              QStringLiteral("--data"),       dataDir};
+        QStringList arguments =
+            u"serve --listen 127.0.0.1:0 --quiet --public-url https://files.example.org"_qs.split(u' ');
+        arguments << u"--database"_qs << QString::fromStdString(conninfo) << u"--data"_qs
+                  << QString::fromStdString(dataDir.string());
         if (!blobStore.empty()) {
             arguments << QStringLiteral("--blob-store") << QString::fromStdString(blobStore);
         }
@@ -70,6 +69,18 @@ private:
     int m_port = -1;
 };
 
+// The exit code of a sendova-server command (-1: it did not end in time) and
+// everything it printed.
+std::pair<int, QByteArray> serverCommand(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(SENDOVA_SERVER_BINARY), arguments);
+    process.closeWriteChannel();
+    const bool finished = process.waitForFinished(60000);
+    return {finished ? process.exitCode() : -1,
+            process.readAllStandardOutput() + process.readAllStandardError()};
+}
+
 httplib::Result uploadTo(const Instance &instance, const std::string &key, const std::string &content)
 {
     return postUpload(instance.client(), {{"X-API-Key", key}}, "f.bin", content);
@@ -102,10 +113,8 @@ private Q_SLOTS:
         m_accounts = std::make_unique<AccountStore>(m_storage->accounts(), systemClock(), 1000);
         m_user = m_accounts->addUser("alice", TestPassword);
         m_key = m_accounts->issueApiKey(m_user.id, "test");
-        m_first = std::make_unique<Instance>(m_database->conninfo(), m_dir->path() + QStringLiteral("/data"),
-                                             blobStore());
-        m_second = std::make_unique<Instance>(m_database->conninfo(), m_dir->path() + QStringLiteral("/data"),
-                                              blobStore());
+        m_first = std::make_unique<Instance>(m_database->conninfo(), dataDir(), blobStore());
+        m_second = std::make_unique<Instance>(m_database->conninfo(), dataDir(), blobStore());
         QVERIFY(m_first->port() > 0 && m_second->port() > 0);
     }
     void cleanup()
@@ -230,7 +239,7 @@ private Q_SLOTS:
         QVERIFY(served && served->status == 200 && served->body == kept);
         // The next instance to start clears the dead one's spool folder.
         QVERIFY(spooledBytes() > 0);
-        Instance restarted(m_database->conninfo(), m_dir->path() + QStringLiteral("/data"), blobStore());
+        Instance restarted(m_database->conninfo(), dataDir(), blobStore());
         QVERIFY(restarted.port() > 0);
         QCOMPARE(spooledBytes(), std::uintmax_t(0));
     }
@@ -259,24 +268,18 @@ private Q_SLOTS:
     void schemaIsMigratedOnlyByMigrate()
     {
         const TestDatabase fresh(false);
-        const auto run = [&](const QStringList &arguments, int exitCode, const QByteArray &says) {
-            QProcess process;
-            process.start(QStringLiteral(SENDOVA_SERVER_BINARY),
-                          arguments + QStringList{QStringLiteral("--database"),
-                                                  QString::fromStdString(fresh.conninfo()),
-                                                  QStringLiteral("--data"),
-                                                  m_dir->path() + QStringLiteral("/other")});
-            process.closeWriteChannel();
-            const bool finished = process.waitForFinished(30000);
-            const auto output = process.readAllStandardOutput() + process.readAllStandardError();
-            return finished && process.exitCode() == exitCode && output.contains(says);
+        const auto run = [&](const QString &command, int exitCode, const QByteArray &says) {
+            const auto [code, output] = serverCommand(
+                command.split(u' ') << u"--database"_qs << QString::fromStdString(fresh.conninfo())
+                                    << u"--data"_qs << m_dir->path() + u"/other"_qs);
+            return code == exitCode && output.contains(says);
         };
-        QVERIFY(run({QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")}, 1,
+        QVERIFY(run(u"serve --listen 127.0.0.1:0"_qs, 1,
                     "schema is at version 0, this program's at 1; run sendova-server migrate"));
-        QVERIFY(run({QStringLiteral("user"), QStringLiteral("list")}, 1, "run sendova-server migrate"));
-        QVERIFY(run({QStringLiteral("migrate")}, 0, "from version 0 to 1"));
-        QVERIFY(run({QStringLiteral("migrate")}, 0, "up to date (version 1)"));
-        QVERIFY(run({QStringLiteral("user"), QStringLiteral("list")}, 0, ""));
+        QVERIFY(run(u"user list"_qs, 1, "run sendova-server migrate"));
+        QVERIFY(run(u"migrate"_qs, 0, "from version 0 to 1"));
+        QVERIFY(run(u"migrate"_qs, 0, "up to date (version 1)"));
+        QVERIFY(run(u"user list"_qs, 0, ""));
     }
 
     // A populated data folder moves over: every link serves the same bytes
@@ -309,22 +312,15 @@ private Q_SLOTS:
         const auto damaged = folder / "blobs" / damagedHash.substr(0, 2) / damagedHash;
         std::ofstream(damaged, std::ios::binary | std::ios::trunc) << "not what was stored";
         const auto migrate = [&](int exitCode, const QByteArray &says) {
-            QProcess process;
-            QStringList arguments{QStringLiteral("migrate"),
-                                  QStringLiteral("--from"),
-                                  QString::fromStdString(folder.string()),
-                                  QStringLiteral("--database"),
-                                  QString::fromStdString(m_database->conninfo()),
-                                  QStringLiteral("--data"),
-                                  m_dir->path() + QStringLiteral("/data")};
+            QStringList arguments{u"migrate"_qs, u"--from"_qs};
+            arguments << QString::fromStdString(folder.string()) << u"--database"_qs
+                      << QString::fromStdString(m_database->conninfo()) << u"--data"_qs
+                      << QString::fromStdString(dataDir().string());
             if (!blobStore().empty()) {
-                arguments << QStringLiteral("--blob-store") << QString::fromStdString(blobStore());
+                arguments << u"--blob-store"_qs << QString::fromStdString(blobStore());
             }
-            process.start(QStringLiteral(SENDOVA_SERVER_BINARY), arguments);
-            const bool finished = process.waitForFinished(60000);
-            const auto output = process.readAllStandardOutput() + process.readAllStandardError();
-            return finished && process.exitCode() == exitCode && output.contains(says) ? QByteArray()
-                                                                                       : output;
+            const auto [code, output] = serverCommand(arguments);
+            return code == exitCode && output.contains(says) ? QByteArray() : output;
         };
         QCOMPARE(migrate(1, "Copied 2 users, 1 stored files (0 were there already) and 2 new links"),
                  QByteArray());
