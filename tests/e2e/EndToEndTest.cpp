@@ -145,10 +145,9 @@ private Q_SLOTS:
             QSKIP("sway, wl-clipboard or wtype is missing (scripts/install-deps installs them)");
         sendova::test::SwaySession sway;
         QVERIFY2(sway.start(), sway.errorText().constData());
-        sendova({u"setup"_qs, QString::fromUtf8(admin({u"setup-link"_qs, u"alice"_qs}).out).trimmed()});
+        sendova({u"setup"_qs, setupLink()});
         const QProcessEnvironment desktop = sway.environment(m_env);
-        const Outcome upload =
-            run(QStringLiteral(SENDOVA_BINARY), {u"upload"_qs, file(u"w.txt"_qs, "wayland")}, {}, desktop);
+        const Outcome upload = sendova({u"upload"_qs, file(u"w.txt"_qs, "wayland")}, {}, desktop);
         QCOMPARE(sway.clipboard(), std::optional(upload.out.trimmed()));
         QCOMPARE(sendova({u"logout"_qs}).exitCode, 0);
     }
@@ -168,8 +167,7 @@ private Q_SLOTS:
 
         auto outcome = sendova(login + QStringList{u"--password-stdin"_qs}, "not the password\n");
         QCOMPARE(outcome.err, QByteArray("sendova: Incorrect user name or password\n"));
-        outcome =
-            sendova({u"setup"_qs, QString::fromUtf8(admin({u"setup-link"_qs, u"alice"_qs}).out).trimmed()});
+        outcome = sendova({u"setup"_qs, setupLink()});
         QVERIFY2(outcome.err.contains("Sendova Configured\nConnected to: E2E Tenant\nUser: alice\n"),
                  outcome.err.constData());
         QCOMPARE(sendova({u"status"_qs}).out,
@@ -245,56 +243,50 @@ private Q_SLOTS:
         desktop.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
         QProcessEnvironment ssh = desktop;
         ssh.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-        const auto client = [](const QStringList &args, const QProcessEnvironment &env,
-                               const QByteArray &input = {}) {
-            return run(QStringLiteral(SENDOVA_BINARY), args, input, env);
-        };
-        const auto setupLink = [this] {
-            return QString::fromUtf8(admin({u"setup-link"_qs, u"alice"_qs}).out).trimmed();
-        };
         const QString configPath = home.filePath(QStringLiteral(".local/share/Sendova/config.json"));
 
-        Outcome outcome = client({u"setup"_qs, setupLink()}, desktop);
+        Outcome outcome = sendova({u"setup"_qs, setupLink()}, {}, desktop);
         QVERIFY2(outcome.exitCode == 0 && outcome.err.contains((u"Server: "_qs + m_url + u'\n').toUtf8()),
                  outcome.err.constData());
-        outcome = client({u"login"_qs, u"--server"_qs, m_url + u"/"_qs, u"--user"_qs, u"bob"_qs,
-                          u"--password-stdin"_qs, u"--insecure-storage"_qs},
-                         ssh, "bob password\n");
+        outcome = sendova({u"login"_qs, u"--server"_qs, m_url + u"/"_qs, u"--user"_qs, u"bob"_qs,
+                           u"--password-stdin"_qs, u"--insecure-storage"_qs},
+                          "bob password\n", ssh);
         QCOMPARE(outcome.exitCode, 0);
         const QString account = QStringLiteral("Connected to %1 as bob (E2E Tenant)\n").arg(m_url);
-        QCOMPARE(client({u"status"_qs}, desktop).out,
+        QCOMPARE(sendova({u"status"_qs}, {}, desktop).out,
                  (account + u"API key kept in "_qs + configPath + u'\n').toUtf8());
-        const QByteArray link = client({u"upload"_qs, file(u"bob.txt"_qs, "for bob")}, desktop).out.trimmed();
+        const QByteArray link =
+            sendova({u"upload"_qs, file(u"bob.txt"_qs, "for bob")}, {}, desktop).out.trimmed();
         QVERIFY(!link.isEmpty());
         QCOMPARE(uploader(link), QByteArray("bob"));
 
         QFile config(configPath);
         QVERIFY(config.open(QIODevice::ReadOnly));
         const QByteArray bobKey = QJsonDocument::fromJson(config.readAll())[u"apiKey"_qs].toString().toUtf8();
-        outcome = client({u"logout"_qs}, desktop);
+        outcome = sendova({u"logout"_qs}, {}, desktop);
         QVERIFY2(outcome.exitCode == 0 && outcome.err.contains("the API key in the keyring"),
                  outcome.err.constData());
-        QCOMPARE(client({u"login"_qs, u"--server"_qs, m_url + u"//"_qs, u"--api-key-stdin"_qs}, desktop,
-                        bobKey + '\n')
+        QCOMPARE(sendova({u"login"_qs, u"--server"_qs, m_url + u"//"_qs, u"--api-key-stdin"_qs},
+                         bobKey + '\n', desktop)
                      .exitCode,
                  0);
-        QCOMPARE(client({u"status"_qs}, desktop).out,
+        QCOMPARE(sendova({u"status"_qs}, {}, desktop).out,
                  (account + u"API key kept in the keyring\n"_qs).toUtf8());
 
         QVERIFY(keyring.lock());
-        outcome = client({u"status"_qs}, desktop);
+        outcome = sendova({u"status"_qs}, {}, desktop);
         QVERIFY2(outcome.exitCode == 2 && outcome.err.contains("in the keyring, which is locked"),
                  outcome.err.constData());
-        outcome = client({u"logout"_qs}, desktop);
+        outcome = sendova({u"logout"_qs}, {}, desktop);
         QVERIFY2(outcome.exitCode == 1 && outcome.err.contains("Not removed: the API key in the keyring"),
                  outcome.err.constData());
         const QString link2 = setupLink();
-        outcome = client({u"setup"_qs, link2}, desktop);
+        outcome = sendova({u"setup"_qs, link2}, {}, desktop);
         QVERIFY2(outcome.exitCode == 1 && outcome.err.contains("locked") &&
                      outcome.err.contains("--insecure-storage"),
                  outcome.err.constData());
         // The token is still good.
-        outcome = client({u"setup"_qs, u"--insecure-storage"_qs, link2}, ssh);
+        outcome = sendova({u"setup"_qs, u"--insecure-storage"_qs, link2}, {}, ssh);
         QVERIFY2(outcome.exitCode == 0, outcome.err.constData());
     }
 
@@ -314,9 +306,15 @@ private:
         return run(QStringLiteral(SENDOVA_SERVER_BINARY),
                    args + QStringList{u"--data"_qs, m_serverData.path()}, input);
     }
-    Outcome sendova(const QStringList &args, const QByteArray &input = {}) const
+    // As the user of m_env unless env says otherwise.
+    Outcome sendova(const QStringList &args, const QByteArray &input = {},
+                    const std::optional<QProcessEnvironment> &env = {}) const
     {
-        return run(QStringLiteral(SENDOVA_BINARY), args, input, m_env);
+        return run(QStringLiteral(SENDOVA_BINARY), args, input, env.value_or(m_env));
+    }
+    QString setupLink() const
+    {
+        return QString::fromUtf8(admin({u"setup-link"_qs, u"alice"_qs}).out).trimmed();
     }
     QString file(const QString &name, const QByteArray &content) const
     {

@@ -102,10 +102,8 @@ private Q_SLOTS:
         const QList<RecordedRequest> seen = server.requests();
         QCOMPARE(seen.size(), 2);
         HeaderList custom;
-        for (const auto &header : seen[1].headers) {
-            if (header.first.startsWith("X-"))
-                custom.append(header);
-        }
+        std::ranges::copy_if(seen[1].headers, std::back_inserter(custom),
+                             [](const auto &header) { return header.first.startsWith("X-"); });
         QCOMPARE(custom, (HeaderList{{"X-B", "2"}, {"X-A", "1"}, {"X-Empty", ""}}));
         QCOMPARE(seen[1].headerCount("Content-Type") + seen[1].headerCount("Expect"), 0);
         QVERIFY(seen[1].body == "--head--" + contents + "--tail--");

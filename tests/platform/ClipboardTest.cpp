@@ -3,7 +3,6 @@
 #include "../support/ChildSignal.h"
 #include "../support/XvfbDisplay.h"
 
-#include <QClipboard>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QtTest>

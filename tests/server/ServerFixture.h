@@ -43,6 +43,24 @@ inline int statusOf(const httplib::Result &result)
     return result ? result->status : -1;
 }
 
+inline constexpr auto UploadBoundary = "7A0C1E2B-4D3F-4A5B-8C6D-0E1F2A3B4C5D";
+
+// The one-file form the clients send.
+inline std::string uploadForm(const std::string &fileName, const std::string &content)
+{
+    return std::string("--") + UploadBoundary +
+           "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + fileName + "\"\r\n\r\n" +
+           content + "\r\n--" + UploadBoundary + "--\r\n";
+}
+
+inline httplib::Result postUpload(httplib::Client client, const httplib::Headers &headers,
+                                  const std::string &fileName, const std::string &content)
+{
+    client.set_read_timeout(30);
+    return client.Post("/api/upload", headers, uploadForm(fileName, content),
+                       std::string("multipart/form-data; boundary=") + UploadBoundary);
+}
+
 // What the server writes to standard error while this lives.
 class ErrorCapture
 {
@@ -299,11 +317,7 @@ public:
         if (hash) {
             headers.emplace("X-File-Hash", *hash);
         }
-        const std::string boundary = "7A0C1E2B-4D3F-4A5B-8C6D-0E1F2A3B4C5D";
-        const std::string body = "--" + boundary +
-                                 "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + fileName +
-                                 "\"\r\n\r\n" + content + "\r\n--" + boundary + "--\r\n";
-        return client().Post("/api/upload", headers, body, "multipart/form-data; boundary=" + boundary);
+        return postUpload(client(), headers, fileName, content);
     }
 
     httplib::Result check(const std::string &hashText, time_t readTimeout = 30) const

@@ -52,18 +52,11 @@ private Q_SLOTS:
         server.start();
         const auto key =
             server.accounts().issueApiKey(server.accounts().addUser("alice", TestPassword).id, "m");
-        httplib::Client client("127.0.0.1", server.port());
-        client.set_read_timeout(30);
-        const std::string boundary = "0F1E2D3C";
         QElapsedTimer timer;
         timer.start();
         ErrorCapture errors;
-        const auto reply = client.Post(
-            "/api/upload", httplib::Headers{{"X-API-Key", key}},
-            "--" + boundary +
-                "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.txt\"\r\n\r\nhello\r\n--" +
-                boundary + "--\r\n",
-            "multipart/form-data; boundary=" + boundary);
+        const auto reply =
+            postUpload(httplib::Client("127.0.0.1", server.port()), {{"X-API-Key", key}}, "a.txt", "hello");
         QCOMPARE(statusOf(reply), 500);
         QCOMPARE(jsonOf(reply)["Error"]["Code"], Json("STORAGE_ERROR"));
         QVERIFY(timer.elapsed() < 15000);

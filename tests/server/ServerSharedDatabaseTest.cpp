@@ -22,13 +22,12 @@ namespace {
 class Instance
 {
 public:
-    Instance(const std::string &conninfo, const QString &dataDir, const std::string &blobStore = {})
+    Instance(const std::string &conninfo, const std::filesystem::path &dataDir, const std::string &blobStore)
     {
-        QStringList arguments{QStringLiteral("serve"),        QStringLiteral("--listen"),
-                              QStringLiteral("127.0.0.1:0"),  QStringLiteral("--quiet"),
-                              QStringLiteral("--public-url"), QStringLiteral("https://files.example.org"),
-                              QStringLiteral("--database"),   QString::fromStdString(conninfo),
-                              QStringLiteral("--data"),       dataDir};
+        QStringList arguments =
+            u"serve --listen 127.0.0.1:0 --quiet --public-url https://files.example.org"_qs.split(u' ');
+        arguments << u"--database"_qs << QString::fromStdString(conninfo) << u"--data"_qs
+                  << QString::fromStdString(dataDir.string());
         if (!blobStore.empty()) {
             arguments << QStringLiteral("--blob-store") << QString::fromStdString(blobStore);
         }
@@ -70,19 +69,21 @@ private:
     int m_port = -1;
 };
 
-std::string multipartBody(const std::string &content, const std::string &boundary)
+// The exit code of a sendova-server command (-1: it did not end in time) and
+// everything it printed.
+std::pair<int, QByteArray> serverCommand(const QStringList &arguments)
 {
-    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"f.bin\"\r\n\r\n" +
-           content + "\r\n--" + boundary + "--\r\n";
+    QProcess process;
+    process.start(QStringLiteral(SENDOVA_SERVER_BINARY), arguments);
+    process.closeWriteChannel();
+    const bool finished = process.waitForFinished(60000);
+    return {finished ? process.exitCode() : -1,
+            process.readAllStandardOutput() + process.readAllStandardError()};
 }
-
-constexpr auto Boundary = "5C3B0E2A-1D4F-4E6A-9B8C-7D6E5F4A3B2C";
 
 httplib::Result uploadTo(const Instance &instance, const std::string &key, const std::string &content)
 {
-    return instance.client().Post("/api/upload", httplib::Headers{{"X-API-Key", key}},
-                                  multipartBody(content, Boundary),
-                                  std::string("multipart/form-data; boundary=") + Boundary);
+    return postUpload(instance.client(), {{"X-API-Key", key}}, "f.bin", content);
 }
 
 std::string patterned(std::size_t size, char seed)
@@ -112,10 +113,8 @@ private Q_SLOTS:
         m_accounts = std::make_unique<AccountStore>(m_storage->accounts(), systemClock(), 1000);
         m_user = m_accounts->addUser("alice", TestPassword);
         m_key = m_accounts->issueApiKey(m_user.id, "test");
-        m_first = std::make_unique<Instance>(m_database->conninfo(), m_dir->path() + QStringLiteral("/data"),
-                                             blobStore());
-        m_second = std::make_unique<Instance>(m_database->conninfo(), m_dir->path() + QStringLiteral("/data"),
-                                              blobStore());
+        m_first = std::make_unique<Instance>(m_database->conninfo(), dataDir(), blobStore());
+        m_second = std::make_unique<Instance>(m_database->conninfo(), dataDir(), blobStore());
         QVERIFY(m_first->port() > 0 && m_second->port() > 0);
     }
     void cleanup()
@@ -223,10 +222,10 @@ private Q_SLOTS:
         const auto kept = patterned(100000, 'k');
         const std::string code = jsonOf(uploadTo(*m_second, m_key, kept))["Data"]["ShortCode"];
         const auto content = patterned(4 << 20, 'z');
-        const auto body = multipartBody(content, Boundary);
+        const auto body = uploadForm("f.bin", content);
         RawConnection upload(m_first->port());
         QVERIFY(upload.send("POST /api/upload HTTP/1.1\r\nHost: x\r\nX-API-Key: " + m_key +
-                            "\r\nContent-Type: multipart/form-data; boundary=" + Boundary +
+                            "\r\nContent-Type: multipart/form-data; boundary=" + UploadBoundary +
                             "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
                             body.substr(0, body.size() / 2)));
         // Half the body has reached the spool file by now.
@@ -240,7 +239,7 @@ private Q_SLOTS:
         QVERIFY(served && served->status == 200 && served->body == kept);
         // The next instance to start clears the dead one's spool folder.
         QVERIFY(spooledBytes() > 0);
-        Instance restarted(m_database->conninfo(), m_dir->path() + QStringLiteral("/data"), blobStore());
+        Instance restarted(m_database->conninfo(), dataDir(), blobStore());
         QVERIFY(restarted.port() > 0);
         QCOMPARE(spooledBytes(), std::uintmax_t(0));
     }
@@ -269,24 +268,18 @@ private Q_SLOTS:
     void schemaIsMigratedOnlyByMigrate()
     {
         const TestDatabase fresh(false);
-        const auto run = [&](const QStringList &arguments, int exitCode, const QByteArray &says) {
-            QProcess process;
-            process.start(QStringLiteral(SENDOVA_SERVER_BINARY),
-                          arguments + QStringList{QStringLiteral("--database"),
-                                                  QString::fromStdString(fresh.conninfo()),
-                                                  QStringLiteral("--data"),
-                                                  m_dir->path() + QStringLiteral("/other")});
-            process.closeWriteChannel();
-            const bool finished = process.waitForFinished(30000);
-            const auto output = process.readAllStandardOutput() + process.readAllStandardError();
-            return finished && process.exitCode() == exitCode && output.contains(says);
+        const auto run = [&](const QString &command, int exitCode, const QByteArray &says) {
+            const auto [code, output] = serverCommand(
+                command.split(u' ') << u"--database"_qs << QString::fromStdString(fresh.conninfo())
+                                    << u"--data"_qs << m_dir->path() + u"/other"_qs);
+            return code == exitCode && output.contains(says);
         };
-        QVERIFY(run({QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")}, 1,
+        QVERIFY(run(u"serve --listen 127.0.0.1:0"_qs, 1,
                     "schema is at version 0, this program's at 1; run sendova-server migrate"));
-        QVERIFY(run({QStringLiteral("user"), QStringLiteral("list")}, 1, "run sendova-server migrate"));
-        QVERIFY(run({QStringLiteral("migrate")}, 0, "from version 0 to 1"));
-        QVERIFY(run({QStringLiteral("migrate")}, 0, "up to date (version 1)"));
-        QVERIFY(run({QStringLiteral("user"), QStringLiteral("list")}, 0, ""));
+        QVERIFY(run(u"user list"_qs, 1, "run sendova-server migrate"));
+        QVERIFY(run(u"migrate"_qs, 0, "from version 0 to 1"));
+        QVERIFY(run(u"migrate"_qs, 0, "up to date (version 1)"));
+        QVERIFY(run(u"user list"_qs, 0, ""));
     }
 
     // A populated data folder moves over: every link serves the same bytes
@@ -310,10 +303,8 @@ private Q_SLOTS:
             for (const auto &[key, content] :
                  {std::pair{carol, patterned(200000, 'a')}, std::pair{carol, patterned(3000, 'b')},
                   std::pair{dave, patterned(200000, 'a')}}) {
-                httplib::Client client("127.0.0.1", old.port());
-                const auto reply = jsonOf(client.Post(
-                    "/api/upload", httplib::Headers{{"X-API-Key", key}}, multipartBody(content, Boundary),
-                    std::string("multipart/form-data; boundary=") + Boundary));
+                const auto reply = jsonOf(postUpload(httplib::Client("127.0.0.1", old.port()),
+                                                     {{"X-API-Key", key}}, "f.bin", content));
                 served["/f/" + reply["Data"]["ShortCode"].get<std::string>()] = content;
             }
         }
@@ -321,22 +312,15 @@ private Q_SLOTS:
         const auto damaged = folder / "blobs" / damagedHash.substr(0, 2) / damagedHash;
         std::ofstream(damaged, std::ios::binary | std::ios::trunc) << "not what was stored";
         const auto migrate = [&](int exitCode, const QByteArray &says) {
-            QProcess process;
-            QStringList arguments{QStringLiteral("migrate"),
-                                  QStringLiteral("--from"),
-                                  QString::fromStdString(folder.string()),
-                                  QStringLiteral("--database"),
-                                  QString::fromStdString(m_database->conninfo()),
-                                  QStringLiteral("--data"),
-                                  m_dir->path() + QStringLiteral("/data")};
+            QStringList arguments{u"migrate"_qs, u"--from"_qs};
+            arguments << QString::fromStdString(folder.string()) << u"--database"_qs
+                      << QString::fromStdString(m_database->conninfo()) << u"--data"_qs
+                      << QString::fromStdString(dataDir().string());
             if (!blobStore().empty()) {
-                arguments << QStringLiteral("--blob-store") << QString::fromStdString(blobStore());
+                arguments << u"--blob-store"_qs << QString::fromStdString(blobStore());
             }
-            process.start(QStringLiteral(SENDOVA_SERVER_BINARY), arguments);
-            const bool finished = process.waitForFinished(60000);
-            const auto output = process.readAllStandardOutput() + process.readAllStandardError();
-            return finished && process.exitCode() == exitCode && output.contains(says) ? QByteArray()
-                                                                                       : output;
+            const auto [code, output] = serverCommand(arguments);
+            return code == exitCode && output.contains(says) ? QByteArray() : output;
         };
         QCOMPARE(migrate(1, "Copied 2 users, 1 stored files (0 were there already) and 2 new links"),
                  QByteArray());

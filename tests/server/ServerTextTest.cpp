@@ -61,9 +61,6 @@ private Q_SLOTS:
                               "REDUCED_REDUNDANCY"}
             << QByteArray("44ce7dd67c959e0d3524ffac1771dfbba87d2b6b4b4e99e42034a8b803f8b072")
             << QByteArray("98ad721746da40c64f1a55b78f14c238d841ea1380cd77a1b5971af0ece108bd");
-        QTest::newRow("GET of a sub-resource")
-            << QByteArray("GET") << QByteArray("/") << QByteArray("lifecycle=") << QByteArrayList{} << empty
-            << QByteArray("fea454ca298b7da1c68078a5d1bdbfbbe0d65c699e0f91ac7a200a0136783543");
         QTest::newRow("GET with parameters")
             << QByteArray("GET") << QByteArray("/") << QByteArray("max-keys=2&prefix=J") << QByteArrayList{}
             << empty << QByteArray("34b48302e7b5fa45bde8084f4b7868a86f0a534bc59db6670ed5711ef69dc6f7");

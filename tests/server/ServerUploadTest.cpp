@@ -80,22 +80,16 @@ private Q_SLOTS:
         server.advanceClock(std::chrono::days(days));
         const auto reply = server.client().Get(
             "/api/check/" + (prefixed ? prefixedHash(content) : sha256Hex(content)), {{"X-API-Key", key}});
-        Json data = exists ? Json{{"Exists", true},
-                                  {"Url", uploaded["Data"]["Url"]},
-                                  {"ExpiresAt", uploaded["Data"]["ExpiresAt"]}}
-                           : Json{{"Exists", false}};
-        Json expected{{"Success", true}, {"Data", data}};
-        if (!prefixed) {
-            const auto lower = [](const Json &object) {
-                Json out = Json::object();
-                for (const auto &[name, value] : object.items()) {
-                    out[char(std::tolower(name[0])) + name.substr(1)] = value;
-                }
-                return out;
-            };
-            expected = Json{{"success", true}, {"data", lower(data)}};
+        const auto name = [prefixed](std::string pascal) {
+            pascal[0] = prefixed ? pascal[0] : char(std::tolower(pascal[0]));
+            return pascal;
+        };
+        Json data{{name("Exists"), exists}};
+        if (exists) {
+            data[name("Url")] = uploaded["Data"]["Url"];
+            data[name("ExpiresAt")] = uploaded["Data"]["ExpiresAt"];
         }
-        QCOMPARE(jsonOf(reply), expected);
+        QCOMPARE(jsonOf(reply), (Json{{name("Success"), true}, {name("Data"), data}}));
         QCOMPARE(statusOf(server.client().Get(server.pathOf(uploaded))), days == 0 ? 200 : 404);
     }
 

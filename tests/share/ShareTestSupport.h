@@ -1,5 +1,6 @@
 #pragma once
 
+#include "../config/ConfigTestSupport.h"
 #include "LoopbackHttpServer.h"
 
 #include "config/ConfigService.h"
@@ -7,7 +8,6 @@
 #include "share/ShareState.h"
 #include "support/LocalizationService.h"
 
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
@@ -45,15 +45,9 @@ inline QByteArray configJson(const QString &serverUrl, bool autoCopy = false, bo
     return QJsonDocument(config).toJson();
 }
 
-inline bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
 inline void writeConfig(const QByteArray &bytes)
 {
-    writeFile(ConfigService::shared().configURL(), bytes);
+    writeAll(ConfigService::shared().configURL(), bytes);
 }
 
 // Nothing for no key in the keychain.

@@ -37,8 +37,8 @@ private Q_SLOTS:
         QVERIFY(QDir::setCurrent(m_root.path()));
         m_first = m_root.filePath(QStringLiteral("first.txt"));
         m_second = m_root.filePath(QStringLiteral("second.txt"));
-        QVERIFY(writeFile(m_first, "first") && writeFile(m_second, "second"));
-        QVERIFY(writeFile(m_root.filePath(QStringLiteral("notes:today.txt")), "colon"));
+        QVERIFY(writeAll(m_first, "first") && writeAll(m_second, "second"));
+        QVERIFY(writeAll(m_root.filePath(QStringLiteral("notes:today.txt")), "colon"));
         setKeychainKey(QStringLiteral("key-9"));
         LocalizationService::shared().setLanguage(Language::english);
     }
@@ -171,7 +171,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, input);
         QFETCH(bool, stall);
 
-        QVERIFY(writeFile(m_root.filePath(QStringLiteral("big.bin")), QByteArray(8 * 1024 * 1024, 'b')));
+        QVERIFY(writeAll(m_root.filePath(QStringLiteral("big.bin")), QByteArray(8 * 1024 * 1024, 'b')));
         LoopbackHttpServer server;
         server.setKeepBodies(false);
         ScriptedReply reply = uploadReply(sharedLink);

@@ -13,12 +13,8 @@
 using namespace sendova;
 using namespace sendova::test;
 
-namespace {
-
 using Replies = QList<ScriptedReply>;
 using States = QList<ShareState>;
-
-} // namespace
 
 class ShareViewModelTest : public QObject
 {
@@ -38,7 +34,7 @@ private Q_SLOTS:
         QVERIFY(ConfigService::shared().configURL().startsWith(m_root.path()));
         LocalizationService::shared().setLanguage(Language::english);
         m_file = m_root.filePath(QStringLiteral("notes.txt"));
-        QVERIFY(writeFile(m_file, "hello"));
+        QVERIFY(writeAll(m_file, "hello"));
         m_digest = QCryptographicHash::hash("hello", QCryptographicHash::Sha256).toHex();
     }
 

@@ -1,6 +1,5 @@
 #include "support/LocalizationService.h"
 
-#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -72,7 +71,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("preferred");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("spanish desktop") << QStringList{u"es-ES"_qs, u"en"_qs} << u"Ajustes"_qs;
         QTest::newRow("first shipped wins")
             << QStringList{u"fr-FR"_qs, u"pt_BR"_qs, u"es"_qs} << u"Configurações"_qs;
         QTest::newRow("nothing shipped") << QStringList{u"de-DE"_qs} << u"Settings"_qs;
