@@ -529,7 +529,7 @@ void CommandLineClientTest::parallelUploadsKeepEveryRecent()
         user.start(process, m_bus.address(), {u"upload"_qs, u"a.txt"_qs});
     for (QProcess &process : processes) {
         QVERIFY(process.waitForFinished(30000));
-        QCOMPARE(process.exitCode(), 0);
+        QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
     }
     QCOMPARE(QJsonDocument::fromJson(user.recents()).array().size(), count);
 }
