@@ -32,9 +32,10 @@ void ProminentButton::paintEvent(QPaintEvent *)
     shape.addRoundedRect(area, 5, 5);
     painter.fillPath(shape, fill);
     if (hasFocus()) {
-        // The focus ring sits outside the fill, in the fill's own colour.
-        painter.setPen(QPen(fill.lighter(130), 1));
-        painter.drawPath(shape);
+        // A ring in the label's colour just inside the edge: a shade of the
+        // fill hardly shows on it, and keyboard users must see where they are.
+        painter.setPen(QPen(text, 1.5));
+        painter.drawRoundedRect(area.adjusted(2.5, 2.5, -2.5, -2.5), 3.5, 3.5);
     }
     painter.setPen(text);
     painter.drawText(rect(), Qt::AlignCenter, this->text());

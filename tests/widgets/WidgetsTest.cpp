@@ -1,4 +1,9 @@
+#include "widgets/ProminentButton.h"
 #include "widgets/Symbols.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QPushButton>
 
 #include <QDir>
 #include <QFile>
@@ -62,6 +67,34 @@ private Q_SLOTS:
 
         QVERIFY(symbolFromTheme(Symbol::copy) && !symbolFromTheme(Symbol::gear));
         QCOMPARE(symbolPixmap(Symbol::copy, 16, Qt::blue, 1.0).toImage().pixelColor(8, 8), QColor(Qt::blue));
+    }
+
+    // Tabbing to a window's main button shows that the keyboard is on it: a
+    // ring at least half the button's outline long, clearly lighter or darker.
+    void focusOnTheMainButtonShows()
+    {
+        QWidget window;
+        auto *other = new QPushButton(u"Copy"_qs, &window);
+        auto *button = new ProminentButton(&window);
+        button->setText(u"Done"_qs);
+        auto *row = new QHBoxLayout(&window);
+        row->addWidget(other);
+        row->addWidget(button);
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        other->setFocus();
+        const QImage away = button->grab().toImage();
+        button->setFocus();
+        QTRY_VERIFY(button->hasFocus());
+        const QImage on = button->grab().toImage();
+        QCOMPARE(on.size(), away.size());
+        int changed = 0;
+        for (int y = 0; y < on.height(); ++y) {
+            for (int x = 0; x < on.width(); ++x)
+                changed += std::abs(qGray(on.pixel(x, y)) - qGray(away.pixel(x, y))) >= 64;
+        }
+        QVERIFY2(changed >= on.width() + on.height(), qPrintable(QString::number(changed)));
     }
 };
 
