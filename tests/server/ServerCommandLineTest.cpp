@@ -32,8 +32,8 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(m_data + QStringLiteral("/elsewhere")));
     }
 
-    // Neither a kept-alive connection nor a request still arriving holds up
-    // the stop.
+    // Neither a kept-alive connection nor a request whose head or body is
+    // still arriving holds up the stop.
     void serveStopsPromptlyOnCtrlC()
     {
         QProcess serve;
@@ -54,6 +54,9 @@ private Q_SLOTS:
         QVERIFY(idle.read(false).starts_with("HTTP/1.1 200 "));
         RawConnection arriving(match.captured(1).toInt());
         QVERIFY(arriving.send("GET / HTTP/1.1\r\nHost: x\r\n"));
+        RawConnection sending(match.captured(1).toInt());
+        QVERIFY(sending.send("POST /api/auth/login HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+                             "Content-Length: 1000\r\n\r\n{\"userName\""));
         QVERIFY(sendova::test::signalChild(serve.processId(), SIGINT));
         QVERIFY(serve.waitForFinished(3000));
         QVERIFY(serve.exitStatus() == QProcess::NormalExit && serve.exitCode() == 0);
