@@ -109,6 +109,16 @@ check "no file names the build or source tree" test -z "$leaks"
 lintian --fail-on error --tag-display-limit 0 "$client" "$server" >"$work/lintian.log" 2>&1
 check "lintian finds no errors" test $? -eq 0
 sed 's/^/     /' "$work/lintian.log"
+# Built as Debian builds its own packages: relocations read-only from the
+# start and checked buffer functions. lintian cannot tell a program whose
+# calls give the compiler no buffer size to check (the clipboard keeper's
+# read and memmove) from one built without the checks, so that one tag is
+# not held against the keeper.
+lintian -I --tags hardening-no-relro,hardening-no-bindnow,hardening-no-pie,hardening-no-fortify-functions \
+    "$client" "$server" 2>&1 | grep -E '^[EWI]: ' |
+    grep -v 'hardening-no-fortify-functions \[usr/libexec/sendova/sendova-clipboard-keeper\]' >"$work/hardening.log"
+check "the programs are built hardened" test ! -s "$work/hardening.log"
+sed 's/^/     /' "$work/hardening.log"
 
 # --- a fresh Debian 12 --------------------------------------------------
 # The minimal system is fetched once and kept as a tarball; each run
