@@ -115,7 +115,7 @@ QCommandLineOption insecureStorageOption()
 {
     return QCommandLineOption(
         QStringLiteral("insecure-storage"),
-        QStringLiteral("Keep the API key in config.json, readable only by you, instead of the keyring;\n"
+        QStringLiteral("Keep the API key in config.json, readable only by you, instead of the keyring; "
                        "for sessions that have none (SSH, a machine without a desktop)."));
 }
 
@@ -131,7 +131,7 @@ void describe(QCommandLineParser &parser, const QString &command)
         parser.addOption(verboseOption("Print each upload's log on standard error."));
         parser.addOption(QCommandLineOption(
             QStringLiteral("clipboard"),
-            QStringLiteral("Upload what the clipboard holds instead: its first copied file, an image\n"
+            QStringLiteral("Upload what the clipboard holds instead: its first copied file, an image "
                            "(as PNG) or text (as .txt). Needs a graphical session (X11 or Wayland).")));
         parser.addPositionalArgument(QStringLiteral("files"),
                                      QStringLiteral("The files to upload; put -- before names that "
@@ -157,7 +157,7 @@ void describe(QCommandLineParser &parser, const QString &command)
                                             QStringLiteral("Read the password from standard input.")));
         parser.addOption(QCommandLineOption(
             QStringLiteral("api-key-stdin"),
-            QStringLiteral("Connect with an existing API key, read from standard input, instead of\n"
+            QStringLiteral("Connect with an existing API key, read from standard input, instead of "
                            "a user name and password.")));
         parser.addOption(insecureStorageOption());
         parser.addOption(verboseOption("Print the log, with the detail of a failure, on standard error."));
