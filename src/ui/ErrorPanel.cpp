@@ -45,7 +45,9 @@ ErrorPanel::ErrorPanel(QWidget *parent) : QWidget(parent)
 
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(8);
-    m_tryAgain = new ProminentButton(this);
+    auto *tryAgain = new ProminentButton(this);
+    tryAgain->answerReturnIn(this);
+    m_tryAgain = tryAgain;
     m_report = new QPushButton(this);
     m_report->setAutoDefault(false);
     buttons->addStretch(1);

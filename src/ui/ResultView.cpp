@@ -111,7 +111,9 @@ ResultView::ResultView(QString url, bool isDuplicate, QString fileName, AppViewM
     m_copyButton = new QPushButton(this);
     m_openButton = new QPushButton(this);
     m_qrButton = new QPushButton(this);
-    m_okButton = new ProminentButton(this);
+    auto *done = new ProminentButton(this);
+    done->answerReturnIn(this);
+    m_okButton = done;
     for (QPushButton *button : {m_copyButton, m_openButton, m_qrButton})
         button->setAutoDefault(false);
     // Open and its QR code are one pair: no gap of a whole button between them.

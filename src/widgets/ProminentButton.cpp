@@ -4,6 +4,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QShortcut>
 
 namespace sendova {
 
@@ -11,6 +12,18 @@ ProminentButton::ProminentButton(QWidget *parent) : BorderedButton(parent)
 {
     setDefault(true);
     setAttribute(Qt::WA_Hover);
+}
+
+void ProminentButton::answerReturnIn(QWidget *view)
+{
+    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto *shortcut = new QShortcut(QKeySequence(key), view);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this] {
+            if (isEnabled())
+                animateClick();
+        });
+    }
 }
 
 void ProminentButton::paintEvent(QPaintEvent *)

@@ -15,6 +15,10 @@ class ProminentButton : public BorderedButton
 public:
     explicit ProminentButton(QWidget *parent = nullptr);
 
+    // Return and Enter press it while view is shown in the active window,
+    // wherever the focus is, as its colour promises.
+    void answerReturnIn(QWidget *view);
+
 protected:
     void paintEvent(QPaintEvent *event) override;
 };
