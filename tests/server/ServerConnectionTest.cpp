@@ -51,6 +51,9 @@ private Q_SLOTS:
         const auto asked = std::chrono::steady_clock::now();
         QCOMPARE(statusOf(server.client(10).Get("/")), 200);
         QCOMPARE_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
+        // All at once: one by one, each would sleep out its turn before the next hears.
+        for (std::jthread &occupant : occupants)
+            occupant.request_stop();
     }
 
     void lingeringConnectionIsClosed_data()
