@@ -204,7 +204,8 @@ private Q_SLOTS:
         connect(model.get(), &AppViewModel::uploadProgressChanged, this, [&] {
             // Only once the server has the request: a hang-up before it saw
             // one would be no cancelled transfer.
-            if (model->uploadProgress().state.get<UploadState::Uploading>() && !m_server->requests().isEmpty())
+            if (model->uploadProgress().state.get<UploadState::Uploading>() &&
+                !m_server->requests().isEmpty())
                 QTimer::singleShot(50, model.get(), &AppViewModel::cancelUpload);
         });
 
