@@ -165,8 +165,11 @@ check "the server's unit is installed but not enabled" \
 port=$((20000 + RANDOM % 20000))
 data=/var/lib/sendova-server
 in_root bash -c "echo 'a password' | runuser -u sendova-server -- sendova-server user add alice --password-stdin --data $data" >/dev/null 2>&1
-# chroot, env and setpriv each execute the next: the process started is the server.
-in_root setpriv --reuid=sendova-server --regid=sendova-server --init-groups \
+# chroot, env and setpriv each execute the next, so the process started (and
+# killed below) is the server; through in_root, a shell function, it would be
+# a subshell, and the server would outlive the test.
+chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+    setpriv --reuid=sendova-server --regid=sendova-server --init-groups \
     sendova-server serve --listen "127.0.0.1:$port" --data "$data" --quiet >"$work/server.log" 2>&1 &
 serverPid=$!
 for _ in $(seq 100); do grep -q "listening on" "$work/server.log" && break; sleep 0.1; done
