@@ -139,7 +139,8 @@ mount --bind /dev "$root/dev"
 # Nothing the packages install may start a service in the root.
 printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d" && chmod +x "$root/usr/sbin/policy-rc.d"
 cp "$client" "$server" "$root/tmp/"
-in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"; }
+rootEnv=(env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8)
+in_root() { chroot "$root" "${rootEnv[@]}" "$@"; }
 in_root apt-get update -q >"$work/apt.log" 2>&1 &&
     in_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
         "/tmp/$(basename "$client")" "/tmp/$(basename "$server")" man-db bash-completion >>"$work/apt.log" 2>&1
@@ -168,8 +169,7 @@ in_root bash -c "echo 'a password' | runuser -u sendova-server -- sendova-server
 # chroot, env and setpriv each execute the next, so the process started (and
 # killed below) is the server; through in_root, a shell function, it would be
 # a subshell, and the server would outlive the test.
-chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
-    setpriv --reuid=sendova-server --regid=sendova-server --init-groups \
+chroot "$root" "${rootEnv[@]}" setpriv --reuid=sendova-server --regid=sendova-server --init-groups \
     sendova-server serve --listen "127.0.0.1:$port" --data "$data" --quiet >"$work/server.log" 2>&1 &
 serverPid=$!
 for _ in $(seq 100); do grep -q "listening on" "$work/server.log" && break; sleep 0.1; done
